@@ -1,0 +1,61 @@
+#pragma once
+// One owner per kind of Windows resource, so that every early return releases what it holds.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <memory>
+#include <type_traits>
+
+struct RegKeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using UniqueHkey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+struct SidFreer {
+    void operator()(PSID sid) const { FreeSid(sid); }
+};
+using UniqueSid = std::unique_ptr<std::remove_pointer_t<PSID>, SidFreer>;
+
+// A BSTR made for one call: allocated from the text, freed when the call's scope ends.
+class UniqueBstr {
+public:
+    explicit UniqueBstr(const wchar_t* text) : value_(SysAllocString(text)) {}
+    ~UniqueBstr() { SysFreeString(value_); }
+    UniqueBstr(const UniqueBstr&) = delete;
+    UniqueBstr& operator=(const UniqueBstr&) = delete;
+
+    // A temporary would be freed before the callee is done with it.
+    BSTR get() const& { return value_; }
+    BSTR get() const&& = delete;
+    // SysAllocString answers null only when it runs out of memory.
+    bool ok() const { return value_ != nullptr; }
+
+private:
+    BSTR value_;
+};
+
+// A VARIANT set up with VariantInit and released with VariantClear.
+class UniqueVariant {
+public:
+    UniqueVariant() { VariantInit(&value_); }
+    ~UniqueVariant() { VariantClear(&value_); }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+
+    // The variant owns the string it makes; false when it could not be allocated.
+    bool setString(const wchar_t* text)
+    {
+        V_VT(&value_) = VT_BSTR;
+        V_BSTR(&value_) = SysAllocString(text);
+        return V_BSTR(&value_) != nullptr;
+    }
+    VARIANT& get() { return value_; }
+
+private:
+    VARIANT value_;
+};

@@ -1,0 +1,33 @@
+#include "afxwin.h"
+
+namespace {
+// Set by the one application object's constructor during static initialisation.
+CWinApp* theApp = nullptr;
+}
+
+CWinApp::CWinApp(LPCSTR appName) : m_pszAppName(appName) { theApp = this; }
+
+CWinApp::~CWinApp()
+{
+    if (theApp == this) {
+        theApp = nullptr;
+    }
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+
+int CWinApp::ExitInstance() { return 0; }
+
+CWinApp* AfxGetApp() { return theApp; }
+
+int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr) {
+        return -1;
+    }
+    // No message loop is ever run here: whether InitInstance declines to go on or not,
+    // the framework's exit path follows and alone gives the exit status.
+    app->InitInstance();
+    return app->ExitInstance();
+}

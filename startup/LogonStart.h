@@ -1,0 +1,27 @@
+#pragma once
+// Starts the program at logon through a Task Scheduler 2.0 task (Windows 6.0 and later).
+// Each operation runs its work on a worker thread of its own and waits for it; at most
+// one runs at a time. The strings are not copied and must outlive the call.
+#include <windows.h>
+
+struct LogonStartRequest {
+    const wchar_t* taskName;
+    const wchar_t* author;
+    const wchar_t* description;
+    const wchar_t* exePath;
+    LONG parallelInstances;
+};
+
+// 0 on success, -1 when refused, else the failing status.
+LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author,
+                        const wchar_t* description, const wchar_t* exePath,
+                        LONG parallelInstances);
+// 0 on success, -1 when refused, else the failing status.
+LONG DisableLogonStartup(const wchar_t* taskName);
+// 1 when the task exists, is enabled and starts at logon; else 0.
+LONG IsLogonStartupEnabled(const wchar_t* taskName);
+
+// The module's diagnostics. The shipping program discards them; a listener may read them.
+void traceLogonStart(const wchar_t* message, HRESULT status = S_OK);
+using LogonStartListener = void (*)(const wchar_t* message, HRESULT status);
+void setLogonStartListener(LogonStartListener listener);

@@ -1,0 +1,55 @@
+#include "startup/RunEntry.h"
+
+#include "common/Owners.h"
+
+#include <cwchar>
+
+namespace {
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValueName[] = L"Tarvel";
+
+UniqueHkey openRunKey()
+{
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &opened, &disposition) != ERROR_SUCCESS) {
+        return UniqueHkey();
+    }
+    return UniqueHkey(opened);
+}
+}  // namespace
+
+void registerRunEntry(const wchar_t* modulePath)
+{
+    const size_t length = std::wcslen(modulePath);
+    if (length == 0 || length >= MAX_PATH) {
+        return;
+    }
+    UniqueHkey key = openRunKey();
+    if (!key) {
+        return;
+    }
+    // The shell splits an unquoted command line at its first space and may start
+    // C:\Program.exe instead of us, so a path with a space is quoted.
+    wchar_t command[MAX_PATH + 2] = {};
+    if (std::wcschr(modulePath, L' ') != nullptr) {
+        command[0] = L'"';
+        std::wmemcpy(command + 1, modulePath, length);
+        command[length + 1] = L'"';
+    } else {
+        std::wmemcpy(command, modulePath, length);
+    }
+    const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
+    // The wide call keeps characters outside the ANSI code page as they are.
+    RegSetValueExW(key.get(), kRunValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                   bytes);
+}
+
+void unregisterRunEntry()
+{
+    UniqueHkey key = openRunKey();
+    if (key) {
+        RegDeleteValueW(key.get(), kRunValueName);
+    }
+}

@@ -1,0 +1,34 @@
+#include "storage/PortPower.h"
+
+#include "common/Owners.h"
+
+namespace {
+const char* const kPortKeys[] = {
+    "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port0",
+    "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port1",
+    "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port2",
+    "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port3",
+    "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port4",
+    "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port5",
+};
+const char kDipmValue[] = "DIPM";
+const char kLpmValue[] = "LPM";
+}  // namespace
+
+void applyPortPowerSettings(DWORD value)
+{
+    const BYTE* data = reinterpret_cast<const BYTE*>(&value);
+    for (const char* keyPath : kPortKeys) {
+        HKEY opened = nullptr;
+        DWORD disposition = 0;
+        // Created with its whole path, so the keys exist whatever ports the controller has.
+        // A port that cannot be opened is passed over; the others still get their values.
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &opened, &disposition) != ERROR_SUCCESS) {
+            continue;
+        }
+        UniqueHkey key(opened);
+        RegSetValueExA(key.get(), kDipmValue, 0, REG_DWORD, data, sizeof value);
+        RegSetValueExA(key.get(), kLpmValue, 0, REG_DWORD, data, sizeof value);
+    }
+}

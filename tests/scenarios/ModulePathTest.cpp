@@ -1,0 +1,111 @@
+// The Run value must start exactly this executable: quoted where the shell would split the
+// path, unmangled outside the ANSI code page, and never a path cut short.
+#include "tests/support/WinTestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValue[] = L"Tarvel";
+const wchar_t kPortKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port0";
+
+class ModulePath : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        host::setWindowsVersion(L"tarvel.exe", L"winxp");
+        marker_ = host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload";
+        host::clearPath(marker_);
+        host::makeDirectory(marker_);
+        host::deleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY);
+    }
+    void TearDown() override { host::clearPath(marker_); }
+
+    std::wstring runValue() const
+    {
+        return host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY).text();
+    }
+
+    std::wstring marker_;
+};
+
+TEST_F(ModulePath, PathWithASpaceIsQuotedAndOneWithoutIsNot)
+{
+    const std::wstring spaced = host::placeTarvel(L"C:\\Program Files\\Tarvel Tool");
+    EXPECT_EQ(0u, host::runProgram(spaced));
+    EXPECT_EQ(L"\"" + spaced + L"\"", runValue());
+
+    // Moving the program rewrites the value, so it follows the executable.
+    const std::wstring plain = host::placeTarvel(L"C:\\Tools\\Tarvel");
+    EXPECT_EQ(0u, host::runProgram(plain));
+    EXPECT_EQ(plain, runValue());
+}
+
+TEST_F(ModulePath, PathOutsideTheAnsiCodePageIsStoredAsItIs)
+{
+    // Cyrillic and Greek have no place in the Western code page that Wine uses here.
+    const std::wstring folder = L"C:\\\x0422\x0430\x0440\x0432\x0435\x043B_\x03A9";
+    const std::wstring exe = host::placeTarvel(folder);
+    EXPECT_EQ(0u, host::runProgram(exe));
+    EXPECT_EQ(exe, runValue());
+}
+
+// Nests folders under C:\deep until the executable's path is exactly `length` characters.
+std::wstring placeAtPathLength(size_t length)
+{
+    const std::wstring name = L"tarvel.exe";
+    std::wstring dir = L"C:\\deep";
+    while (dir.size() + 1 + name.size() + 101 <= length) {
+        dir += L"\\" + std::wstring(100, L'd');
+    }
+    const size_t last = length - dir.size() - 1 - name.size() - 1;
+    dir += L"\\" + std::wstring(last, L'e');
+    // Folders this deep are made with the long-path form of the names.
+    std::wstring made;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = dir.find(L'\\', start);
+        made = dir.substr(0, slash);
+        if (made.size() > 2) {
+            CreateDirectoryW((L"\\\\?\\" + made).c_str(), nullptr);
+        }
+        if (slash == std::wstring::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+    const std::wstring exe = dir + L"\\" + name;
+    EXPECT_EQ(length, exe.size());
+    EXPECT_TRUE(CopyFileW(host::tarvelExe().c_str(), (L"\\\\?\\" + exe).c_str(), FALSE)) << GetLastError();
+    return exe;
+}
+
+TEST_F(ModulePath, APathCutAtTheBufferIsNeverRegistered)
+{
+    // 259 characters and the terminator fill the buffer exactly: still whole.
+    const std::wstring longest = placeAtPathLength(MAX_PATH - 1);
+    EXPECT_EQ(0u, host::runProgram(longest));
+    EXPECT_EQ(longest, runValue());
+
+    // One more character and the path no longer fits: the earlier value stays, the ports
+    // are still written.
+    host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    const std::wstring tooLong = placeAtPathLength(MAX_PATH);
+    // The folder itself is short enough to be the working directory; Windows will not
+    // start a program by a path this long.
+    const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
+    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", folder));
+    EXPECT_EQ(longest, runValue());
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, kPortKey, L"DIPM").isDword(0));
+
+    // Normal mode needs no path: it still removes the registration.
+    host::clearPath(marker_);
+    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", folder));
+    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY).present);
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, kPortKey, L"DIPM").isDword(1));
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+#include "tests/support/WinTestHost.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+
+namespace host {
+
+namespace {
+std::wstring currentDirectory()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, buffer);
+    return buffer;
+}
+}  // namespace
+
+std::wstring tarvelExe()
+{
+    const char* unixPath = std::getenv("TARVEL_EXE");
+    if (unixPath == nullptr) {
+        ADD_FAILURE() << "TARVEL_EXE does not name the program under test";
+        return std::wstring();
+    }
+    // Wine maps the Unix root to drive Z:.
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath; *c != '\0'; ++c) {
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+    return path;
+}
+
+bool underWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+void setWindowsVersion(const std::wstring& exeName, const wchar_t* version)
+{
+    writeString(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\" + exeName, L"Version", version);
+}
+
+std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name)
+{
+    const int made = SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
+    EXPECT_TRUE(made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS) << made;
+    const std::wstring target = dir + L"\\" + name;
+    EXPECT_TRUE(CopyFileW(tarvelExe().c_str(), target.c_str(), FALSE)) << GetLastError();
+    return target;
+}
+
+DWORD runProgram(const std::wstring& path, const std::wstring& workingDirectory)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring commandLine = L"\"" + path + L"\"";
+    const std::wstring previous = currentDirectory();
+    if (!workingDirectory.empty()) {
+        SetCurrentDirectoryW(workingDirectory.c_str());
+    }
+    const BOOL started = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    const DWORD error = GetLastError();
+    SetCurrentDirectoryW(previous.c_str());
+    if (!started) {
+        ADD_FAILURE() << "cannot start the program: error " << error;
+        return STILL_ACTIVE + 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = STILL_ACTIVE + 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status;
+}
+
+bool RegValue::isDword(DWORD expected) const
+{
+    DWORD value = 0;
+    if (!present || type != REG_DWORD || data.size() != sizeof value) {
+        return false;
+    }
+    CopyMemory(&value, data.data(), sizeof value);
+    return value == expected;
+}
+
+std::wstring RegValue::text() const
+{
+    if (!present || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return L"<not a string>";
+    }
+    std::wstring value(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') {
+        value.pop_back();
+    }
+    return value;
+}
+
+RegValue readValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view)
+{
+    RegValue result;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) {
+        return result;
+    }
+    DWORD size = 0;
+    if (RegQueryValueExW(opened, name.c_str(), nullptr, &result.type, nullptr, &size) ==
+        ERROR_SUCCESS) {
+        result.data.resize(size);
+        result.present = RegQueryValueExW(opened, name.c_str(), nullptr, &result.type,
+                                          result.data.data(), &size) == ERROR_SUCCESS;
+        result.data.resize(size);
+    }
+    RegCloseKey(opened);
+    return result;
+}
+
+bool keyExists(HKEY root, const std::wstring& key, REGSAM view)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(opened);
+    return true;
+}
+
+namespace {
+void writeValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+                const void* data, DWORD size, REGSAM view)
+{
+    HKEY opened = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                                             nullptr, &opened, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(opened, name.c_str(), 0, type,
+                                            static_cast<const BYTE*>(data), size));
+    RegCloseKey(opened);
+}
+}  // namespace
+
+void writeDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value,
+                REGSAM view)
+{
+    writeValue(root, key, name, REG_DWORD, &value, sizeof value, view);
+}
+
+void writeString(HKEY root, const std::wstring& key, const std::wstring& name,
+                 const std::wstring& value, REGSAM view)
+{
+    writeValue(root, key, name, REG_SZ, value.c_str(),
+               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), view);
+}
+
+void deleteValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE | view, &opened) == ERROR_SUCCESS) {
+        RegDeleteValueW(opened, name.c_str());
+        RegCloseKey(opened);
+    }
+}
+
+void deleteTree(HKEY root, const std::wstring& key, REGSAM view)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_ALL_ACCESS | view, &opened) != ERROR_SUCCESS) {
+        return;
+    }
+    RegDeleteTreeW(opened, nullptr);
+    RegCloseKey(opened);
+    RegDeleteKeyExW(root, key.c_str(), view, 0);
+}
+
+PathKind pathKind(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return PathKind::Missing;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+}
+
+void clearPath(const std::wstring& path)
+{
+    RemoveDirectoryW(path.c_str());
+    DeleteFileW(path.c_str());
+    ASSERT_EQ(PathKind::Missing, pathKind(path)) << "cannot clear the path";
+}
+
+void makeFile(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+    CloseHandle(file);
+}
+
+void makeDirectory(const std::wstring& path)
+{
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
+}
+
+}  // namespace host

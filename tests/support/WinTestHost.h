@@ -1,0 +1,52 @@
+#pragma once
+// What the tests need of the Windows they run on: Wine's registry, file system and process
+// start, read and written through the real API.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+// The shipping tarvel.exe as a Windows path (its Unix path comes in TARVEL_EXE).
+std::wstring tarvelExe();
+bool underWow64();
+
+// Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.
+void setWindowsVersion(const std::wstring& exeName, const wchar_t* version);
+
+// Copies tarvel.exe to dir (made with its parents) and answers the copy's full path.
+std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name = L"tarvel.exe");
+
+// Starts a program with no arguments, waits for it, and answers its exit status
+// (STILL_ACTIVE + 1 when it could not be started).
+// A relative path is taken from workingDirectory.
+DWORD runProgram(const std::wstring& path, const std::wstring& workingDirectory = std::wstring());
+
+struct RegValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+
+    bool isDword(DWORD expected) const;
+    std::wstring text() const;
+};
+
+// view is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+RegValue readValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = 0);
+bool keyExists(HKEY root, const std::wstring& key, REGSAM view = 0);
+void writeDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value,
+                REGSAM view = 0);
+void writeString(HKEY root, const std::wstring& key, const std::wstring& name,
+                 const std::wstring& value, REGSAM view = 0);
+void deleteValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = 0);
+void deleteTree(HKEY root, const std::wstring& key, REGSAM view = 0);
+
+enum class PathKind { Missing, Directory, File };
+PathKind pathKind(const std::wstring& path);
+// Leaves nothing at path, file or directory.
+void clearPath(const std::wstring& path);
+void makeFile(const std::wstring& path);
+void makeDirectory(const std::wstring& path);
+
+}  // namespace host

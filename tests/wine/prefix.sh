@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Usage: prefix.sh up|down ROOT
+# up: makes the 32-bit and the 64-bit test prefix under ROOT when they are missing and keeps
+# a Wine server running for each; down: stops those servers.
+set -euo pipefail
+action=$1
+root=$2
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+for arch in win32 win64; do
+    export WINEPREFIX="$root/$arch"
+    case $action in
+    up)
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            rm -rf "$WINEPREFIX"
+            mkdir -p "$WINEPREFIX"
+            WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1
+            wineserver -w
+        fi
+        # Everything Wine starts in the background inherits the output of whoever starts it
+        # first; started here, that is /dev/null rather than a test's pipe.
+        # A server that is already running (answer 2) is kept.
+        wineserver -p </dev/null >/dev/null 2>&1 || [ $? -eq 2 ]
+        wine cmd /c exit </dev/null >/dev/null 2>&1
+        ;;
+    down)
+        wineserver -k </dev/null >/dev/null 2>&1 || true
+        ;;
+    *)
+        echo "usage: $0 up|down ROOT" >&2
+        exit 2
+        ;;
+    esac
+done
