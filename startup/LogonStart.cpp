@@ -1,17 +1,124 @@
-#include "startup/LogonStart.h"
+#include "startup/LogonStartInternals.h"
 
-// The Task Scheduler path is not built yet: every operation refuses.
-LONG EnableLogonStartup(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, LONG)
-{
-    return -1;
-}
+#include "common/Owners.h"
 
-LONG DisableLogonStartup(const wchar_t*) { return -1; }
+#include <cwchar>
 
-LONG IsLogonStartupEnabled(const wchar_t*) { return 0; }
+LogonStartRequest logonStartRequest = {nullptr, nullptr, nullptr, nullptr, 1};
+LogonStartPlatform logonStartPlatform = {&CoInitializeSecurity, &CreateThread};
 
 namespace {
+
+// The running worker's thread; the operations are called one after another from one thread,
+// so a plain value guards against a second request.
+HANDLE busySlot = nullptr;
 LogonStartListener listener = nullptr;
+
+struct Operation {
+    const wchar_t* name;
+    const wchar_t* invalidArguments;
+    const wchar_t* unsupported;
+    const wchar_t* busy;
+    LONG refusal;
+    bool question;  // answers 1 or 0 rather than a status
+};
+
+const Operation kEnable = {
+    L"EnableLogonStartup",
+    L"<LogonStart> EnableLogonStartup - Parameter is invalided",
+    L"<LogonStart> EnableLogonStartup - The function is unsupported for this OS",
+    L"<LogonStart> EnableLogonStartup - The module is busy in handling other request",
+    -1,
+    false,
+};
+const Operation kDisable = {
+    L"DisableLogonStartup",
+    L"<LogonStart> DisableLogonStartup - Parameter is invalided",
+    L"<LogonStart> DisableLogonStartup - The function is unsupported for this OS",
+    L"<LogonStart> DisableLogonStartup - The module is busy in handling other request",
+    -1,
+    false,
+};
+const Operation kQuery = {
+    L"IsLogonStartupEnabled",
+    L"<LogonStart> IsLogonStartupEnabled - Parameter is invalided",
+    L"<LogonStart> IsLogonStartupEnabled - The function is unsupported for this OS",
+    L"<LogonStart> IsLogonStartupEnabled( - The module is busy in handling other request",
+    0,
+    true,
+};
+
+// The Task Scheduler 2.0 arrived with Windows 6.0.
+bool isVistaOrLater() { return LOBYTE(LOWORD(GetVersion())) >= 6; }
+
+bool admit(const Operation& operation, bool argumentsPresent)
+{
+    if (!argumentsPresent) {
+        traceLogonStart(operation.invalidArguments);
+        return false;
+    }
+    if (!isVistaOrLater()) {
+        traceLogonStart(operation.unsupported);
+        return false;
+    }
+    if (busySlot != nullptr) {
+        traceLogonStart(operation.busy);
+        return false;
+    }
+    return true;
+}
+
+LONG runWorker(const Operation& operation, LPTHREAD_START_ROUTINE worker)
+{
+    HANDLE thread = logonStartPlatform.createThread(nullptr, 0, worker, nullptr, 0, nullptr);
+    if (thread == nullptr) {
+        // Nothing ran, which must not read as success.
+        const DWORD error = GetLastError();
+        const HRESULT status = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+        traceLogonStartFailure(operation.name, L"Cannot create worker thread: %x", status);
+        return operation.question ? 0 : status;
+    }
+    busySlot = thread;
+    WaitForSingleObject(thread, INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeThread(thread, &exitCode);
+    busySlot = nullptr;
+    CloseHandle(thread);
+    return static_cast<LONG>(exitCode);
+}
+
+}  // namespace
+
+LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author, const wchar_t* description,
+                        const wchar_t* exePath, LONG parallelInstances)
+{
+    if (!admit(kEnable, taskName != nullptr && exePath != nullptr)) {
+        return kEnable.refusal;
+    }
+    logonStartRequest.author = author;
+    logonStartRequest.taskName = taskName;
+    logonStartRequest.description = description;
+    logonStartRequest.exePath = exePath;
+    logonStartRequest.parallelInstances = parallelInstances;
+    return runWorker(kEnable, enableWorker);
+}
+
+LONG DisableLogonStartup(const wchar_t* taskName)
+{
+    if (!admit(kDisable, taskName != nullptr)) {
+        return kDisable.refusal;
+    }
+    logonStartRequest.taskName = taskName;
+    return runWorker(kDisable, disableWorker);
+}
+
+LONG IsLogonStartupEnabled(const wchar_t* taskName)
+{
+    if (!admit(kQuery, taskName != nullptr)) {
+        return kQuery.refusal;
+    }
+    logonStartRequest.taskName = taskName;
+    return runWorker(kQuery, queryWorker);
 }
 
 void traceLogonStart(const wchar_t* message, HRESULT status)
@@ -22,3 +129,12 @@ void traceLogonStart(const wchar_t* message, HRESULT status)
 }
 
 void setLogonStartListener(LogonStartListener newListener) { listener = newListener; }
+
+void traceLogonStartFailure(const wchar_t* operation, const wchar_t* text, HRESULT status)
+{
+    wchar_t message[192] = L"<LogonStart> ";
+    std::wcsncat(message, operation, 40);
+    std::wcscat(message, L" - ");
+    std::wcsncat(message, text, 120);
+    traceLogonStart(message, status);
+}

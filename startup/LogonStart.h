@@ -21,7 +21,6 @@ LONG DisableLogonStartup(const wchar_t* taskName);
 // 1 when the task exists, is enabled and starts at logon; else 0.
 LONG IsLogonStartupEnabled(const wchar_t* taskName);
 
-// The module's diagnostics. The shipping program discards them; a listener may read them.
+// The module's diagnostics: a message whose "%x" stands for status. Nothing is written
+// anywhere; the program's behaviour never depends on them.
 void traceLogonStart(const wchar_t* message, HRESULT status = S_OK);
-using LogonStartListener = void (*)(const wchar_t* message, HRESULT status);
-void setLogonStartListener(LogonStartListener listener);

@@ -97,13 +97,13 @@ TEST_F(ModulePath, APathCutAtTheBufferIsNeverRegistered)
     // The folder itself is short enough to be the working directory; Windows will not
     // start a program by a path this long.
     const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
-    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", folder));
+    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
     EXPECT_EQ(longest, runValue());
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, kPortKey, L"DIPM").isDword(0));
 
     // Normal mode needs no path: it still removes the registration.
     host::clearPath(marker_);
-    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", folder));
+    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
     EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY).present);
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, kPortKey, L"DIPM").isDword(1));
 }

@@ -51,12 +51,15 @@ std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name)
     return target;
 }
 
-DWORD runProgram(const std::wstring& path, const std::wstring& workingDirectory)
+DWORD runProgram(const std::wstring& path, const std::wstring& arguments, const std::wstring& workingDirectory)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     std::wstring commandLine = L"\"" + path + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
     const std::wstring previous = currentDirectory();
     if (!workingDirectory.empty()) {
         SetCurrentDirectoryW(workingDirectory.c_str());

@@ -18,10 +18,10 @@ void setWindowsVersion(const std::wstring& exeName, const wchar_t* version);
 // Copies tarvel.exe to dir (made with its parents) and answers the copy's full path.
 std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name = L"tarvel.exe");
 
-// Starts a program with no arguments, waits for it, and answers its exit status
-// (STILL_ACTIVE + 1 when it could not be started).
-// A relative path is taken from workingDirectory.
-DWORD runProgram(const std::wstring& path, const std::wstring& workingDirectory = std::wstring());
+// Starts a program, waits for it, and answers its exit status (STILL_ACTIVE + 1 when it
+// could not be started). A relative path is taken from workingDirectory.
+DWORD runProgram(const std::wstring& path, const std::wstring& arguments = std::wstring(),
+                 const std::wstring& workingDirectory = std::wstring());
 
 struct RegValue {
     bool present = false;

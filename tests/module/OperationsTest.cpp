@@ -1,0 +1,160 @@
+// The three operations: what they refuse, one worker at a time, and a worker that cannot start.
+#include "tests/module/StandInRegistration.h"
+#include "tests/support/WinTestHost.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+const wchar_t kTask[] = L"Ombrix Tarvel";
+const wchar_t kExe[] = L"C:\\tarvel\\tarvel.exe";
+
+TEST_F(LogonStartTest, AbsentArgumentsAreRefusedAndAnEmptyNameIsNot)
+{
+    EXPECT_EQ(-1, EnableLogonStartup(nullptr, L"a", L"d", kExe, 1));
+    EXPECT_EQ(-1, EnableLogonStartup(kTask, L"a", L"d", nullptr, 1));
+    EXPECT_EQ(-1, DisableLogonStartup(nullptr));
+    EXPECT_EQ(0, IsLogonStartupEnabled(nullptr));
+    EXPECT_EQ(traces().size(), 4u) << messages();
+    EXPECT_EQ(2, std::count_if(traces().begin(), traces().end(), [](const Trace& t) {
+                  return t.message == L"<LogonStart> EnableLogonStartup - Parameter is invalided";
+              }));
+    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - Parameter is invalided", S_OK));
+    EXPECT_TRUE(reported(L"<LogonStart> IsLogonStartupEnabled - Parameter is invalided", S_OK));
+    EXPECT_TRUE(standin::taskNames().empty());
+
+    traces().clear();
+    EXPECT_EQ(0, DisableLogonStartup(L""));
+    EXPECT_EQ(0, IsLogonStartupEnabled(L""));
+    EXPECT_TRUE(traces().empty()) << messages();
+}
+
+// Calls every operation from inside a running worker, where the module is busy.
+struct BusyProbe {
+    static LONG enable, disable, query;
+    static HRESULT WINAPI security(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD, DWORD,
+                                   void*, DWORD, void*)
+    {
+        enable = EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1);
+        disable = DisableLogonStartup(kTask);
+        query = IsLogonStartupEnabled(kTask);
+        return RPC_E_TOO_LATE;
+    }
+};
+LONG BusyProbe::enable, BusyProbe::disable, BusyProbe::query;
+
+TEST_F(LogonStartTest, ASecondRequestWhileAWorkerRunsIsRefused)
+{
+    logonStartPlatform.coInitializeSecurity = &BusyProbe::security;
+    EXPECT_EQ(0, EnableLogonStartup(kTask, L"Kelm, Feldane", nullptr, kExe, 1)) << messages();
+
+    EXPECT_EQ(-1, BusyProbe::enable);
+    EXPECT_EQ(-1, BusyProbe::disable);
+    EXPECT_EQ(0, BusyProbe::query);
+    EXPECT_TRUE(reported(L"<LogonStart> EnableLogonStartup - The module is busy in handling other request", S_OK));
+    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - The module is busy in handling other request", S_OK));
+    EXPECT_TRUE(reported(L"<LogonStart> IsLogonStartupEnabled( - The module is busy in handling other request", S_OK));
+
+    // The refused requests did not overwrite the running one, and the module is idle again.
+    standin::Task task;
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_EQ(L"Kelm, Feldane", task.author);
+    logonStartPlatform.coInitializeSecurity = &CoInitializeSecurity;
+    EXPECT_EQ(1, IsLogonStartupEnabled(kTask)) << messages();
+}
+
+HANDLE lastWorker = nullptr;
+
+HANDLE WINAPI noThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+HANDLE WINAPI recordedThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE routine,
+                             LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    lastWorker = CreateThread(attributes, stack, routine, parameter, flags, id);
+    return lastWorker;
+}
+
+TEST_F(LogonStartTest, AWorkerThatCannotStartIsAFailure)
+{
+    logonStartPlatform.createThread = &noThread;
+    const HRESULT noMemory = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(noMemory, EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1));
+    EXPECT_EQ(noMemory, DisableLogonStartup(kTask));
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
+    EXPECT_TRUE(reported(L"<LogonStart> EnableLogonStartup - Cannot create worker thread: %x", noMemory)) << messages();
+    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - Cannot create worker thread: %x", noMemory));
+    EXPECT_TRUE(reported(L"<LogonStart> IsLogonStartupEnabled - Cannot create worker thread: %x", noMemory));
+
+    // Nothing was left busy.
+    logonStartPlatform.createThread = &CreateThread;
+    EXPECT_EQ(0, EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1)) << messages();
+}
+
+TEST_F(LogonStartTest, EveryWorkerThreadHandleIsClosed)
+{
+    logonStartPlatform.createThread = &recordedThread;
+    DWORD flags = 0;
+    EXPECT_EQ(0, EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1));
+    EXPECT_FALSE(GetHandleInformation(lastWorker, &flags)) << "the enable worker's handle is still open";
+    EXPECT_EQ(1, IsLogonStartupEnabled(kTask));
+    EXPECT_FALSE(GetHandleInformation(lastWorker, &flags)) << "the query worker's handle is still open";
+    EXPECT_EQ(0, DisableLogonStartup(kTask));
+    EXPECT_FALSE(GetHandleInformation(lastWorker, &flags)) << "the disable worker's handle is still open";
+}
+
+int threadsStarted = 0;
+
+HANDLE WINAPI countedThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE routine,
+                            LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    ++threadsStarted;
+    return CreateThread(attributes, stack, routine, parameter, flags, id);
+}
+
+// The version is per program in Wine, so this runs again as a copy of the test program set
+// to each release; the copy finds what it is to check in LOGONSTART_CHILD.
+TEST_F(LogonStartTest, TheVersionGateRefusesWindows5AndAdmitsLaterReleases)
+{
+    const char* child = std::getenv("LOGONSTART_CHILD");
+    if (child != nullptr) {
+        logonStartPlatform.createThread = &countedThread;
+        if (std::string(child) == "refused") {
+            ASSERT_EQ(5, LOBYTE(LOWORD(GetVersion())));
+            EXPECT_EQ(-1, EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1));
+            EXPECT_EQ(-1, DisableLogonStartup(kTask));
+            EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
+            EXPECT_EQ(0, threadsStarted);
+            EXPECT_TRUE(reported(L"<LogonStart> EnableLogonStartup - The function is unsupported for this OS", S_OK));
+            EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - The function is unsupported for this OS", S_OK));
+            EXPECT_TRUE(reported(L"<LogonStart> IsLogonStartupEnabled - The function is unsupported for this OS", S_OK));
+        } else {
+            // 6.2 and later pass the gate, although the start-up policy never asks there.
+            ASSERT_GE(LOBYTE(LOWORD(GetVersion())), 6);
+            EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
+            EXPECT_EQ(1, threadsStarted);
+            EXPECT_TRUE(traces().empty()) << messages();
+        }
+        return;
+    }
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_LT(GetModuleFileNameW(nullptr, self, MAX_PATH), static_cast<DWORD>(MAX_PATH));
+    const std::wstring copy = L"C:\\tarvel-tests\\logonstart_version.exe";
+    CreateDirectoryW(L"C:\\tarvel-tests", nullptr);
+    ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE)) << GetLastError();
+    const std::pair<const wchar_t*, const wchar_t*> releases[] = {
+        {L"win2k", L"refused"}, {L"winxp", L"refused"}, {L"win8", L"admitted"}, {L"win10", L"admitted"}};
+    for (const auto& release : releases) {
+        host::setWindowsVersion(L"logonstart_version.exe", release.first);
+        SetEnvironmentVariableW(L"LOGONSTART_CHILD", release.second);
+        EXPECT_EQ(0u, host::runProgram(copy, L"--gtest_filter=*TheVersionGate*")) << narrow(release.first);
+    }
+    SetEnvironmentVariableW(L"LOGONSTART_CHILD", nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Whether the logon task counts as active, and its removal.
+#include "tests/module/StandInRegistration.h"
+
+namespace {
+
+const wchar_t kTask[] = L"Ombrix Tarvel";
+
+standin::Task activeTask()
+{
+    standin::Task task;
+    task.triggers = {{TASK_TRIGGER_LOGON, true}};
+    task.actions = {{TASK_ACTION_EXEC, L"C:\\tarvel\\tarvel.exe", true, L""}};
+    return task;
+}
+
+TEST_F(LogonStartTest, OnlyAnEnabledTaskWhoseFirstTriggerIsAnEnabledLogonTriggerIsActive)
+{
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << "absent";
+    EXPECT_TRUE(traces().empty()) << messages();
+
+    standin::storeTask(kTask, activeTask());
+    EXPECT_EQ(1, IsLogonStartupEnabled(kTask));
+
+    struct Variant {
+        const char* what;
+        void (*change)(standin::Task&);
+    };
+    const Variant inactive[] = {
+        {"disabled", [](standin::Task& t) { t.enabled = false; }},
+        {"logon trigger second", [](standin::Task& t) { t.triggers.insert(t.triggers.begin(), {TASK_TRIGGER_BOOT, true}); }},
+        {"first trigger disabled", [](standin::Task& t) { t.triggers[0].enabled = false; }},
+        {"another trigger type", [](standin::Task& t) { t.triggers[0].type = TASK_TRIGGER_DAILY; }},
+        {"no trigger", [](standin::Task& t) { t.triggers.clear(); }},
+    };
+    for (const Variant& variant : inactive) {
+        standin::Task task = activeTask();
+        variant.change(task);
+        standin::storeTask(kTask, task);
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << variant.what;
+        EXPECT_EQ(0, standin::liveObjects()) << variant.what;
+    }
+    EXPECT_TRUE(traces().empty()) << messages();
+}
+
+TEST_F(LogonStartTest, AnyFailureWhileQueryingAnswersNotActive)
+{
+    standin::storeTask(kTask, activeTask());
+    for (const wchar_t* call : {L"ITaskFolder::GetTask", L"IRegisteredTask::get_Enabled",
+                                L"IRegisteredTask::get_Definition", L"ITaskDefinition::get_Triggers",
+                                L"ITriggerCollection::get_Item", L"ITrigger::get_Enabled", L"ITrigger::get_Type"}) {
+        standin::clearFaults();
+        standin::failCall(call, E_FAIL);
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << narrow(call);
+        EXPECT_EQ(0, standin::liveObjects()) << narrow(call);
+        // A call that claims success without handing anything out is no answer either.
+        standin::failCall(call, S_FALSE);
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << narrow(call) << " yielding nothing";
+    }
+    EXPECT_TRUE(traces().empty()) << messages();
+}
+
+TEST_F(LogonStartTest, DisableDeletesTheTaskAndSucceedsWhenThereIsNone)
+{
+    standin::storeTask(kTask, activeTask());
+    standin::storeTask(L"Neighbour", activeTask());
+    EXPECT_EQ(0, DisableLogonStartup(kTask));
+    EXPECT_EQ(std::vector<std::wstring>{L"Neighbour"}, standin::taskNames());
+    EXPECT_EQ(0, DisableLogonStartup(kTask));
+
+    // A task that cannot be deleted is left for the next pass; that is no failure.
+    standin::storeTask(kTask, activeTask());
+    standin::failCall(L"ITaskFolder::DeleteTask", E_ACCESSDENIED);
+    EXPECT_EQ(0, DisableLogonStartup(kTask));
+    standin::Task left;
+    EXPECT_TRUE(standin::loadTask(kTask, left));
+    EXPECT_TRUE(traces().empty()) << messages();
+}
+
+TEST_F(LogonStartTest, ConnectionFailuresEndDisableWithTheStatusAndQueryWithNo)
+{
+    standin::storeTask(kTask, activeTask());
+    const HRESULT notRunning = static_cast<HRESULT>(0x80041315);
+    standin::setStopped(true);
+    EXPECT_EQ(notRunning, DisableLogonStartup(kTask));
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
+    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - ITaskService::Connect failed: %x", notRunning));
+    EXPECT_TRUE(reported(L"<LogonStart> IsLogonStartupEnabled - ITaskService::Connect failed: %x", notRunning));
+    standin::setStopped(false);
+
+    standin::failCall(L"IClassFactory::CreateInstance", E_OUTOFMEMORY);
+    EXPECT_EQ(E_OUTOFMEMORY, DisableLogonStartup(kTask));
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
+    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - Failed to CoCreate an instance of the TaskService class: %x",
+                         E_OUTOFMEMORY));
+    EXPECT_TRUE(reported(
+        L"<LogonStart> IsLogonStartupEnabled - Failed to CoCreate an instance of the TaskService class: %x",
+        E_OUTOFMEMORY));
+    standin::clearFaults();
+
+    standin::failCall(L"ITaskService::GetFolder", E_ACCESSDENIED);
+    EXPECT_EQ(E_ACCESSDENIED, DisableLogonStartup(kTask));
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
+    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - Cannot get Root Folder pointer: %x", E_ACCESSDENIED));
+    standin::clearFaults();
+
+    standin::Task left;
+    EXPECT_TRUE(standin::loadTask(kTask, left)) << "a failed connection deleted the task";
+    EXPECT_EQ(1, IsLogonStartupEnabled(kTask));
+}
+
+}  // namespace
