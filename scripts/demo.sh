@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # The main job, end to end: builds the shipping tarvel.exe and runs it in a throw-away
-# 32-bit Wine prefix as Windows XP, once with the marker directory (preload mode) and once
-# without it (normal mode), printing what each pass left behind.
+# 32-bit Wine prefix through a preload pass (marker directory present) and a normal pass
+# (marker gone), printing what each pass left behind: first as Windows XP (Run value), then
+# as Windows 7 (logon task, kept by the Task Scheduler stand-in, since Wine's own cannot
+# hold a logon task).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" >/dev/null
+cmake --preset tests >/dev/null
+cmake --build --preset tests -j "$(nproc)" --target taskscheduler_standin >/dev/null
 exe="$PWD/build/release/tarvel.exe"
+standin="Z:$(echo "$PWD/build/tests/tests/taskscheduler_standin.dll" | tr / '\\')"
 
 WINEPREFIX=$(mktemp -d /tmp/tarvel-demo.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -24,22 +29,38 @@ show_state() {
         printf '    Port%s: %s\n' "$port" \
             "$(reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port$port" | awk '{printf "%s=%s ", $1, $3}')"
     done
-    local run
+    local run task
     run=$(reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Tarvel || true)
     echo "  Run value: ${run:-<none>}"
+    task=$(reg query 'HKLM\Software\Tarvel Tests\Task Scheduler\Tasks\Ombrix Tarvel' || true)
+    if [ -n "$task" ]; then
+        echo "  logon task \"Ombrix Tarvel\":"
+        echo "$task" | sed 's/^/    /'
+    else
+        echo "  logon task: <none>"
+    fi
     if [ -d "$WINEPREFIX/drive_c/Preload" ]; then echo "  marker C:\\Preload: present"; else echo "  marker C:\\Preload: absent"; fi
 }
+two_passes() {
+    wine reg add 'HKCU\Software\Wine\AppDefaults\tarvel.exe' /v Version /d "$1" /f >/dev/null 2>&1
+    mkdir -p "$WINEPREFIX/drive_c/Preload"
+    echo
+    echo "Preload pass ($2, C:\\Preload present):"
+    local status=0
+    wine "$exe" || status=$?
+    echo "  exit status: $status"
+    show_state
+    rmdir "$WINEPREFIX/drive_c/Preload"
+    echo
+    echo "Normal pass ($2, C:\\Preload gone):"
+    status=0
+    wine "$exe" || status=$?
+    echo "  exit status: $status"
+    show_state
+}
 
-wine reg add 'HKCU\Software\Wine\AppDefaults\tarvel.exe' /v Version /d winxp /f >/dev/null 2>&1
+two_passes winxp "Windows XP"
 
-mkdir -p "$WINEPREFIX/drive_c/Preload"
-echo "Preload pass (Windows XP, C:\\Preload present):"
-status=0; wine "$exe" || status=$?
-echo "  exit status: $status"
-show_state
-
-rmdir "$WINEPREFIX/drive_c/Preload"
-echo "Normal pass (Windows XP, C:\\Preload gone):"
-status=0; wine "$exe" || status=$?
-echo "  exit status: $status"
-show_state
+wine reg add 'HKLM\Software\Classes\CLSID\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}\InprocServer32' \
+    /ve /d "$standin" /f >/dev/null 2>&1
+two_passes win7 "Windows 7, Task Scheduler stand-in"

@@ -53,47 +53,17 @@ TEST_F(ModulePath, PathOutsideTheAnsiCodePageIsStoredAsItIs)
     EXPECT_EQ(exe, runValue());
 }
 
-// Nests folders under C:\deep until the executable's path is exactly `length` characters.
-std::wstring placeAtPathLength(size_t length)
-{
-    const std::wstring name = L"tarvel.exe";
-    std::wstring dir = L"C:\\deep";
-    while (dir.size() + 1 + name.size() + 101 <= length) {
-        dir += L"\\" + std::wstring(100, L'd');
-    }
-    const size_t last = length - dir.size() - 1 - name.size() - 1;
-    dir += L"\\" + std::wstring(last, L'e');
-    // Folders this deep are made with the long-path form of the names.
-    std::wstring made;
-    size_t start = 0;
-    while (true) {
-        const size_t slash = dir.find(L'\\', start);
-        made = dir.substr(0, slash);
-        if (made.size() > 2) {
-            CreateDirectoryW((L"\\\\?\\" + made).c_str(), nullptr);
-        }
-        if (slash == std::wstring::npos) {
-            break;
-        }
-        start = slash + 1;
-    }
-    const std::wstring exe = dir + L"\\" + name;
-    EXPECT_EQ(length, exe.size());
-    EXPECT_TRUE(CopyFileW(host::tarvelExe().c_str(), (L"\\\\?\\" + exe).c_str(), FALSE)) << GetLastError();
-    return exe;
-}
-
 TEST_F(ModulePath, APathCutAtTheBufferIsNeverRegistered)
 {
     // 259 characters and the terminator fill the buffer exactly: still whole.
-    const std::wstring longest = placeAtPathLength(MAX_PATH - 1);
+    const std::wstring longest = host::placeTarvelAtPathLength(MAX_PATH - 1);
     EXPECT_EQ(0u, host::runProgram(longest));
     EXPECT_EQ(longest, runValue());
 
     // One more character and the path no longer fits: the earlier value stays, the ports
     // are still written.
     host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
-    const std::wstring tooLong = placeAtPathLength(MAX_PATH);
+    const std::wstring tooLong = host::placeTarvelAtPathLength(MAX_PATH);
     // The folder itself is short enough to be the working directory; Windows will not
     // start a program by a path this long.
     const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));

@@ -51,6 +51,36 @@ std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name)
     return target;
 }
 
+// Nests folders under C:\deep until the executable's path is exactly `length` characters.
+std::wstring placeTarvelAtPathLength(size_t length)
+{
+    const std::wstring name = L"tarvel.exe";
+    std::wstring dir = L"C:\\deep";
+    while (dir.size() + 1 + name.size() + 101 <= length) {
+        dir += L"\\" + std::wstring(100, L'd');
+    }
+    const size_t last = length - dir.size() - 1 - name.size() - 1;
+    dir += L"\\" + std::wstring(last, L'e');
+    // Folders this deep are made with the long-path form of the names.
+    std::wstring made;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = dir.find(L'\\', start);
+        made = dir.substr(0, slash);
+        if (made.size() > 2) {
+            CreateDirectoryW((L"\\\\?\\" + made).c_str(), nullptr);
+        }
+        if (slash == std::wstring::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+    const std::wstring exe = dir + L"\\" + name;
+    EXPECT_EQ(length, exe.size());
+    EXPECT_TRUE(CopyFileW(tarvelExe().c_str(), (L"\\\\?\\" + exe).c_str(), FALSE)) << GetLastError();
+    return exe;
+}
+
 DWORD runProgram(const std::wstring& path, const std::wstring& arguments, const std::wstring& workingDirectory)
 {
     STARTUPINFOW startup = {};

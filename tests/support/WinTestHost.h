@@ -18,6 +18,9 @@ void setWindowsVersion(const std::wstring& exeName, const wchar_t* version);
 // Copies tarvel.exe to dir (made with its parents) and answers the copy's full path.
 std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name = L"tarvel.exe");
 
+// Copies tarvel.exe into folders under C:\deep so that its path is exactly length characters.
+std::wstring placeTarvelAtPathLength(size_t length);
+
 // Starts a program, waits for it, and answers its exit status (STILL_ACTIVE + 1 when it
 // could not be started). A relative path is taken from workingDirectory.
 DWORD runProgram(const std::wstring& path, const std::wstring& arguments = std::wstring(),

@@ -17,10 +17,13 @@ for arch in win32 win64; do
             WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1
             wineserver -w
         fi
+        # Every run starts with a new server, so no service (the Task Scheduler above all)
+        # is left running from an earlier run.
+        wineserver -k </dev/null >/dev/null 2>&1 || true
+        wineserver -w
         # Everything Wine starts in the background inherits the output of whoever starts it
         # first; started here, that is /dev/null rather than a test's pipe.
-        # A server that is already running (answer 2) is kept.
-        wineserver -p </dev/null >/dev/null 2>&1 || [ $? -eq 2 ]
+        wineserver -p </dev/null >/dev/null 2>&1
         wine cmd /c exit </dev/null >/dev/null 2>&1
         ;;
     down)

@@ -1,0 +1,239 @@
+// The shipping tarvel.exe as Windows Vista and 7: the logon task, kept through the Task
+// Scheduler stand-in registered under the real class id, and Wine's own Task Scheduler.
+#include "tests/support/WinTestHost.h"
+#include "tests/taskscheduler/TaskSchedulerStandIn.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kTask[] = L"Ombrix Tarvel";
+const wchar_t kServerKey[] = L"Software\\Classes\\CLSID\\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}\\InprocServer32";
+const wchar_t kWineServer[] = L"C:\\windows\\system32\\taskschd.dll";
+const wchar_t kPortKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// A 32-bit program looks the class up in the 32-bit view; the stand-in is 32-bit too.
+void registerServer(const std::wstring& path)
+{
+    host::writeString(HKEY_LOCAL_MACHINE, kServerKey, L"", path, KEY_WOW64_32KEY);
+    host::writeString(HKEY_LOCAL_MACHINE, kServerKey, L"ThreadingModel", L"Both", KEY_WOW64_32KEY);
+}
+
+std::wstring standInDll()
+{
+    const char* unixPath = std::getenv("STANDIN_DLL");
+    EXPECT_NE(nullptr, unixPath);
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath ? unixPath : ""; *c; ++c) {
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    }
+    return path;
+}
+
+void expectPorts(DWORD value)
+{
+    for (int port = 0; port <= 5; ++port) {
+        const std::wstring key = kPortKey + std::to_wstring(port);
+        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, key, L"DIPM").isDword(value)) << "Port" << port;
+        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, key, L"LPM").isDword(value)) << "Port" << port;
+    }
+}
+
+standin::Task activeTask(const std::wstring& path)
+{
+    standin::Task task;
+    task.triggers = {{TASK_TRIGGER_LOGON, true}};
+    task.actions = {{TASK_ACTION_EXEC, path, true, L""}};
+    task.authorSet = true;
+    task.author = L"seeded";
+    return task;
+}
+
+class LogonTask : public testing::TestWithParam<const wchar_t*> {
+protected:
+    void SetUp() override
+    {
+        registerServer(standInDll());
+        standin::deleteAllTasks();
+        standin::clearFaults();
+        standin::setStopped(false);
+        host::setWindowsVersion(L"tarvel.exe", GetParam());
+        exe_ = host::placeTarvel(L"C:\\Program Files\\Tarvel");
+        marker_ = host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload";
+        host::clearPath(marker_);
+        host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    }
+    void TearDown() override
+    {
+        host::clearPath(marker_);
+        standin::deleteAllTasks();
+        registerServer(kWineServer);
+    }
+
+    void pass(bool preload)
+    {
+        host::clearPath(marker_);
+        if (preload) {
+            host::makeDirectory(marker_);
+        }
+        EXPECT_EQ(0u, host::runProgram(exe_));
+        expectPorts(preload ? 0 : 1);
+        EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, kRunKey, L"Tarvel", KEY_WOW64_32KEY).present);
+    }
+
+    std::wstring exe_;
+    std::wstring marker_;
+};
+
+TEST_P(LogonTask, PreloadRegistersTheTaskForTheProgramAndASecondPassKeepsIt)
+{
+    pass(true);
+    standin::Task task;
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    ASSERT_EQ(1u, task.actions.size());
+    EXPECT_EQ(exe_, task.actions[0].path) << "the task must start this very executable, unquoted";
+    EXPECT_EQ(L"Kelm, Feldane", task.author);
+    EXPECT_EQ(L"A tool for handle Intel storage settings", task.description);
+    EXPECT_EQ(TASK_RUNLEVEL_HIGHEST, task.runLevel);
+    EXPECT_EQ(TASK_LOGON_GROUP, task.registrationLogonType);
+
+    // An active task is not rebuilt: what the second pass finds, it leaves.
+    task.author = L"left as it was";
+    standin::storeTask(kTask, task);
+    pass(true);
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_EQ(L"left as it was", task.author);
+}
+
+TEST_P(LogonTask, ADisabledTaskIsReplacedInPreloadModeAndLeftInNormalMode)
+{
+    standin::Task disabled = activeTask(L"C:\\elsewhere\\tarvel.exe");
+    disabled.enabled = false;
+    standin::storeTask(kTask, disabled);
+    pass(false);
+    standin::Task task;
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_FALSE(task.enabled);
+    EXPECT_EQ(L"seeded", task.author);
+
+    pass(true);
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_TRUE(task.enabled);
+    EXPECT_EQ(L"Kelm, Feldane", task.author);
+    EXPECT_EQ(exe_, task.actions.at(0).path);
+}
+
+TEST_P(LogonTask, NormalModeDeletesAnActiveTask)
+{
+    standin::storeTask(kTask, activeTask(exe_));
+    standin::storeTask(L"Neighbour", activeTask(L"C:\\n.exe"));
+    pass(false);
+    EXPECT_EQ(std::vector<std::wstring>{L"Neighbour"}, standin::taskNames());
+}
+
+TEST_P(LogonTask, AFailingTaskSchedulerHoldsBackNothingElse)
+{
+    standin::setStopped(true);
+    pass(true);
+    EXPECT_TRUE(standin::taskNames().empty());
+    standin::setStopped(false);
+
+    standin::failCall(L"ITaskFolder::RegisterTaskDefinition", E_ACCESSDENIED);
+    pass(true);
+    EXPECT_TRUE(standin::taskNames().empty());
+}
+
+TEST_P(LogonTask, APathCutAtTheBufferNeitherQueriesNorBuildsTheTask)
+{
+    standin::Task disabled = activeTask(L"C:\\elsewhere\\tarvel.exe");
+    disabled.enabled = false;
+    standin::storeTask(kTask, disabled);
+    const std::wstring tooLong = host::placeTarvelAtPathLength(MAX_PATH);
+    const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
+    host::makeDirectory(marker_);
+    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
+    expectPorts(0);
+    standin::Task task;
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_FALSE(task.enabled) << "the task was rebuilt for a path cut short";
+    EXPECT_EQ(L"C:\\elsewhere\\tarvel.exe", task.actions.at(0).path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, LogonTask, testing::Values(L"vista", L"win7"),
+                         [](const testing::TestParamInfo<const wchar_t*>& info) {
+                             return std::string(info.param[0] == L'v' ? "vista" : "win7");
+                         });
+
+// Wine's own Task Scheduler cannot hold a logon task: the pass must still write the ports,
+// leave no task behind and end normally, with its service unable to start and running.
+class WineTaskScheduler : public testing::Test {
+protected:
+    static SERVICE_STATUS scheduleStatus()
+    {
+        SERVICE_STATUS status = {};
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service = manager ? OpenServiceW(manager, L"Schedule", SERVICE_QUERY_STATUS) : nullptr;
+        if (service != nullptr) {
+            QueryServiceStatus(service, &status);
+            CloseServiceHandle(service);
+        }
+        if (manager != nullptr) {
+            CloseServiceHandle(manager);
+        }
+        return status;
+    }
+    // Through the service manager, which keeps its own copy of the configuration.
+    static void setScheduleStart(DWORD start)
+    {
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        ASSERT_NE(nullptr, manager);
+        SC_HANDLE service = OpenServiceW(manager, L"Schedule", SERVICE_CHANGE_CONFIG);
+        EXPECT_NE(nullptr, service);
+        if (service != nullptr) {
+            EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr));
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+    }
+    static std::wstring wineTaskFile()
+    {
+        // The service keeps its tasks in the native system folder.
+        return host::underWow64() ? L"C:\\windows\\sysnative\\tasks\\Ombrix Tarvel"
+                                  : L"C:\\windows\\system32\\tasks\\Ombrix Tarvel";
+    }
+};
+
+TEST_F(WineTaskScheduler, ThePassWritesThePortsAndLeavesNoTask)
+{
+    registerServer(kWineServer);
+    host::setWindowsVersion(L"tarvel.exe", L"win7");
+    const std::wstring exe = host::placeTarvel(L"C:\\tarvel");
+    const std::wstring marker = host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload";
+    host::clearPath(marker);
+    host::makeDirectory(marker);
+
+    // Wine starts the service on the first connection; while it cannot start, Connect fails.
+    ASSERT_NE(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState)
+        << "the Schedule service already runs: this test must come first in its prefix";
+    setScheduleStart(SERVICE_DISABLED);
+    host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    EXPECT_EQ(0u, host::runProgram(exe));
+    expectPorts(0);
+    EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState);
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(wineTaskFile()));
+
+    // Running, it connects, then refuses the logon trigger.
+    setScheduleStart(SERVICE_DEMAND_START);
+    host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    EXPECT_EQ(0u, host::runProgram(exe));
+    expectPorts(0);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState);
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(wineTaskFile()));
+    host::clearPath(marker);
+}
+
+}  // namespace
