@@ -12,7 +12,7 @@ cmake --build --preset release -j "$(nproc)" >/dev/null
 cmake --preset tests >/dev/null
 cmake --build --preset tests -j "$(nproc)" --target taskscheduler_standin >/dev/null
 exe="$PWD/build/release/tarvel.exe"
-standin="Z:$(echo "$PWD/build/tests/tests/taskscheduler_standin.dll" | tr / '\\')"
+standin="Z:$(echo "$PWD/build/tests/standin/taskscheduler/taskscheduler_standin.dll" | tr / '\\')"
 
 WINEPREFIX=$(mktemp -d /tmp/tarvel-demo.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

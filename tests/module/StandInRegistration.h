@@ -1,7 +1,7 @@
 #pragma once
 // The stand-in registered in this process, and what the LogonStart module reports.
 #include "startup/LogonStartInternals.h"
-#include "tests/taskscheduler/TaskSchedulerStandIn.h"
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
 
 #include <gtest/gtest.h>
 

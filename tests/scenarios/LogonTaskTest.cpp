@@ -1,7 +1,7 @@
 // The shipping tarvel.exe as Windows Vista and 7: the logon task, kept through the Task
 // Scheduler stand-in registered under the real class id, and Wine's own Task Scheduler.
-#include "tests/support/WinTestHost.h"
-#include "tests/taskscheduler/TaskSchedulerStandIn.h"
+#include "tests/scenarios/TarvelState.h"
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,6 @@ namespace {
 const wchar_t kTask[] = L"Ombrix Tarvel";
 const wchar_t kServerKey[] = L"Software\\Classes\\CLSID\\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}\\InprocServer32";
 const wchar_t kWineServer[] = L"C:\\windows\\system32\\taskschd.dll";
-const wchar_t kPortKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port";
-const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // A 32-bit program looks the class up in the 32-bit view; the stand-in is 32-bit too.
 void registerServer(const std::wstring& path)
@@ -31,15 +29,6 @@ std::wstring standInDll()
         path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     }
     return path;
-}
-
-void expectPorts(DWORD value)
-{
-    for (int port = 0; port <= 5; ++port) {
-        const std::wstring key = kPortKey + std::to_wstring(port);
-        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, key, L"DIPM").isDword(value)) << "Port" << port;
-        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, key, L"LPM").isDword(value)) << "Port" << port;
-    }
 }
 
 standin::Task activeTask(const std::wstring& path)
@@ -62,9 +51,9 @@ protected:
         standin::setStopped(false);
         host::setWindowsVersion(L"tarvel.exe", GetParam());
         exe_ = host::placeTarvel(L"C:\\Program Files\\Tarvel");
-        marker_ = host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload";
+        marker_ = state::ownMarker();
         host::clearPath(marker_);
-        host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+        state::clearDriverKeys();
     }
     void TearDown() override
     {
@@ -80,8 +69,8 @@ protected:
             host::makeDirectory(marker_);
         }
         EXPECT_EQ(0u, host::runProgram(exe_));
-        expectPorts(preload ? 0 : 1);
-        EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, kRunKey, L"Tarvel", KEY_WOW64_32KEY).present);
+        state::expectPorts(preload ? 0 : 1);
+        EXPECT_FALSE(state::runValue().present);
     }
 
     std::wstring exe_;
@@ -155,7 +144,7 @@ TEST_P(LogonTask, APathCutAtTheBufferNeitherQueriesNorBuildsTheTask)
     const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
     host::makeDirectory(marker_);
     EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
-    expectPorts(0);
+    state::expectPorts(0);
     standin::Task task;
     ASSERT_TRUE(standin::loadTask(kTask, task));
     EXPECT_FALSE(task.enabled) << "the task was rebuilt for a path cut short";
@@ -212,7 +201,7 @@ TEST_F(WineTaskScheduler, ThePassWritesThePortsAndLeavesNoTask)
     registerServer(kWineServer);
     host::setWindowsVersion(L"tarvel.exe", L"win7");
     const std::wstring exe = host::placeTarvel(L"C:\\tarvel");
-    const std::wstring marker = host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload";
+    const std::wstring marker = state::ownMarker();
     host::clearPath(marker);
     host::makeDirectory(marker);
 
@@ -220,17 +209,17 @@ TEST_F(WineTaskScheduler, ThePassWritesThePortsAndLeavesNoTask)
     ASSERT_NE(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState)
         << "the Schedule service already runs: this test must come first in its prefix";
     setScheduleStart(SERVICE_DISABLED);
-    host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    state::clearDriverKeys();
     EXPECT_EQ(0u, host::runProgram(exe));
-    expectPorts(0);
+    state::expectPorts(0);
     EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState);
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(wineTaskFile()));
 
     // Running, it connects, then refuses the logon trigger.
     setScheduleStart(SERVICE_DEMAND_START);
-    host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    state::clearDriverKeys();
     EXPECT_EQ(0u, host::runProgram(exe));
-    expectPorts(0);
+    state::expectPorts(0);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState);
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(wineTaskFile()));
     host::clearPath(marker);

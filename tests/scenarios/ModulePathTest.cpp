@@ -1,6 +1,6 @@
 // The Run value must start exactly this executable: quoted where the shell would split the
 // path, unmangled outside the ANSI code page, and never a path cut short.
-#include "tests/support/WinTestHost.h"
+#include "tests/scenarios/TarvelState.h"
 
 #include <gtest/gtest.h>
 
@@ -8,26 +8,20 @@
 
 namespace {
 
-const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kRunValue[] = L"Tarvel";
-const wchar_t kPortKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port0";
 
 class ModulePath : public testing::Test {
 protected:
     void SetUp() override
     {
         host::setWindowsVersion(L"tarvel.exe", L"winxp");
-        marker_ = host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload";
+        marker_ = state::ownMarker();
         host::clearPath(marker_);
         host::makeDirectory(marker_);
-        host::deleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY);
+        state::clearRunValues();
     }
     void TearDown() override { host::clearPath(marker_); }
 
-    std::wstring runValue() const
-    {
-        return host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY).text();
-    }
+    static std::wstring runValue() { return state::runValue().text(); }
 
     std::wstring marker_;
 };
@@ -62,20 +56,20 @@ TEST_F(ModulePath, APathCutAtTheBufferIsNeverRegistered)
 
     // One more character and the path no longer fits: the earlier value stays, the ports
     // are still written.
-    host::deleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\iaStor");
+    state::clearDriverKeys();
     const std::wstring tooLong = host::placeTarvelAtPathLength(MAX_PATH);
     // The folder itself is short enough to be the working directory; Windows will not
     // start a program by a path this long.
     const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
     EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
     EXPECT_EQ(longest, runValue());
-    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, kPortKey, L"DIPM").isDword(0));
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(0));
 
     // Normal mode needs no path: it still removes the registration.
     host::clearPath(marker_);
     EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
-    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY).present);
-    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, kPortKey, L"DIPM").isDword(1));
+    EXPECT_FALSE(state::runValue().present);
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(1));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The shipping tarvel.exe started as its own process, as each Windows release, with the
 // real registry and file system read back afterwards.
-#include "tests/support/WinTestHost.h"
+#include "tests/scenarios/TarvelState.h"
 
 #include <gtest/gtest.h>
 
@@ -8,31 +8,23 @@
 
 namespace {
 
-const wchar_t kPortsKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters";
-const wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor";
-const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kRunValue[] = L"Tarvel";
 const wchar_t kInstallDir[] = L"C:\\tarvel";
-const wchar_t kPreload[] = L"C:\\Preload";
-const wchar_t kPreload64[] = L"C:\\Preload64";
 
-std::wstring portKey(int port) { return std::wstring(kPortsKey) + L"\\Port" + std::to_wstring(port); }
-
-// The marker this process would look for: tarvel.exe is 32-bit like the tests.
-std::wstring ownMarker() { return host::underWow64() ? kPreload64 : kPreload; }
+using state::ownMarker;
+using state::portKey;
+using state::runValue;
 
 void clearMarkers()
 {
-    host::clearPath(kPreload);
-    host::clearPath(kPreload64);
+    host::clearPath(state::ownMarker());
+    host::clearPath(state::otherMarker());
 }
 
 // Leaves the registry as a machine might have it: no driver keys at all, or stale values.
 void seedRegistry(bool withStaleValues)
 {
-    host::deleteTree(HKEY_LOCAL_MACHINE, kServiceKey);
-    host::deleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY);
-    host::deleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_64KEY);
+    state::clearDriverKeys();
+    state::clearRunValues();
     if (withStaleValues) {
         host::writeString(HKEY_LOCAL_MACHINE, portKey(0), L"DIPM", L"stale");
         host::writeDword(HKEY_LOCAL_MACHINE, portKey(1), L"LPM", 7);
@@ -40,23 +32,10 @@ void seedRegistry(bool withStaleValues)
     }
 }
 
-void expectPorts(DWORD value)
-{
-    for (int port = 0; port <= 5; ++port) {
-        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"DIPM").isDword(value))
-            << "Port" << port << " DIPM";
-        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"LPM").isDword(value))
-            << "Port" << port << " LPM";
-    }
-}
-
-// Where a 32-bit program's Run value lands; on 64-bit Windows the native view stays clean.
-host::RegValue runValue() { return host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_32KEY); }
-
 void expectNoRunValueInNativeView()
 {
     if (host::underWow64()) {
-        EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_64KEY).present);
+        EXPECT_FALSE(runValue(KEY_WOW64_64KEY).present);
     }
 }
 
@@ -97,7 +76,7 @@ TEST_P(EveryRelease, PortsAndLogonStartFollowTheMarker)
 
     // A file of the marker's name blocks the probe as well as the directory does.
     const bool preload = c.marker != Marker::Absent;
-    expectPorts(preload ? 0 : 1);
+    state::expectPorts(preload ? 0 : 1);
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(6), L"DIPM").isDword(5)) << "Port6 was touched";
     EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, portKey(6), L"LPM").present) << "Port6 was touched";
 
@@ -136,19 +115,19 @@ TEST(Marker, OnlyTheMarkerOfTheProcessKindCounts)
 {
     const std::wstring exe = host::placeTarvel(kInstallDir);
     host::setWindowsVersion(L"tarvel.exe", L"winxp");
-    const std::wstring other = host::underWow64() ? kPreload : kPreload64;
+    const std::wstring other = state::otherMarker();
 
     clearMarkers();
     seedRegistry(false);
     host::makeDirectory(other);
     EXPECT_EQ(0u, host::runProgram(exe));
-    expectPorts(1);
+    state::expectPorts(1);
     EXPECT_FALSE(runValue().present);
     EXPECT_EQ(host::PathKind::Directory, host::pathKind(other));
 
     host::makeDirectory(ownMarker());
     EXPECT_EQ(0u, host::runProgram(exe));
-    expectPorts(0);
+    state::expectPorts(0);
     EXPECT_EQ(exe, runValue().text());
     clearMarkers();
 }
@@ -159,13 +138,13 @@ TEST(Marker, NormalModeRemovesTheRunValueAndKeepsOtherStartupEntries)
     host::setWindowsVersion(L"tarvel.exe", L"win10");
     clearMarkers();
     seedRegistry(false);
-    host::writeString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, L"C:\\old\\tarvel.exe", KEY_WOW64_32KEY);
-    host::writeString(HKEY_LOCAL_MACHINE, kRunKey, L"Neighbour", L"C:\\n.exe", KEY_WOW64_32KEY);
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\old\\tarvel.exe", KEY_WOW64_32KEY);
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, L"Neighbour", L"C:\\n.exe", KEY_WOW64_32KEY);
 
     EXPECT_EQ(0u, host::runProgram(exe));
     EXPECT_FALSE(runValue().present);
-    EXPECT_EQ(L"C:\\n.exe", host::readValue(HKEY_LOCAL_MACHINE, kRunKey, L"Neighbour", KEY_WOW64_32KEY).text());
-    host::deleteValue(HKEY_LOCAL_MACHINE, kRunKey, L"Neighbour", KEY_WOW64_32KEY);
+    EXPECT_EQ(L"C:\\n.exe", host::readValue(HKEY_LOCAL_MACHINE, state::kRunKey, L"Neighbour", KEY_WOW64_32KEY).text());
+    host::deleteValue(HKEY_LOCAL_MACHINE, state::kRunKey, L"Neighbour", KEY_WOW64_32KEY);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The stand-in as an in-process COM server, registered under CLSID_TaskScheduler in a test
 // prefix so that the unmodified tarvel.exe reaches it through CoCreateInstance.
-#include "tests/taskscheduler/TaskSchedulerStandIn.h"
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
 
 namespace {
 const CLSID kTaskSchedulerClsid = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};

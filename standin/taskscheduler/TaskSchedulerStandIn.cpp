@@ -1,4 +1,4 @@
-#include "tests/taskscheduler/TaskSchedulerStandIn.h"
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
 
 #include <memory>
 

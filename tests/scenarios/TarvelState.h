@@ -1,0 +1,26 @@
+#pragma once
+// Where a pass of tarvel.exe leaves its marks, as a test reads them back.
+#include "tests/support/WinTestHost.h"
+
+#include <string>
+
+namespace state {
+
+extern const wchar_t kServiceKey[];
+extern const wchar_t kRunKey[];
+extern const wchar_t kRunValue[];
+
+std::wstring portKey(int port);
+// "DIPM" and "LPM" of ports 0 to 5 hold value as REG_DWORD.
+void expectPorts(DWORD value);
+void clearDriverKeys();
+
+// Where a 32-bit program's Run value lands; the native view of 64-bit Windows stays clean.
+host::RegValue runValue(REGSAM view = KEY_WOW64_32KEY);
+void clearRunValues();
+
+// The marker a 32-bit program looks for here, and the one it must ignore.
+std::wstring ownMarker();
+std::wstring otherMarker();
+
+}  // namespace state
