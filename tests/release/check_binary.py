@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Checks the shipping tarvel.exe: size, imports, the headers that let Windows 2000 and XP
+load it, ASLR and DEP, and no time stamp.
+
+Usage: check_binary.py EXE OBJDUMP ALLOWED_IMPORTS DELAYLOAD_DEF_DIR
+"""
+import os
+import re
+import subprocess
+import sys
+
+MAX_SIZE = 64 * 1024
+ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
+DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
+
+
+def allowed_imports(path):
+    allowed = set()
+    with open(path) as f:
+        for line in f:
+            words = line.split()
+            if words and not words[0].startswith("#"):
+                allowed.add((words[0].lower(), words[1]))
+    return allowed
+
+
+def imports(objdump_output):
+    found, dll = set(), None
+    for line in objdump_output.splitlines():
+        m = re.match(r"\s*DLL Name: (\S+)", line)
+        if m:
+            dll = m.group(1).lower()
+            continue
+        m = re.match(r"\t[0-9a-f]+\t\s*\d+\s+(\S+)$", line)
+        if m and dll:
+            found.add((dll, m.group(1)))
+    return found
+
+
+def delay_imports(def_dir):
+    # GNU ld leaves the delay-import directory empty, so the .def files are the record.
+    found = set()
+    for name in os.listdir(def_dir):
+        if name.endswith(".def"):
+            dll = None
+            with open(os.path.join(def_dir, name)) as f:
+                for line in f:
+                    words = line.split()
+                    if not words or words[0].startswith(";") or words[0] == "EXPORTS":
+                        continue
+                    if words[0] == "LIBRARY":
+                        dll = words[1].lower()
+                    else:
+                        found.add((dll, words[0].split("@")[0]))
+    return found
+
+
+def header(objdump_output, key):
+    m = re.search(r"^" + re.escape(key) + r"\s+(\S+)", objdump_output, re.M)
+    return m.group(1) if m else None
+
+
+def main(exe, objdump, allowed_path, def_dir):
+    failures = []
+    size = os.path.getsize(exe)
+    if size > MAX_SIZE:
+        failures.append(f"{size} bytes, more than {MAX_SIZE}")
+
+    out = subprocess.run([objdump, "-x", exe], capture_output=True, text=True, check=True).stdout
+    allowed = allowed_imports(allowed_path)
+    every = imports(out) | delay_imports(def_dir)
+    for dll, function in sorted(every):
+        if dll not in ALLOWED_DLLS:
+            failures.append(f"imports from {dll} ({function})")
+        elif (dll, function) not in allowed:
+            failures.append(f"imports {dll} {function}, which allowed-imports.txt does not list")
+    if not any(dll == "advapi32.dll" for dll, _ in every):
+        failures.append("no imports read: the check itself is broken")
+
+    subsystem = (header(out, "MajorSubsystemVersion"), header(out, "MinorSubsystemVersion"))
+    if subsystem not in {("4", "0"), ("5", "0")}:
+        failures.append(f"subsystem version {'.'.join(map(str, subsystem))}: Windows 2000 and XP need 4.0 or 5.0")
+    characteristics = int(header(out, "DllCharacteristics") or "0", 16)
+    if not characteristics & DYNAMIC_BASE or not characteristics & NX_COMPAT:
+        failures.append(f"DllCharacteristics {characteristics:#06x}: ASLR or DEP missing")
+    if ".reloc" not in out:
+        failures.append("no relocations: ASLR could not move the image")
+    if not re.search(r"^Time/Date\s+Thu Jan  1 00:00:00 1970", out, re.M):
+        failures.append("the PE header carries a time stamp")
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{os.path.basename(exe)}: {size} bytes, {len(every)} imports checked")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:5]))
