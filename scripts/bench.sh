@@ -13,7 +13,7 @@ cmake --build --preset tests -j "$(nproc)" --target tarvel tarvel_floor tasksche
 build="$PWD/build/tests"
 
 WINEPREFIX=$(mktemp -d /tmp/tarvel-bench.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8 LC_ALL=C.UTF-8
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 WINEARCH=win32 wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w

@@ -15,7 +15,7 @@ exe="$PWD/build/release/tarvel.exe"
 standin="Z:$(echo "$PWD/build/tests/standin/taskscheduler/taskscheduler_standin.dll" | tr / '\\')"
 
 WINEPREFIX=$(mktemp -d /tmp/tarvel-demo.XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8 LC_ALL=C.UTF-8
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 echo "Making a Wine prefix in $WINEPREFIX ..."
 WINEARCH=win32 wineboot -i </dev/null >/dev/null 2>&1

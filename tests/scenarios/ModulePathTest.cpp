@@ -42,6 +42,10 @@ TEST_F(ModulePath, PathOutsideTheAnsiCodePageIsStoredAsItIs)
 {
     // Cyrillic and Greek have no place in the Western code page that Wine uses here.
     const std::wstring folder = L"C:\\\x0422\x0430\x0440\x0432\x0435\x043B_\x03A9";
+    BOOL lost = FALSE;
+    char narrow[64];
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, folder.c_str(), -1, narrow, sizeof narrow, nullptr, &lost);
+    ASSERT_TRUE(lost) << "code page " << GetACP() << " holds these characters: the test proves nothing";
     const std::wstring exe = host::placeTarvel(folder);
     EXPECT_EQ(0u, host::runProgram(exe));
     EXPECT_EQ(exe, runValue());

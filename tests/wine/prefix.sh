@@ -5,6 +5,9 @@
 set -euo pipefail
 action=$1
 root=$2
+# UTF-8 on the Unix side, so that file names outside the ANSI code page can be made;
+# whatever locale CI has, Windows then sees the same US English system.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 for arch in win32 win64; do
