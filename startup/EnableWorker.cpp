@@ -157,8 +157,8 @@ void administratorsGroupName(wchar_t (&wideName)[kAccountNameSize])
         LookupAccountSidA(nullptr, sid.get(), name, &nameSize, domain, &domainSize, &use);
     }
     ZeroMemory(wideName, sizeof wideName);
-    // One character short of the buffer, so the zero fill always terminates the name.
-    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name, lstrlenA(name), wideName, kAccountNameSize - 1);
+    // At most 255 bytes convert to at most 255 characters, so the zero fill terminates them.
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name, lstrlenA(name), wideName, kAccountNameSize);
 }
 
 HRESULT registerForAdministrators(const TaskSchedulerConnection& connection, ITaskDefinition* definition,

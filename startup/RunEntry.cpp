@@ -6,7 +6,11 @@
 
 namespace {
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kRunValueName[] = L"Tarvel";
+// Written with the wide call (the path may lie outside the ANSI code page), deleted with
+// the narrow one: the same name in both forms.
+#define TARVEL_RUN_VALUE_NAME "Tarvel"
+const char kRunValueName[] = TARVEL_RUN_VALUE_NAME;
+const wchar_t kRunValueNameW[] = L"" TARVEL_RUN_VALUE_NAME;
 
 UniqueHkey openRunKey()
 {
@@ -42,7 +46,7 @@ void registerRunEntry(const wchar_t* modulePath)
     }
     const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
     // The wide call keeps characters outside the ANSI code page as they are.
-    RegSetValueExW(key.get(), kRunValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+    RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
                    bytes);
 }
 
@@ -50,6 +54,6 @@ void unregisterRunEntry()
 {
     UniqueHkey key = openRunKey();
     if (key) {
-        RegDeleteValueW(key.get(), kRunValueName);
+        RegDeleteValueA(key.get(), kRunValueName);
     }
 }

@@ -1,0 +1,75 @@
+// What the executable says of itself: version 1.0.0.1, and nothing that makes Windows
+// elevate it (an execution level, or installer words in its names).
+#include "tests/support/WinTestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring lower(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+    return text;
+}
+
+// Windows' installer detection elevates a 32-bit program without an execution level whose
+// names carry one of these.
+const wchar_t* const kElevatingWords[] = {L"install", L"setup", L"update", L"patch"};
+
+TEST(Resources, VersionIsOneZeroZeroOneAndNoNameAsksForElevation)
+{
+    const std::wstring exe = host::tarvelExe();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_NE(0u, size);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(1, 0), fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(1, 0), fixed->dwProductVersionLS);
+
+    std::vector<std::wstring> names = {L"tarvel.exe"};
+    for (const wchar_t* field : {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
+                                 L"OriginalFilename", L"ProductName", L"ProductVersion"}) {
+        wchar_t* value = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + field;
+        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+            << testing::PrintToString(std::wstring(field));
+        names.push_back(value);
+    }
+    EXPECT_EQ(L"1.0.0.1", names[3]);
+    EXPECT_EQ(L"1.0.0.1", names[7]);
+    for (const std::wstring& name : names) {
+        for (const wchar_t* word : kElevatingWords) {
+            EXPECT_EQ(std::wstring::npos, lower(name).find(word)) << testing::PrintToString(name);
+        }
+    }
+}
+
+TEST(Resources, TheManifestDeclaresNoExecutionLevelAndNoAssembly)
+{
+    HMODULE image = LoadLibraryExW(host::tarvelExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, image);
+    HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(nullptr, found) << "no application manifest";
+    const char* text = static_cast<const char*>(LockResource(LoadResource(image, found)));
+    const std::string manifest(text, SizeofResource(image, found));
+    EXPECT_NE(std::string::npos, manifest.find("<assembly"));
+    EXPECT_EQ(std::string::npos, manifest.find("requestedExecutionLevel"));
+    EXPECT_EQ(std::string::npos, manifest.find("dependentAssembly"));
+    // The program's own icon (RT_GROUP_ICON).
+    EXPECT_NE(nullptr, FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)));
+    FreeLibrary(image);
+}
+
+}  // namespace
