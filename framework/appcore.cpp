@@ -2,15 +2,15 @@
 
 namespace {
 // Set by the one application object's constructor during static initialisation.
-CWinApp* theApp = nullptr;
+CWinApp* currentApp = nullptr;
 }
 
-CWinApp::CWinApp(LPCSTR appName) : m_pszAppName(appName) { theApp = this; }
+CWinApp::CWinApp(LPCSTR appName) : m_pszAppName(appName) { currentApp = this; }
 
 CWinApp::~CWinApp()
 {
-    if (theApp == this) {
-        theApp = nullptr;
+    if (currentApp == this) {
+        currentApp = nullptr;
     }
 }
 
@@ -18,7 +18,7 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return 0; }
 
-CWinApp* AfxGetApp() { return theApp; }
+CWinApp* AfxGetApp() { return currentApp; }
 
 int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
