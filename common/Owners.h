@@ -11,11 +11,6 @@ struct RegKeyCloser {
 };
 using UniqueHkey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
 struct SidFreer {
     void operator()(PSID sid) const { FreeSid(sid); }
 };

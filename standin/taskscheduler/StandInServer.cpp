@@ -2,17 +2,13 @@
 // prefix so that the unmodified tarvel.exe reaches it through CoCreateInstance.
 #include "standin/taskscheduler/TaskSchedulerStandIn.h"
 
-namespace {
-const CLSID kTaskSchedulerClsid = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
-}
-
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
 {
     if (out == nullptr) {
         return E_POINTER;
     }
     *out = nullptr;
-    if (clsid != kTaskSchedulerClsid) {
+    if (clsid != standin::kTaskSchedulerClsid) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     return standin::classFactory()->QueryInterface(iid, out);

@@ -4,6 +4,7 @@
 
 namespace standin {
 
+const CLSID kTaskSchedulerClsid = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
 const wchar_t kRootKey[] = L"Software\\Tarvel Tests\\Task Scheduler";
 
 namespace {

@@ -11,6 +11,9 @@
 
 namespace standin {
 
+// The class it stands in for: CLSID_TaskScheduler.
+extern const CLSID kTaskSchedulerClsid;
+
 // HKLM (32-bit view), the stand-in's own key: Tasks\<name>, Faults, and "Stopped".
 extern const wchar_t kRootKey[];
 

@@ -4,8 +4,6 @@
 
 namespace {
 
-const CLSID kTaskSchedulerClsid = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
-
 std::vector<Trace> collected;
 
 void collect(const wchar_t* message, HRESULT status) { collected.push_back({message, status}); }
@@ -40,7 +38,7 @@ private:
         auto* server = static_cast<InProcessServer*>(self);
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         DWORD cookie = 0;
-        server->registered_ = CoRegisterClassObject(kTaskSchedulerClsid, standin::classFactory(),
+        server->registered_ = CoRegisterClassObject(standin::kTaskSchedulerClsid, standin::classFactory(),
                                                     CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
         SetEvent(server->ready_);
         WaitForSingleObject(server->stop_, INFINITE);

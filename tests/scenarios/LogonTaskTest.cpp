@@ -20,17 +20,6 @@ void registerServer(const std::wstring& path)
     host::writeString(HKEY_LOCAL_MACHINE, kServerKey, L"ThreadingModel", L"Both", KEY_WOW64_32KEY);
 }
 
-std::wstring standInDll()
-{
-    const char* unixPath = std::getenv("STANDIN_DLL");
-    EXPECT_NE(nullptr, unixPath);
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath ? unixPath : ""; *c; ++c) {
-        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    }
-    return path;
-}
-
 standin::Task activeTask(const std::wstring& path)
 {
     standin::Task task;
@@ -45,7 +34,7 @@ class LogonTask : public testing::TestWithParam<const wchar_t*> {
 protected:
     void SetUp() override
     {
-        registerServer(standInDll());
+        registerServer(host::standInDll());
         standin::deleteAllTasks();
         standin::clearFaults();
         standin::setStopped(false);

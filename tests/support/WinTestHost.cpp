@@ -16,11 +16,12 @@ std::wstring currentDirectory()
 }
 }  // namespace
 
-std::wstring tarvelExe()
+namespace {
+std::wstring windowsPathIn(const char* variable)
 {
-    const char* unixPath = std::getenv("TARVEL_EXE");
+    const char* unixPath = std::getenv(variable);
     if (unixPath == nullptr) {
-        ADD_FAILURE() << "TARVEL_EXE does not name the program under test";
+        ADD_FAILURE() << variable << " does not name the file under test";
         return std::wstring();
     }
     // Wine maps the Unix root to drive Z:.
@@ -30,6 +31,11 @@ std::wstring tarvelExe()
     }
     return path;
 }
+}  // namespace
+
+std::wstring tarvelExe() { return windowsPathIn("TARVEL_EXE"); }
+
+std::wstring standInDll() { return windowsPathIn("STANDIN_DLL"); }
 
 bool underWow64()
 {

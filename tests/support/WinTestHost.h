@@ -8,8 +8,10 @@
 
 namespace host {
 
-// The shipping tarvel.exe as a Windows path (its Unix path comes in TARVEL_EXE).
+// The shipping tarvel.exe (TARVEL_EXE) and the Task Scheduler stand-in's DLL (STANDIN_DLL)
+// as Windows paths; CTest hands in their Unix paths.
 std::wstring tarvelExe();
+std::wstring standInDll();
 bool underWow64();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.
