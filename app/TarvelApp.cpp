@@ -1,11 +1,13 @@
 #include "app/TarvelApp.h"
 
+#include "app/MarkerProbe.h"
+#include "app/PassLock.h"
 #include "app/SystemFacts.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "storage/PortPower.h"
 
-#include <shlobj.h>
+#include <objbase.h>
 
 namespace {
 const char kMarkerPath[] = "C:\\Preload";
@@ -18,17 +20,6 @@ const wchar_t kTaskDescription[] = L"A tool for handle Intel storage settings";
 
 const DWORD kPortsOff = 0;
 const DWORD kPortsOn = 1;
-
-// Creating the marker is the test for it: anything but a fresh directory, be it the marker
-// itself, a file of that name or a refusal, keeps the machine in preload mode.
-bool markerPresent(const char* markerPath)
-{
-    if (SHCreateDirectoryExA(nullptr, markerPath, nullptr) != ERROR_SUCCESS) {
-        return true;
-    }
-    RemoveDirectoryA(markerPath);
-    return false;
-}
 
 bool usesLogonTask(OsClass os) { return os == kOsWindowsVista || os == kOsWindows7; }
 
@@ -71,6 +62,8 @@ BOOL CTarvelApp::InitInstance()
     wchar_t modulePath[MAX_PATH];
     const bool haveModulePath = readModulePath(modulePath);
     const char* markerPath = isWow64() ? kMarkerPathWow64 : kMarkerPath;
+    // From the probe until the logon start-up is in line, no other pass may run.
+    const PassLock passLock;
     const bool preload = markerPresent(markerPath);
     const OsClass os = classifyOs();
 

@@ -87,7 +87,7 @@ std::wstring placeTarvelAtPathLength(size_t length)
     return exe;
 }
 
-DWORD runProgram(const std::wstring& path, const std::wstring& arguments, const std::wstring& workingDirectory)
+HANDLE startProgram(const std::wstring& path, const std::wstring& arguments, const std::wstring& workingDirectory)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -106,13 +106,22 @@ DWORD runProgram(const std::wstring& path, const std::wstring& arguments, const 
     SetCurrentDirectoryW(previous.c_str());
     if (!started) {
         ADD_FAILURE() << "cannot start the program: error " << error;
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+DWORD runProgram(const std::wstring& path, const std::wstring& arguments, const std::wstring& workingDirectory)
+{
+    const HANDLE process = startProgram(path, arguments, workingDirectory);
+    if (process == nullptr) {
         return STILL_ACTIVE + 1;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitForSingleObject(process, INFINITE);
     DWORD status = STILL_ACTIVE + 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(process, &status);
+    CloseHandle(process);
     return status;
 }
 

@@ -23,8 +23,13 @@ std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name = L"t
 // Copies tarvel.exe into folders under C:\deep so that its path is exactly length characters.
 std::wstring placeTarvelAtPathLength(size_t length);
 
-// Starts a program, waits for it, and answers its exit status (STILL_ACTIVE + 1 when it
+// Starts a program and answers its process handle, which the caller closes (null when it
 // could not be started). A relative path is taken from workingDirectory.
+HANDLE startProgram(const std::wstring& path, const std::wstring& arguments = std::wstring(),
+                    const std::wstring& workingDirectory = std::wstring());
+
+// Starts a program, waits for it, and answers its exit status (STILL_ACTIVE + 1 when it
+// could not be started).
 DWORD runProgram(const std::wstring& path, const std::wstring& arguments = std::wstring(),
                  const std::wstring& workingDirectory = std::wstring());
 

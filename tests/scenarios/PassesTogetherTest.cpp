@@ -1,0 +1,178 @@
+// Passes that meet other processes: another pass holding the machine's pass lock, and a
+// scanner that opens each new marker directory the moment it appears.
+#include "app/PassLock.h"
+#include "tests/scenarios/TarvelState.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kInstallDir[] = L"C:\\tarvel";
+
+class PassesTogether : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        exe_ = host::placeTarvel(kInstallDir);
+        host::setWindowsVersion(L"tarvel.exe", L"winxp");
+        host::clearPath(state::ownMarker());
+        state::clearDriverKeys();
+        state::clearRunValues();
+    }
+    void TearDown() override { host::clearPath(state::ownMarker()); }
+
+    // A pass in normal mode: ports on, no Run value, no marker.
+    void expectNormalPass()
+    {
+        state::expectPorts(1);
+        EXPECT_FALSE(state::runValue().present);
+        EXPECT_EQ(host::PathKind::Missing, host::pathKind(state::ownMarker()));
+    }
+
+    std::wstring exe_;
+};
+
+DWORD WINAPI abandonLock(LPVOID)
+{
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, kPassLockName);
+    WaitForSingleObject(lock, INFINITE);
+    return 0;  // ends owning it, handle and all
+}
+
+TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
+{
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, kPassLockName);
+    ASSERT_NE(nullptr, lock);
+    ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    host::makeDirectory(state::ownMarker());
+    const HANDLE pass = host::startProgram(exe_);
+    ASSERT_NE(nullptr, pass);
+
+    // Held by another pass: this one has neither probed nor written anything yet.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(pass, 1500));
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(0)));
+    EXPECT_FALSE(state::runValue().present);
+
+    ASSERT_TRUE(ReleaseMutex(lock));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(pass, 30000));
+    DWORD status = STILL_ACTIVE;
+    GetExitCodeProcess(pass, &status);
+    EXPECT_EQ(0u, status);
+    CloseHandle(pass);
+    state::expectPorts(0);
+    EXPECT_EQ(exe_, state::runValue().text());
+    // Released before the end, not left abandoned by the process's exit.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(lock, 0));
+    ASSERT_TRUE(ReleaseMutex(lock));
+
+    // A lock whose owner died is the pass's to take, and to give back.
+    const HANDLE owner = CreateThread(nullptr, 0, abandonLock, nullptr, 0, nullptr);
+    WaitForSingleObject(owner, INFINITE);
+    CloseHandle(owner);
+    host::clearPath(state::ownMarker());
+    EXPECT_EQ(0u, host::runProgram(exe_));
+    expectNormalPass();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(lock, 0));
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
+// Opens each new directory at path as a scanner does, without sharing its deletion, and
+// holds it for a while.
+class Scanner {
+public:
+    Scanner(const std::wstring& path, DWORD holdMs) : path_(path), holdMs_(holdMs)
+    {
+        thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+    }
+    ~Scanner() { stop(); }
+
+    void stop()
+    {
+        if (thread_ != nullptr) {
+            InterlockedExchange(&stopping_, 1);
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+    }
+    LONG opened() const { return opened_; }
+    LONG released() const { return released_; }
+
+private:
+    static DWORD WINAPI run(LPVOID self) { return static_cast<Scanner*>(self)->scan(); }
+    DWORD scan()
+    {
+        while (InterlockedCompareExchange(&stopping_, 0, 0) == 0) {
+            const HANDLE directory =
+                CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (directory == INVALID_HANDLE_VALUE) {
+                continue;
+            }
+            InterlockedIncrement(&opened_);
+            Sleep(holdMs_);
+            CloseHandle(directory);
+            InterlockedIncrement(&released_);
+            // Only a new directory is opened again.
+            while (InterlockedCompareExchange(&stopping_, 0, 0) == 0 &&
+                   GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                Sleep(10);
+            }
+        }
+        return 0;
+    }
+
+    std::wstring path_;
+    DWORD holdMs_;
+    HANDLE thread_ = nullptr;
+    volatile LONG stopping_ = 0;
+    volatile LONG opened_ = 0;
+    volatile LONG released_ = 0;
+};
+
+class ScannedPasses : public PassesTogether {
+protected:
+    // The probe's directory lives for a few milliseconds: on a busy machine the scanner
+    // may need a few passes to meet it. A pass it missed is an ordinary normal pass.
+    void passUntilScanned(const Scanner& scanner)
+    {
+        for (int attempt = 0; attempt < 50 && scanner.opened() == 0; ++attempt) {
+            EXPECT_EQ(0u, host::runProgram(exe_));
+        }
+        ASSERT_EQ(1, scanner.opened()) << "the scanner never met the probe's directory";
+    }
+};
+
+TEST_F(ScannedPasses, AProbeDirectoryHeldByAScannerIsStillRemoved)
+{
+    {
+        Scanner scanner(state::ownMarker(), 300);
+        ASSERT_NO_FATAL_FAILURE(passUntilScanned(scanner));
+        scanner.stop();
+    }
+    expectNormalPass();
+
+    // Held past every retry: the pass ends in normal mode without waiting for the scanner,
+    // and the directory goes at the next restart.
+    state::clearDriverKeys();
+    {
+        Scanner scanner(state::ownMarker(), 6000);
+        ASSERT_NO_FATAL_FAILURE(passUntilScanned(scanner));
+        EXPECT_EQ(0, scanner.released()) << "the pass waited for the scanner";
+        scanner.stop();
+    }
+    state::expectPorts(1);
+    EXPECT_FALSE(state::runValue().present);
+    ASSERT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker()));
+    EXPECT_EQ(0u, host::runProgram(L"C:\\windows\\system32\\wineboot.exe", L"-r"));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(state::ownMarker()));
+
+    state::clearDriverKeys();
+    EXPECT_EQ(0u, host::runProgram(exe_));
+    expectNormalPass();
+}
+
+}  // namespace
