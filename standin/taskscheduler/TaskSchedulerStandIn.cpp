@@ -72,6 +72,10 @@ HRESULT fault(const wchar_t* call)
     DWORD status = S_OK;
     readDword(key, call, status);
     RegCloseKey(key);
+    if (static_cast<HRESULT>(status) == kEndTheProcess) {
+        // As a service that hangs and is killed: the caller gets no chance to go on.
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(kEndTheProcess));
+    }
     return static_cast<HRESULT>(status);
 }
 

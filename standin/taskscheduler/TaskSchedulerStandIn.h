@@ -65,6 +65,8 @@ std::vector<std::wstring> taskNames();
 // Makes the named call ("ITaskFolder::GetTask", "IClassFactory::CreateInstance", ...) answer
 // status without doing anything; a status that is not a failure still yields nothing.
 void failCall(const std::wstring& call, HRESULT status);
+// Given to failCall, ends the calling process inside the call, with this exit code.
+const HRESULT kEndTheProcess = static_cast<HRESULT>(0x8EAD0001);
 void clearFaults();
 // Connect then fails as with the service stopped.
 void setStopped(bool stopped);

@@ -9,12 +9,21 @@ const wchar_t kTask[] = L"Ombrix Tarvel";
 const wchar_t kExe[] = L"C:\\tarvel\\tarvel.exe";
 
 int securityCalls = 0;
+// Calls whose arguments were not exactly the process-wide security the workers ask for.
+int otherSecurityCalls = 0;
 HRESULT securityAnswer = S_OK;
 
-HRESULT WINAPI fakeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD, DWORD, void*,
-                            DWORD, void*)
+// Wine's CoInitializeSecurity takes any arguments, so they are checked here.
+HRESULT WINAPI fakeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG authServices, SOLE_AUTHENTICATION_SERVICE* services,
+                            void* reserved1, DWORD authnLevel, DWORD impLevel, void* authList, DWORD capabilities,
+                            void* reserved3)
 {
     ++securityCalls;
+    if (descriptor != nullptr || authServices != -1 || services != nullptr || reserved1 != nullptr ||
+        authnLevel != RPC_C_AUTHN_LEVEL_PKT_PRIVACY || impLevel != RPC_C_IMP_LEVEL_IMPERSONATE ||
+        authList != nullptr || capabilities != EOAC_NONE || reserved3 != nullptr) {
+        ++otherSecurityCalls;
+    }
     return securityAnswer;
 }
 
@@ -23,11 +32,13 @@ TEST_F(LogonStartTest, LaterWorkersMeetSecurityAlreadySetAndCarryOn)
     // Wine's CoInitializeSecurity always agrees; Windows answers RPC_E_TOO_LATE after the first.
     logonStartPlatform.coInitializeSecurity = &fakeSecurity;
     securityCalls = 0;
+    otherSecurityCalls = 0;
     securityAnswer = RPC_E_TOO_LATE;
     EXPECT_EQ(0, EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1));
     EXPECT_EQ(1, IsLogonStartupEnabled(kTask));
     EXPECT_EQ(0, DisableLogonStartup(kTask));
     EXPECT_EQ(3, securityCalls);
+    EXPECT_EQ(0, otherSecurityCalls) << "not packet privacy with impersonation, no authentication list";
     EXPECT_TRUE(traces().empty()) << messages();
 }
 

@@ -43,6 +43,7 @@ protected:
         marker_ = state::ownMarker();
         host::clearPath(marker_);
         state::clearDriverKeys();
+        state::clearRunValues();
     }
     void TearDown() override
     {
@@ -75,8 +76,29 @@ TEST_P(LogonTask, PreloadRegistersTheTaskForTheProgramAndASecondPassKeepsIt)
     EXPECT_EQ(exe_, task.actions[0].path) << "the task must start this very executable, unquoted";
     EXPECT_EQ(L"Kelm, Feldane", task.author);
     EXPECT_EQ(L"A tool for handle Intel storage settings", task.description);
+    ASSERT_EQ(1u, task.triggers.size());
+    EXPECT_EQ(TASK_TRIGGER_LOGON, task.triggers[0].type);
+    EXPECT_TRUE(task.triggers[0].enabled);
+    EXPECT_EQ(TASK_ACTION_EXEC, task.actions[0].type);
+    EXPECT_TRUE(task.actions[0].argumentsSet);
+    EXPECT_EQ(L"", task.actions[0].arguments);
+    EXPECT_EQ(L"Principal1", task.principalId);
+    EXPECT_EQ(TASK_LOGON_INTERACTIVE_TOKEN, task.principalLogonType);
     EXPECT_EQ(TASK_RUNLEVEL_HIGHEST, task.runLevel);
+    // Started at every logon however long the last start runs, on battery too.
+    EXPECT_EQ(TASK_INSTANCES_PARALLEL, task.multipleInstances);
+    EXPECT_FALSE(task.allowHardTerminate);
+    EXPECT_FALSE(task.disallowStartIfOnBatteries);
+    EXPECT_FALSE(task.stopIfGoingOnBatteries);
+    EXPECT_EQ(L"PT0S", task.executionTimeLimit);
+    EXPECT_FALSE(task.stopOnIdleEnd);
+    EXPECT_EQ(TASK_CREATE, task.registrationFlags);
+    EXPECT_EQ(VT_BSTR, task.userIdType);
+    EXPECT_EQ(L"Administrators", task.userId);
+    EXPECT_EQ(VT_EMPTY, task.passwordType);
     EXPECT_EQ(TASK_LOGON_GROUP, task.registrationLogonType);
+    EXPECT_EQ(VT_BSTR, task.sddlType);
+    EXPECT_EQ(L"", task.sddl);
 
     // An active task is not rebuilt: what the second pass finds, it leaves.
     task.author = L"left as it was";
@@ -122,6 +144,21 @@ TEST_P(LogonTask, AFailingTaskSchedulerHoldsBackNothingElse)
     standin::failCall(L"ITaskFolder::RegisterTaskDefinition", E_ACCESSDENIED);
     pass(true);
     EXPECT_TRUE(standin::taskNames().empty());
+}
+
+TEST_P(LogonTask, ThePortsAreWrittenBeforeTheTaskSchedulerIsAsked)
+{
+    // A Task Scheduler that never comes back, and the process killed inside the call.
+    standin::failCall(L"ITaskService::Connect", standin::kEndTheProcess);
+    for (bool preload : {true, false}) {
+        state::clearDriverKeys();
+        host::clearPath(marker_);
+        if (preload) {
+            host::makeDirectory(marker_);
+        }
+        EXPECT_EQ(static_cast<DWORD>(standin::kEndTheProcess), host::runProgram(exe_)) << "preload " << preload;
+        state::expectPorts(preload ? 0 : 1);
+    }
 }
 
 TEST_P(LogonTask, APathCutAtTheBufferNeitherQueriesNorBuildsTheTask)

@@ -3,6 +3,7 @@
 #include "tests/scenarios/TarvelState.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <string>
 
@@ -145,6 +146,43 @@ TEST(Marker, NormalModeRemovesTheRunValueAndKeepsOtherStartupEntries)
     EXPECT_FALSE(runValue().present);
     EXPECT_EQ(L"C:\\n.exe", host::readValue(HKEY_LOCAL_MACHINE, state::kRunKey, L"Neighbour", KEY_WOW64_32KEY).text());
     host::deleteValue(HKEY_LOCAL_MACHINE, state::kRunKey, L"Neighbour", KEY_WOW64_32KEY);
+}
+
+// Wine checks key security as Windows does: a key that denies setting values cannot be
+// opened with the access the port writer asks for.
+void setKeySecurity(const std::wstring& key, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    HKEY opened = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, WRITE_DAC, &opened));
+    if (opened != nullptr) {
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(opened, DACL_SECURITY_INFORMATION, descriptor));
+        RegCloseKey(opened);
+    }
+    LocalFree(descriptor);
+}
+
+TEST(Ports, APortKeyThatCannotBeOpenedHoldsBackNoOtherPort)
+{
+    const std::wstring exe = host::placeTarvel(kInstallDir);
+    host::setWindowsVersion(L"tarvel.exe", L"winxp");
+    clearMarkers();
+    seedRegistry(false);
+    host::writeDword(HKEY_LOCAL_MACHINE, portKey(0), L"DIPM", 7);
+    setKeySecurity(portKey(0), L"D:(D;;0x2;;;WD)(A;;KA;;;WD)");
+    HKEY refused = nullptr;
+    ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, portKey(0).c_str(), 0, KEY_ALL_ACCESS, &refused));
+
+    EXPECT_EQ(0u, host::runProgram(exe));
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(0), L"DIPM").isDword(7));
+    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, portKey(0), L"LPM").present);
+    for (int port = 1; port <= 5; ++port) {
+        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"DIPM").isDword(1)) << "Port" << port;
+        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"LPM").isDword(1)) << "Port" << port;
+    }
+    setKeySecurity(portKey(0), L"D:(A;;KA;;;WD)");
+    state::clearDriverKeys();
 }
 
 }  // namespace
