@@ -108,6 +108,16 @@ TEST_P(LogonTask, PreloadRegistersTheTaskForTheProgramAndASecondPassKeepsIt)
     EXPECT_EQ(L"left as it was", task.author);
 }
 
+// A client nobody here wrote finds and removes the task the program registered.
+TEST_P(LogonTask, WinesSchtasksDeletesTheTaskTarvelRegistered)
+{
+    pass(true);
+    standin::storeTask(L"Neighbour", activeTask(L"C:\\n.exe"));
+    ASSERT_EQ(2u, standin::taskNames().size());
+    EXPECT_EQ(0u, host::runProgram(L"C:\\windows\\system32\\schtasks.exe", L"/Delete /TN \"Ombrix Tarvel\" /F"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Neighbour"}, standin::taskNames());
+}
+
 TEST_P(LogonTask, ADisabledTaskIsReplacedInPreloadModeAndLeftInNormalMode)
 {
     standin::Task disabled = activeTask(L"C:\\elsewhere\\tarvel.exe");
