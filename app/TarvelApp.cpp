@@ -5,6 +5,7 @@
 #include "app/SystemFacts.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
+#include "startup/TarvelTask.h"
 #include "storage/PortPower.h"
 
 #include <objbase.h>
@@ -13,10 +14,6 @@ namespace {
 const char kMarkerPath[] = "C:\\Preload";
 // A 32-bit program on 64-bit Windows looks for a marker of its own.
 const char kMarkerPathWow64[] = "C:\\Preload64";
-
-const wchar_t kTaskName[] = L"Ombrix Tarvel";
-const wchar_t kTaskAuthor[] = L"Kelm, Feldane";
-const wchar_t kTaskDescription[] = L"A tool for handle Intel storage settings";
 
 const DWORD kPortsOff = 0;
 const DWORD kPortsOn = 1;
@@ -35,8 +32,8 @@ void keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModuleP
         return;
     }
     CoInitialize(nullptr);
-    if (IsLogonStartupEnabled(kTaskName) == 0) {
-        EnableLogonStartup(kTaskName, kTaskAuthor, kTaskDescription, modulePath, 1);
+    if (IsLogonStartupEnabled(kTarvelTaskName) == 0) {
+        EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
     CoUninitialize();
 }
@@ -48,8 +45,8 @@ void stopStartingAtLogon(OsClass os)
         return;
     }
     CoInitialize(nullptr);
-    if (IsLogonStartupEnabled(kTaskName) != 0) {
-        DisableLogonStartup(kTaskName);
+    if (IsLogonStartupEnabled(kTarvelTaskName) != 0) {
+        DisableLogonStartup(kTarvelTaskName);
     }
     CoUninitialize();
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Signs tarvel.exe through the build's tarvel_signed target with a throw-away self-signed
-# certificate, and checks the signature with osslsigncode.
+# Signs tarvel.exe and its package through the build's tarvel_signed target with a
+# throw-away self-signed certificate, and checks the signatures with osslsigncode.
 # Usage: sign.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1
@@ -14,12 +14,14 @@ cmake -S "$source_dir" -B "$work/build" --toolchain "$source_dir/cmake/mingw-i68
     -DTARVEL_SIGN_CERT="$work/cert.pem" -DTARVEL_SIGN_KEY="$work/key.pem" >/dev/null
 cmake --build "$work/build" --target tarvel_signed -j 2 >/dev/null
 signed="$work/build/signed/tarvel.exe"
-verify=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" 2>&1 || true)
-if ! grep -q "Signature verification: ok" <<<"$verify"; then
-    echo "$verify"
-    echo "FAIL: the signature does not verify"
-    exit 1
-fi
+for file in "$signed" "$work"/build/signed/tarvel-*.msi; do
+    verify=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$file" 2>&1 || true)
+    if ! grep -q "Signature verification: ok" <<<"$verify"; then
+        echo "$verify"
+        echo "FAIL: the signature of $file does not verify"
+        exit 1
+    fi
+done
 # The unsigned build stays as it was; the signed copy differs from it only by the signature.
 if cmp -s "$work/build/tarvel.exe" "$signed"; then
     echo "FAIL: the signed file is the unsigned one"
@@ -29,5 +31,5 @@ if osslsigncode verify -CAfile "$work/cert.pem" -in "$work/build/tarvel.exe" >/d
     echo "FAIL: the default build is signed"
     exit 1
 fi
-echo "signed and verified: $signed"
+echo "signed and verified: $signed and the package"
 rm -rf "$work"

@@ -10,15 +10,6 @@
 namespace {
 
 const wchar_t kTask[] = L"Ombrix Tarvel";
-const wchar_t kServerKey[] = L"Software\\Classes\\CLSID\\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}\\InprocServer32";
-const wchar_t kWineServer[] = L"C:\\windows\\system32\\taskschd.dll";
-
-// A 32-bit program looks the class up in the 32-bit view; the stand-in is 32-bit too.
-void registerServer(const std::wstring& path)
-{
-    host::writeString(HKEY_LOCAL_MACHINE, kServerKey, L"", path, KEY_WOW64_32KEY);
-    host::writeString(HKEY_LOCAL_MACHINE, kServerKey, L"ThreadingModel", L"Both", KEY_WOW64_32KEY);
-}
 
 standin::Task activeTask(const std::wstring& path)
 {
@@ -34,7 +25,7 @@ class LogonTask : public testing::TestWithParam<const wchar_t*> {
 protected:
     void SetUp() override
     {
-        registerServer(host::standInDll());
+        state::useTaskScheduler(host::standInDll());
         standin::deleteAllTasks();
         standin::clearFaults();
         standin::setStopped(false);
@@ -49,7 +40,7 @@ protected:
     {
         host::clearPath(marker_);
         standin::deleteAllTasks();
-        registerServer(kWineServer);
+        state::useTaskScheduler(state::kWineTaskScheduler);
     }
 
     void pass(bool preload)
@@ -234,7 +225,7 @@ protected:
 
 TEST_F(WineTaskScheduler, ThePassWritesThePortsAndLeavesNoTask)
 {
-    registerServer(kWineServer);
+    state::useTaskScheduler(state::kWineTaskScheduler);
     host::setWindowsVersion(L"tarvel.exe", L"win7");
     const std::wstring exe = host::placeTarvel(L"C:\\tarvel");
     const std::wstring marker = state::ownMarker();

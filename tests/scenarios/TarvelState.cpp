@@ -28,6 +28,16 @@ void clearRunValues()
     host::deleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, KEY_WOW64_64KEY);
 }
 
+const wchar_t kWineTaskScheduler[] = L"C:\\windows\\system32\\taskschd.dll";
+
+// A 32-bit program looks the class up in the 32-bit view; the stand-in is 32-bit too.
+void useTaskScheduler(const std::wstring& serverDll)
+{
+    const wchar_t serverKey[] = L"Software\\Classes\\CLSID\\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}\\InprocServer32";
+    host::writeString(HKEY_LOCAL_MACHINE, serverKey, L"", serverDll, KEY_WOW64_32KEY);
+    host::writeString(HKEY_LOCAL_MACHINE, serverKey, L"ThreadingModel", L"Both", KEY_WOW64_32KEY);
+}
+
 std::wstring ownMarker() { return host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload"; }
 std::wstring otherMarker() { return host::underWow64() ? L"C:\\Preload" : L"C:\\Preload64"; }
 

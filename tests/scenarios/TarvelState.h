@@ -19,6 +19,10 @@ void clearDriverKeys();
 host::RegValue runValue(REGSAM view = KEY_WOW64_32KEY);
 void clearRunValues();
 
+// Which Task Scheduler 2.0 server CoCreateInstance finds: Wine's own, or the stand-in's DLL.
+extern const wchar_t kWineTaskScheduler[];
+void useTaskScheduler(const std::wstring& serverDll);
+
 // The marker a 32-bit program looks for here, and the one it must ignore.
 std::wstring ownMarker();
 std::wstring otherMarker();

@@ -37,6 +37,10 @@ std::wstring tarvelExe() { return windowsPathIn("TARVEL_EXE"); }
 
 std::wstring standInDll() { return windowsPathIn("STANDIN_DLL"); }
 
+std::wstring tarvelPackage() { return windowsPathIn("TARVEL_MSI"); }
+
+std::wstring tarvelNextPackage() { return windowsPathIn("TARVEL_MSI_NEXT"); }
+
 bool underWow64()
 {
     BOOL wow64 = FALSE;

@@ -12,6 +12,9 @@ namespace host {
 // as Windows paths; CTest hands in their Unix paths.
 std::wstring tarvelExe();
 std::wstring standInDll();
+// The package of tarvel.exe (TARVEL_MSI), and one of a higher version (TARVEL_MSI_NEXT).
+std::wstring tarvelPackage();
+std::wstring tarvelNextPackage();
 bool underWow64();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.

@@ -1,0 +1,125 @@
+// The Windows Installer package under Wine's msiexec, silent: install is the first pass,
+// an upgrade keeps the logon start-up, uninstall takes the start-up and the program away.
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
+#include "tests/scenarios/TarvelState.h"
+
+#include <gtest/gtest.h>
+#include <msi.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kUpgradeCode[] = L"{6C1D7E52-3B8A-4F0E-9D2A-5E4B7C9A1F30}";
+const wchar_t kMsiexec[] = L"C:\\windows\\system32\\msiexec.exe";
+
+std::wstring installedExe()
+{
+    wchar_t programFiles[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles);
+    return std::wstring(programFiles) + L"\\Tarvel\\tarvel.exe";
+}
+
+DWORD msiexec(const wchar_t* action, const std::wstring& package)
+{
+    return host::runProgram(kMsiexec, std::wstring(action) + L" \"" + package + L"\" /qn");
+}
+
+// The versions of the installed products of this package's family.
+std::vector<std::wstring> installedVersions()
+{
+    std::vector<std::wstring> versions;
+    wchar_t product[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsW(kUpgradeCode, 0, i, product) == ERROR_SUCCESS; ++i) {
+        wchar_t version[32] = {};
+        DWORD size = 32;
+        MsiGetProductInfoW(product, L"VersionString", version, &size);
+        versions.push_back(version);
+    }
+    return versions;
+}
+
+class Package : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        host::setWindowsVersion(L"tarvel.exe", L"winxp");
+        host::clearPath(state::ownMarker());
+        state::clearDriverKeys();
+        state::clearRunValues();
+        ASSERT_TRUE(installedVersions().empty()) << "a package is installed already";
+    }
+    void TearDown() override
+    {
+        msiexec(L"/x", host::tarvelNextPackage());
+        msiexec(L"/x", host::tarvelPackage());
+        host::clearPath(state::ownMarker());
+    }
+};
+
+TEST_F(Package, InstallIsTheFirstPassAndUninstallTakesOnlyTheStartupAndTheProgram)
+{
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    const std::wstring exe = installedExe();
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
+    state::expectPorts(0);
+    EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
+
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(exe));
+    EXPECT_FALSE(state::runValue().present);
+    state::expectPorts(0);
+    EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker()));
+
+    // Without the marker the first pass turns the ports on and registers nothing.
+    host::clearPath(state::ownMarker());
+    state::clearDriverKeys();
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    state::expectPorts(1);
+    EXPECT_FALSE(state::runValue().present);
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(state::ownMarker()));
+}
+
+TEST_F(Package, ANewerPackageUpgradesInPlaceAndAnOlderOneIsRefused)
+{
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    EXPECT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
+    EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());
+    const std::wstring exe = installedExe();
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
+    EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
+
+    EXPECT_NE(0u, msiexec(L"/i", host::tarvelPackage())) << "an older package went over a newer one";
+    EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
+    EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
+}
+
+TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)
+{
+    state::useTaskScheduler(host::standInDll());
+    standin::deleteAllTasks();
+    // Wine gives a custom action the Windows version of its own host program.
+    host::setWindowsVersion(L"tarvel.exe", L"win7");
+    host::setWindowsVersion(L"msiexec.exe", L"win7");
+    host::makeDirectory(state::ownMarker());
+
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    standin::Task task;
+    ASSERT_TRUE(standin::loadTask(L"Ombrix Tarvel", task));
+    ASSERT_EQ(1u, task.actions.size());
+    EXPECT_EQ(installedExe(), task.actions[0].path);
+    EXPECT_FALSE(state::runValue().present);
+
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    EXPECT_TRUE(standin::taskNames().empty());
+
+    host::deleteTree(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\msiexec.exe");
+    state::useTaskScheduler(state::kWineTaskScheduler);
+}
+
+}  // namespace
