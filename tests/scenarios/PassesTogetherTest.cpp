@@ -38,7 +38,9 @@ DWORD WINAPI abandonLock(LPVOID)
 {
     const HANDLE lock = CreateMutexW(nullptr, FALSE, kPassLockName);
     WaitForSingleObject(lock, INFINITE);
-    return 0;  // ends owning it, handle and all
+    // Ownership is the thread's, not the handle's: the thread ends owning it.
+    CloseHandle(lock);
+    return 0;
 }
 
 TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
