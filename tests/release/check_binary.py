@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Checks the shipping tarvel.exe: size, imports, the headers that let Windows 2000 and XP
-load it, ASLR and DEP, and no time stamp.
+"""Checks a shipping binary (tarvel.exe, the package's tarvel_setup.dll): size, imports, the
+headers that let Windows 2000 and XP load it, ASLR and DEP, and no time stamp.
 
-Usage: check_binary.py EXE OBJDUMP ALLOWED_IMPORTS DELAYLOAD_DEF_DIR
+Usage: check_binary.py BINARY OBJDUMP ALLOWED_IMPORTS DELAYLOAD_DEF_DIR
 """
 import os
 import re
