@@ -1,5 +1,6 @@
 // The task that EnableLogonStartup leaves, and every way building it can fail.
 #include "tests/module/StandInRegistration.h"
+#include "tests/support/LogonTaskExpectations.h"
 
 namespace {
 
@@ -47,32 +48,8 @@ TEST_F(LogonStartTest, EnableReplacesTheTaskWithTheLogonTask)
     standin::Task task;
     ASSERT_TRUE(standin::loadTask(kTask, task));
     EXPECT_TRUE(task.enabled);
-    EXPECT_EQ(kAuthor, task.author);
-    EXPECT_EQ(kDescription, task.description);
-    ASSERT_EQ(1u, task.triggers.size());
-    EXPECT_EQ(TASK_TRIGGER_LOGON, task.triggers[0].type);
-    EXPECT_TRUE(task.triggers[0].enabled);
-    EXPECT_EQ(L"Principal1", task.principalId);
-    EXPECT_EQ(TASK_LOGON_INTERACTIVE_TOKEN, task.principalLogonType);
-    EXPECT_EQ(TASK_RUNLEVEL_HIGHEST, task.runLevel);
-    EXPECT_FALSE(task.allowHardTerminate);
-    EXPECT_FALSE(task.disallowStartIfOnBatteries);
-    EXPECT_FALSE(task.stopIfGoingOnBatteries);
-    EXPECT_EQ(L"PT0S", task.executionTimeLimit);
-    EXPECT_EQ(TASK_INSTANCES_PARALLEL, task.multipleInstances);
-    EXPECT_FALSE(task.stopOnIdleEnd);
-    ASSERT_EQ(1u, task.actions.size());
-    EXPECT_EQ(kExe, task.actions[0].path);
-    EXPECT_TRUE(task.actions[0].argumentsSet) << "the arguments must be the empty string, not absent";
-    EXPECT_EQ(L"", task.actions[0].arguments);
-    EXPECT_EQ(TASK_CREATE, task.registrationFlags);
-    EXPECT_EQ(VT_BSTR, task.userIdType);
-    EXPECT_EQ(administratorsName(), task.userId);
+    expectTarvelLogonTask(task, kExe, administratorsName());
     EXPECT_FALSE(task.userId.empty());
-    EXPECT_EQ(VT_EMPTY, task.passwordType);
-    EXPECT_EQ(TASK_LOGON_GROUP, task.registrationLogonType);
-    EXPECT_EQ(VT_BSTR, task.sddlType);
-    EXPECT_EQ(L"", task.sddl);
     EXPECT_EQ(std::vector<std::wstring>{kTask}, standin::taskNames());
 }
 
