@@ -20,35 +20,51 @@ const DWORD kPortsOn = 1;
 
 bool usesLogonTask(OsClass os) { return os == kOsWindowsVista || os == kOsWindows7; }
 
-// A path the program could not read whole is never registered: it would start a wrong
-// file, or none, at every logon.
-void keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModulePath)
+// The exit status of the pass: 0 when the machine is as its mode asks, else the status of
+// the first step that failed, a Win32 error code or an HRESULT.
+DWORD passStatus = ERROR_SUCCESS;
+
+void noteFailure(DWORD status)
 {
-    if (!haveModulePath) {
-        return;
+    if (passStatus == ERROR_SUCCESS) {
+        passStatus = status;
     }
-    if (!usesLogonTask(os)) {
-        registerRunEntry(modulePath);
-        return;
-    }
-    CoInitialize(nullptr);
-    if (IsLogonStartupEnabled(kTarvelTaskName) == 0) {
-        EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
-    }
-    CoUninitialize();
 }
 
-void stopStartingAtLogon(OsClass os)
+// A path the program could not read whole is never registered: it would start a wrong
+// file, or none, at every logon.
+DWORD keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModulePath)
 {
-    if (!usesLogonTask(os)) {
-        unregisterRunEntry();
-        return;
+    if (!haveModulePath) {
+        return ERROR_FILENAME_EXCED_RANGE;
     }
+    if (!usesLogonTask(os)) {
+        return static_cast<DWORD>(registerRunEntry(modulePath));
+    }
+    LONG status = 0;
     CoInitialize(nullptr);
-    if (IsLogonStartupEnabled(kTarvelTaskName) != 0) {
-        DisableLogonStartup(kTarvelTaskName);
+    // An active task is already what preload mode asks for.
+    if (IsLogonStartupEnabled(kTarvelTaskName) == 0) {
+        status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
     CoUninitialize();
+    return static_cast<DWORD>(status);
+}
+
+// The query answers 0 both for "no active task" and for "could not ask": either way there
+// is nothing this pass could delete, so both read as success.
+DWORD stopStartingAtLogon(OsClass os)
+{
+    if (!usesLogonTask(os)) {
+        return static_cast<DWORD>(unregisterRunEntry());
+    }
+    LONG status = 0;
+    CoInitialize(nullptr);
+    if (IsLogonStartupEnabled(kTarvelTaskName) != 0) {
+        status = DisableLogonStartup(kTarvelTaskName);
+    }
+    CoUninitialize();
+    return static_cast<DWORD>(status);
 }
 }  // namespace
 
@@ -64,13 +80,23 @@ BOOL CTarvelApp::InitInstance()
     const bool preload = markerPresent(markerPath);
     const OsClass os = classifyOs();
 
-    // The ports come first, so that a failing start-up registration cannot hold them back.
+    // The ports come first, so that a failing start-up registration cannot hold them back;
+    // every step is attempted whatever failed before it.
     if (preload) {
-        applyPortPowerSettings(kPortsOff);
-        keepStartingAtLogon(os, modulePath, haveModulePath);
+        noteFailure(static_cast<DWORD>(applyPortPowerSettings(kPortsOff)));
+        noteFailure(keepStartingAtLogon(os, modulePath, haveModulePath));
     } else {
-        applyPortPowerSettings(kPortsOn);
-        stopStartingAtLogon(os);
+        noteFailure(static_cast<DWORD>(applyPortPowerSettings(kPortsOn)));
+        noteFailure(stopStartingAtLogon(os));
     }
     return FALSE;
+}
+
+// What configuration managers, the Task Scheduler's "Last Run Result" and the installer's
+// log show: whether the pass did its whole job. A probe directory left for the next restart,
+// or a pass lock that could not be had, took nothing from the job and are no failure.
+int CTarvelApp::ExitInstance()
+{
+    CWinApp::ExitInstance();
+    return static_cast<int>(passStatus);
 }

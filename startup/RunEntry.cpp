@@ -12,27 +12,29 @@ const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValueName[] = TARVEL_RUN_VALUE_NAME;
 const wchar_t kRunValueNameW[] = L"" TARVEL_RUN_VALUE_NAME;
 
-UniqueHkey openRunKey()
+LSTATUS openRunKey(UniqueHkey& key)
 {
     HKEY opened = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &opened, &disposition) != ERROR_SUCCESS) {
-        return UniqueHkey();
+    const LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &opened, &disposition);
+    if (status == ERROR_SUCCESS) {
+        key.reset(opened);
     }
-    return UniqueHkey(opened);
+    return status;
 }
 }  // namespace
 
-void registerRunEntry(const wchar_t* modulePath)
+LSTATUS registerRunEntry(const wchar_t* modulePath)
 {
     const size_t length = std::wcslen(modulePath);
     if (length == 0 || length >= MAX_PATH) {
-        return;
+        return ERROR_FILENAME_EXCED_RANGE;
     }
-    UniqueHkey key = openRunKey();
-    if (!key) {
-        return;
+    UniqueHkey key;
+    const LSTATUS opened = openRunKey(key);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
     // The shell splits an unquoted command line at its first space and may start
     // C:\Program.exe instead of us, so a path with a space is quoted.
@@ -46,14 +48,18 @@ void registerRunEntry(const wchar_t* modulePath)
     }
     const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
     // The wide call keeps characters outside the ANSI code page as they are.
-    RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                   bytes);
+    return RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                          bytes);
 }
 
-void unregisterRunEntry()
+LSTATUS unregisterRunEntry()
 {
-    UniqueHkey key = openRunKey();
-    if (key) {
-        RegDeleteValueA(key.get(), kRunValueName);
+    UniqueHkey key;
+    const LSTATUS opened = openRunKey(key);
+    if (opened != ERROR_SUCCESS) {
+        return opened;
     }
+    const LSTATUS deleted = RegDeleteValueA(key.get(), kRunValueName);
+    // A value that is not there is already as normal mode wants it.
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
 }

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 // Starts the program at every logon through the machine's Run key (releases without the
-// logon task). modulePath must be the executable's whole path.
-void registerRunEntry(const wchar_t* modulePath);
-void unregisterRunEntry();
+// logon task). modulePath must be the executable's whole path; a path that is empty or too
+// long for one is refused with ERROR_FILENAME_EXCED_RANGE. Both answer the registry's status.
+LSTATUS registerRunEntry(const wchar_t* modulePath);
+// A value already absent is success.
+LSTATUS unregisterRunEntry();

@@ -15,20 +15,29 @@ const char kDipmValue[] = "DIPM";
 const char kLpmValue[] = "LPM";
 }  // namespace
 
-void applyPortPowerSettings(DWORD value)
+LSTATUS applyPortPowerSettings(DWORD value)
 {
     const BYTE* data = reinterpret_cast<const BYTE*>(&value);
+    LSTATUS firstFailure = ERROR_SUCCESS;
+    const auto note = [&firstFailure](LSTATUS status) {
+        if (firstFailure == ERROR_SUCCESS) {
+            firstFailure = status;
+        }
+    };
     for (const char* keyPath : kPortKeys) {
         HKEY opened = nullptr;
         DWORD disposition = 0;
         // Created with its whole path, so the keys exist whatever ports the controller has.
         // A port that cannot be opened is passed over; the others still get their values.
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &opened, &disposition) != ERROR_SUCCESS) {
+        const LSTATUS created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                KEY_ALL_ACCESS, nullptr, &opened, &disposition);
+        if (created != ERROR_SUCCESS) {
+            note(created);
             continue;
         }
         UniqueHkey key(opened);
-        RegSetValueExA(key.get(), kDipmValue, 0, REG_DWORD, data, sizeof value);
-        RegSetValueExA(key.get(), kLpmValue, 0, REG_DWORD, data, sizeof value);
+        note(RegSetValueExA(key.get(), kDipmValue, 0, REG_DWORD, data, sizeof value));
+        note(RegSetValueExA(key.get(), kLpmValue, 0, REG_DWORD, data, sizeof value));
     }
+    return firstFailure;
 }

@@ -59,7 +59,7 @@ TEST_F(LogonStartTest, AnyFailureWhileQueryingAnswersNotActive)
     EXPECT_TRUE(traces().empty()) << messages();
 }
 
-TEST_F(LogonStartTest, DisableDeletesTheTaskAndSucceedsWhenThereIsNone)
+TEST_F(LogonStartTest, DisableDeletesTheTaskSucceedsWhenThereIsNoneAndFailsWhenRefused)
 {
     standin::storeTask(kTask, activeTask());
     standin::storeTask(L"Neighbour", activeTask());
@@ -67,10 +67,10 @@ TEST_F(LogonStartTest, DisableDeletesTheTaskAndSucceedsWhenThereIsNone)
     EXPECT_EQ(std::vector<std::wstring>{L"Neighbour"}, standin::taskNames());
     EXPECT_EQ(0, DisableLogonStartup(kTask));
 
-    // A task that cannot be deleted is left for the next pass; that is no failure.
+    // A task the service will not delete still starts the program: that is a failure.
     standin::storeTask(kTask, activeTask());
     standin::failCall(L"ITaskFolder::DeleteTask", E_ACCESSDENIED);
-    EXPECT_EQ(0, DisableLogonStartup(kTask));
+    EXPECT_EQ(E_ACCESSDENIED, DisableLogonStartup(kTask));
     standin::Task left;
     EXPECT_TRUE(standin::loadTask(kTask, left));
     EXPECT_TRUE(traces().empty()) << messages();

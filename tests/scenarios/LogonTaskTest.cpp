@@ -44,13 +44,15 @@ protected:
         state::useTaskScheduler(state::kWineTaskScheduler);
     }
 
-    void pass(bool preload)
+    // A pass that, whatever the Task Scheduler does, writes the ports and no Run value; its
+    // exit status is the first failure, or 0.
+    void pass(bool preload, HRESULT status = S_OK)
     {
         host::clearPath(marker_);
         if (preload) {
             host::makeDirectory(marker_);
         }
-        EXPECT_EQ(0u, host::runProgram(exe_));
+        EXPECT_EQ(static_cast<DWORD>(status), host::runProgram(exe_));
         state::expectPorts(preload ? 0 : 1);
         EXPECT_FALSE(state::runValue().present);
     }
@@ -112,16 +114,24 @@ TEST_P(LogonTask, NormalModeDeletesAnActiveTask)
     EXPECT_EQ(std::vector<std::wstring>{L"Neighbour"}, standin::taskNames());
 }
 
-TEST_P(LogonTask, AFailingTaskSchedulerHoldsBackNothingElse)
+TEST_P(LogonTask, AFailingTaskSchedulerHoldsBackNothingElseAndIsTheExitStatus)
 {
+    const HRESULT notRunning = static_cast<HRESULT>(0x80041315);
     standin::setStopped(true);
-    pass(true);
+    pass(true, notRunning);
     EXPECT_TRUE(standin::taskNames().empty());
     standin::setStopped(false);
 
     standin::failCall(L"ITaskFolder::RegisterTaskDefinition", E_ACCESSDENIED);
-    pass(true);
+    pass(true, E_ACCESSDENIED);
     EXPECT_TRUE(standin::taskNames().empty());
+    standin::clearFaults();
+
+    // A task the service will not delete goes on starting the program at every logon.
+    standin::storeTask(kTask, activeTask(exe_));
+    standin::failCall(L"ITaskFolder::DeleteTask", E_ACCESSDENIED);
+    pass(false, E_ACCESSDENIED);
+    EXPECT_EQ(std::vector<std::wstring>{kTask}, standin::taskNames());
 }
 
 TEST_P(LogonTask, ThePortsAreWrittenBeforeTheTaskSchedulerIsAsked)
@@ -147,7 +157,7 @@ TEST_P(LogonTask, APathCutAtTheBufferNeitherQueriesNorBuildsTheTask)
     const std::wstring tooLong = host::placeTarvelAtPathLength(MAX_PATH);
     const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
     host::makeDirectory(marker_);
-    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), host::runProgram(L"tarvel.exe", L"", folder));
     state::expectPorts(0);
     standin::Task task;
     ASSERT_TRUE(standin::loadTask(kTask, task));
@@ -161,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Releases, LogonTask, testing::Values(L"vista", L"win7")
                          });
 
 // Wine's own Task Scheduler cannot hold a logon task: the pass must still write the ports,
-// leave no task behind and end normally, with its service unable to start and running.
+// leave no task behind and say it failed, with its service unable to start and running.
 class WineTaskScheduler : public testing::Test {
 protected:
     static SERVICE_STATUS scheduleStatus()
@@ -214,7 +224,7 @@ TEST_F(WineTaskScheduler, ThePassWritesThePortsAndLeavesNoTask)
         << "the Schedule service already runs: this test must come first in its prefix";
     setScheduleStart(SERVICE_DISABLED);
     state::clearDriverKeys();
-    EXPECT_EQ(0u, host::runProgram(exe));
+    EXPECT_NE(0u, host::runProgram(exe)) << "a pass that registered nothing reported success";
     state::expectPorts(0);
     EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState);
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(wineTaskFile()));
@@ -222,7 +232,7 @@ TEST_F(WineTaskScheduler, ThePassWritesThePortsAndLeavesNoTask)
     // Running, it connects, then refuses the logon trigger.
     setScheduleStart(SERVICE_DEMAND_START);
     state::clearDriverKeys();
-    EXPECT_EQ(0u, host::runProgram(exe));
+    EXPECT_NE(0u, host::runProgram(exe)) << "a pass that registered nothing reported success";
     state::expectPorts(0);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), scheduleStatus().dwCurrentState);
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(wineTaskFile()));

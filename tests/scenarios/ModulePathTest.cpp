@@ -65,7 +65,7 @@ TEST_F(ModulePath, APathCutAtTheBufferIsNeverRegistered)
     // The folder itself is short enough to be the working directory; Windows will not
     // start a program by a path this long.
     const std::wstring folder = tooLong.substr(0, tooLong.rfind(L'\\'));
-    EXPECT_EQ(0u, host::runProgram(L"tarvel.exe", L"", folder));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), host::runProgram(L"tarvel.exe", L"", folder));
     EXPECT_EQ(longest, runValue());
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(0));
 

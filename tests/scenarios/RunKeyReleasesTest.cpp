@@ -1,5 +1,6 @@
 // The shipping tarvel.exe started as its own process, as each Windows release, with the
 // real registry and file system read back afterwards.
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
 #include "tests/scenarios/TarvelState.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,11 @@ class EveryRelease : public testing::TestWithParam<Case> {};
 TEST_P(EveryRelease, PortsAndLogonStartFollowTheMarker)
 {
     const Case& c = GetParam();
+    // Wine's own Task Scheduler cannot hold a logon task; the stand-in can.
+    if (c.logonTask) {
+        state::useTaskScheduler(host::standInDll());
+        standin::deleteAllTasks();
+    }
     const std::wstring exe = host::placeTarvel(kInstallDir);
     host::setWindowsVersion(L"tarvel.exe", c.version);
     clearMarkers();
@@ -93,6 +99,11 @@ TEST_P(EveryRelease, PortsAndLogonStartFollowTheMarker)
     const host::PathKind expected[] = {host::PathKind::Missing, host::PathKind::Directory, host::PathKind::File};
     EXPECT_EQ(expected[static_cast<int>(c.marker)], host::pathKind(ownMarker())) << "the probe changed the marker";
     clearMarkers();
+    if (c.logonTask) {
+        EXPECT_EQ(preload, standin::taskNames().size() == 1);
+        standin::deleteAllTasks();
+        state::useTaskScheduler(state::kWineTaskScheduler);
+    }
 }
 
 std::vector<Case> everyCase()
@@ -163,25 +174,45 @@ void setKeySecurity(const std::wstring& key, const wchar_t* sddl)
     LocalFree(descriptor);
 }
 
-TEST(Ports, APortKeyThatCannotBeOpenedHoldsBackNoOtherPort)
+const wchar_t kDenySetValue[] = L"D:(D;;0x2;;;WD)(A;;KA;;;WD)";
+const wchar_t kAllowAll[] = L"D:(A;;KA;;;WD)";
+
+// A key that refuses its writes costs only its own values; the exit status names the first
+// refusal, so that a pass without the rights it needs (UAC) never reads as a success.
+TEST(FailedWrites, AKeyThatRefusesWritesHoldsBackNothingElseAndIsTheExitStatus)
 {
     const std::wstring exe = host::placeTarvel(kInstallDir);
     host::setWindowsVersion(L"tarvel.exe", L"winxp");
     clearMarkers();
     seedRegistry(false);
-    host::writeDword(HKEY_LOCAL_MACHINE, portKey(0), L"DIPM", 7);
-    setKeySecurity(portKey(0), L"D:(D;;0x2;;;WD)(A;;KA;;;WD)");
+    host::writeDword(HKEY_LOCAL_MACHINE, portKey(3), L"DIPM", 7);
+    setKeySecurity(portKey(3), kDenySetValue);
     HKEY refused = nullptr;
-    ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, portKey(0).c_str(), 0, KEY_ALL_ACCESS, &refused));
+    ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, portKey(3).c_str(), 0, KEY_ALL_ACCESS, &refused));
 
-    EXPECT_EQ(0u, host::runProgram(exe));
-    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(0), L"DIPM").isDword(7));
-    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, portKey(0), L"LPM").present);
-    for (int port = 1; port <= 5; ++port) {
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), host::runProgram(exe));
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(3), L"DIPM").isDword(7));
+    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, portKey(3), L"LPM").present);
+    for (int port : {0, 1, 2, 4, 5}) {
         EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"DIPM").isDword(1)) << "Port" << port;
         EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"LPM").isDword(1)) << "Port" << port;
     }
-    setKeySecurity(portKey(0), L"D:(A;;KA;;;WD)");
+    setKeySecurity(portKey(3), kAllowAll);
+    state::clearDriverKeys();
+
+    // The Run key refusing its value: the ports are written all the same, in both modes.
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\old\\tarvel.exe");
+    setKeySecurity(state::kRunKey, kDenySetValue);
+    host::makeDirectory(ownMarker());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), host::runProgram(exe)) << "preload";
+    state::expectPorts(0);
+    EXPECT_EQ(L"C:\\old\\tarvel.exe", runValue().text());
+    clearMarkers();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), host::runProgram(exe)) << "normal";
+    state::expectPorts(1);
+    setKeySecurity(state::kRunKey, kAllowAll);
+    EXPECT_EQ(L"C:\\old\\tarvel.exe", runValue().text());
+    state::clearRunValues();
     state::clearDriverKeys();
 }
 
