@@ -138,6 +138,10 @@ TEST_P(LogonTask, ThePortsAreWrittenBeforeTheTaskSchedulerIsAsked)
 {
     // A Task Scheduler that never comes back, and the process killed inside the call.
     standin::failCall(L"ITaskService::Connect", standin::kEndTheProcess);
+    // Kept open here so that the lock outlives the pass, which must die still holding it:
+    // the lock lasts until the start-up step has ended.
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, L"Global\\OmbrixTarvelPass");
+    ASSERT_NE(nullptr, lock);
     for (bool preload : {true, false}) {
         state::clearDriverKeys();
         host::clearPath(marker_);
@@ -146,7 +150,10 @@ TEST_P(LogonTask, ThePortsAreWrittenBeforeTheTaskSchedulerIsAsked)
         }
         EXPECT_EQ(static_cast<DWORD>(standin::kEndTheProcess), host::runProgram(exe_)) << "preload " << preload;
         state::expectPorts(preload ? 0 : 1);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_ABANDONED), WaitForSingleObject(lock, 0)) << "preload " << preload;
+        ReleaseMutex(lock);
     }
+    CloseHandle(lock);
 }
 
 TEST_P(LogonTask, APathCutAtTheBufferNeitherQueriesNorBuildsTheTask)

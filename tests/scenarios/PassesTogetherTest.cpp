@@ -1,6 +1,5 @@
 // Passes that meet other processes: another pass holding the machine's pass lock, and a
 // scanner that opens each new marker directory the moment it appears.
-#include "app/PassLock.h"
 #include "tests/scenarios/TarvelState.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 namespace {
 
 const wchar_t kInstallDir[] = L"C:\\tarvel";
+// As another program, or the package, names it: in every logon session the same object.
+const wchar_t kPassLock[] = L"Global\\OmbrixTarvelPass";
 
 class PassesTogether : public testing::Test {
 protected:
@@ -36,7 +37,7 @@ protected:
 
 DWORD WINAPI abandonLock(LPVOID)
 {
-    const HANDLE lock = CreateMutexW(nullptr, FALSE, kPassLockName);
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, kPassLock);
     WaitForSingleObject(lock, INFINITE);
     // Ownership is the thread's, not the handle's: the thread ends owning it.
     CloseHandle(lock);
@@ -45,7 +46,7 @@ DWORD WINAPI abandonLock(LPVOID)
 
 TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
 {
-    const HANDLE lock = CreateMutexW(nullptr, TRUE, kPassLockName);
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, kPassLock);
     ASSERT_NE(nullptr, lock);
     ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
     host::makeDirectory(state::ownMarker());
@@ -66,8 +67,20 @@ TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
     state::expectPorts(0);
     EXPECT_EQ(exe_, state::runValue().text());
     // Released before the end, not left abandoned by the process's exit.
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(lock, 0));
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(lock, 0));
+
+    // The lock is taken before the probe: a marker that is only another pass's probe
+    // directory, gone by the time that pass gives the lock back, puts this one in normal mode.
+    host::clearPath(state::ownMarker());
+    host::makeDirectory(state::ownMarker());
+    const HANDLE racing = host::startProgram(exe_);
+    ASSERT_NE(nullptr, racing);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(racing, 1500));
+    host::clearPath(state::ownMarker());
     ASSERT_TRUE(ReleaseMutex(lock));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(racing, 30000));
+    CloseHandle(racing);
+    expectNormalPass();
 
     // A lock whose owner died is the pass's to take, and to give back.
     const HANDLE owner = CreateThread(nullptr, 0, abandonLock, nullptr, 0, nullptr);
@@ -82,10 +95,11 @@ TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
 }
 
 // Opens each new directory at path as a scanner does, without sharing its deletion, and
-// holds it for a while.
+// holds it for a while; one that deletes it opens it to be deleted when it lets go.
 class Scanner {
 public:
-    Scanner(const std::wstring& path, DWORD holdMs) : path_(path), holdMs_(holdMs)
+    Scanner(const std::wstring& path, DWORD holdMs, bool deletes = false)
+        : path_(path), holdMs_(holdMs), deletes_(deletes)
     {
         thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
     }
@@ -108,9 +122,10 @@ private:
     DWORD scan()
     {
         while (InterlockedCompareExchange(&stopping_, 0, 0) == 0) {
-            const HANDLE directory =
-                CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            const HANDLE directory = CreateFileW(
+                path_.c_str(), FILE_LIST_DIRECTORY | (deletes_ ? DELETE : 0), FILE_SHARE_READ | FILE_SHARE_WRITE,
+                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (deletes_ ? FILE_FLAG_DELETE_ON_CLOSE : 0),
+                nullptr);
             if (directory == INVALID_HANDLE_VALUE) {
                 continue;
             }
@@ -129,6 +144,7 @@ private:
 
     std::wstring path_;
     DWORD holdMs_;
+    bool deletes_;
     HANDLE thread_ = nullptr;
     volatile LONG stopping_ = 0;
     volatile LONG opened_ = 0;
@@ -137,6 +153,16 @@ private:
 
 class ScannedPasses : public PassesTogether {
 protected:
+    // Whether Windows is to delete path at the next restart.
+    static bool restartRemovalQueued(const std::wstring& path)
+    {
+        const host::RegValue pending = host::readValue(
+            HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"PendingFileRenameOperations");
+        const std::wstring entries(reinterpret_cast<const wchar_t*>(pending.data.data()),
+                                   pending.data.size() / sizeof(wchar_t));
+        return entries.find(L"\\??\\" + path + L'\0') != std::wstring::npos;
+    }
+
     // The probe's directory lives for a few milliseconds: on a busy machine the scanner
     // may need a few passes to meet it. A pass it missed is an ordinary normal pass.
     void passUntilScanned(const Scanner& scanner)
@@ -175,6 +201,17 @@ TEST_F(ScannedPasses, AProbeDirectoryHeldByAScannerIsStillRemoved)
     state::clearDriverKeys();
     EXPECT_EQ(0u, host::runProgram(exe_));
     expectNormalPass();
+
+    // A scanner that deletes the directory itself leaves the probe nothing to wait for, and
+    // nothing to remove at the next restart, where it would take a marker made meanwhile.
+    state::clearDriverKeys();
+    {
+        Scanner scanner(state::ownMarker(), 300, true);
+        ASSERT_NO_FATAL_FAILURE(passUntilScanned(scanner));
+        scanner.stop();
+    }
+    expectNormalPass();
+    EXPECT_FALSE(restartRemovalQueued(state::ownMarker()));
 }
 
 }  // namespace
