@@ -22,6 +22,8 @@ std::wstring installedExe()
     return std::wstring(programFiles) + L"\\Tarvel\\tarvel.exe";
 }
 
+std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 DWORD msiexec(const wchar_t* action, const std::wstring& package)
 {
     return host::runProgram(kMsiexec, std::wstring(action) + L" \"" + package + L"\" /qn");
@@ -99,14 +101,59 @@ TEST_F(Package, ANewerPackageUpgradesInPlaceAndAnOlderOneIsRefused)
     EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
 }
 
+// Packages alike in the three fields Windows Installer orders by are one product: a second
+// one beside it would share the program, and its uninstall would take the start-up away
+// from a program still installed.
+TEST_F(Package, ARebuildOrAFourthFieldNeverMakesASecondProduct)
+{
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    const std::wstring exe = installedExe();
+    for (const std::wstring& package : {host::tarvelRebuiltPackage(), host::tarvelFourthFieldPackage()}) {
+        msiexec(L"/i", package);
+        EXPECT_EQ(1u, installedVersions().size()) << narrow(package);
+        EXPECT_EQ(host::PathKind::File, host::pathKind(exe)) << narrow(package);
+        EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text()) << narrow(package);
+    }
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(exe));
+    EXPECT_FALSE(state::runValue().present);
+}
+
+TEST_F(Package, UninstallWaitsForARunningPass)
+{
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\OmbrixTarvelPass");
+    ASSERT_NE(nullptr, lock);
+    const HANDLE uninstall = host::startProgram(kMsiexec, L"/x \"" + host::tarvelPackage() + L"\" /qn");
+    ASSERT_NE(nullptr, uninstall);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(uninstall, 3000));
+    EXPECT_TRUE(state::runValue().present) << "the start-up went while a pass held the lock";
+
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(uninstall, 60000));
+    CloseHandle(uninstall);
+    EXPECT_FALSE(state::runValue().present);
+    EXPECT_TRUE(installedVersions().empty());
+}
+
 TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)
 {
     state::useTaskScheduler(host::standInDll());
     standin::deleteAllTasks();
+    standin::clearFaults();
     // Wine gives a custom action the Windows version of its own host program.
     host::setWindowsVersion(L"tarvel.exe", L"win7");
     host::setWindowsVersion(L"msiexec.exe", L"win7");
     host::makeDirectory(state::ownMarker());
+    // An active task left by an earlier copy elsewhere: the install points it at its own.
+    standin::Task earlier;
+    earlier.triggers = {{TASK_TRIGGER_LOGON, true}};
+    earlier.actions = {{TASK_ACTION_EXEC, L"C:\\old\\tarvel.exe", true, L""}};
+    standin::storeTask(L"Ombrix Tarvel", earlier);
 
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
     standin::Task task;

@@ -41,6 +41,10 @@ std::wstring tarvelPackage() { return windowsPathIn("TARVEL_MSI"); }
 
 std::wstring tarvelNextPackage() { return windowsPathIn("TARVEL_MSI_NEXT"); }
 
+std::wstring tarvelRebuiltPackage() { return windowsPathIn("TARVEL_MSI_REBUILD"); }
+
+std::wstring tarvelFourthFieldPackage() { return windowsPathIn("TARVEL_MSI_FOURTH"); }
+
 bool underWow64()
 {
     BOOL wow64 = FALSE;

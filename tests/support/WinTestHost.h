@@ -12,9 +12,13 @@ namespace host {
 // as Windows paths; CTest hands in their Unix paths.
 std::wstring tarvelExe();
 std::wstring standInDll();
-// The package of tarvel.exe (TARVEL_MSI), and one of a higher version (TARVEL_MSI_NEXT).
+// The package of tarvel.exe (TARVEL_MSI), and one of a higher version (TARVEL_MSI_NEXT);
+// a rebuild of the first (TARVEL_MSI_REBUILD) and one that differs in the fourth field alone
+// (TARVEL_MSI_FOURTH).
 std::wstring tarvelPackage();
 std::wstring tarvelNextPackage();
+std::wstring tarvelRebuiltPackage();
+std::wstring tarvelFourthFieldPackage();
 bool underWow64();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.
