@@ -31,8 +31,8 @@ bool isWow64()
         return false;
     }
     // Cast through the generic function type, which converts to any other without a warning.
-    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process")));
+    auto isWow64Process =
+        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process")));
     if (isWow64Process == nullptr) {
         return false;
     }

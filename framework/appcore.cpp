@@ -3,7 +3,7 @@
 namespace {
 // Set by the one application object's constructor during static initialisation.
 CWinApp* currentApp = nullptr;
-}
+}  // namespace
 
 CWinApp::CWinApp(LPCSTR appName) : m_pszAppName(appName) { currentApp = this; }
 

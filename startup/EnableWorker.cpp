@@ -151,8 +151,8 @@ void administratorsGroupName(wchar_t (&wideName)[kAccountNameSize])
     SID_NAME_USE use = SidTypeUnknown;
     SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
     PSID allocated = nullptr;
-    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                 0, 0, 0, &allocated)) {
+    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                 0, &allocated)) {
         UniqueSid sid(allocated);
         LookupAccountSidA(nullptr, sid.get(), name, &nameSize, domain, &domainSize, &use);
     }

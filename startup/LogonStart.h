@@ -13,9 +13,8 @@ struct LogonStartRequest {
 };
 
 // 0 on success, -1 when refused, else the failing status.
-LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author,
-                        const wchar_t* description, const wchar_t* exePath,
-                        LONG parallelInstances);
+LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author, const wchar_t* description,
+                        const wchar_t* exePath, LONG parallelInstances);
 // 0 when the task is gone (or was never there), -1 when refused, else the failing status.
 LONG DisableLogonStartup(const wchar_t* taskName);
 // 1 when the task exists, is enabled and starts at logon; else 0.

@@ -48,8 +48,7 @@ LSTATUS registerRunEntry(const wchar_t* modulePath)
     }
     const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
     // The wide call keeps characters outside the ANSI code page as they are.
-    return RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                          bytes);
+    return RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
 }
 
 LSTATUS unregisterRunEntry()

@@ -77,8 +77,8 @@ DWORD WINAPI disableWorker(LPVOID)
     if (FAILED(hr)) {
         return static_cast<DWORD>(hr);
     }
-    const HRESULT deleted = withBstr(logonStartRequest.taskName,
-                                     [&](BSTR name) { return connection.rootFolder->DeleteTask(name, 0); });
+    const HRESULT deleted =
+        withBstr(logonStartRequest.taskName, [&](BSTR name) { return connection.rootFolder->DeleteTask(name, 0); });
     // A task that is not there is already gone; one the service will not delete still starts
     // the program at every logon, which the caller must hear of.
     if (deleted == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || deleted == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {

@@ -64,9 +64,8 @@ HRESULT TaskSchedulerConnection::open()
         return failed(L"ITaskService::Connect failed: %x", hr);
     }
 
-    hr = withBstr(kRootFolderPath, [&](BSTR path) {
-        return service->GetFolder(path, rootFolder.ReleaseAndGetAddressOf());
-    });
+    hr = withBstr(kRootFolderPath,
+                  [&](BSTR path) { return service->GetFolder(path, rootFolder.ReleaseAndGetAddressOf()); });
     if (!rootFolder) {
         service.Reset();
         failed(L"Cannot get Root Folder pointer: %x", hr);

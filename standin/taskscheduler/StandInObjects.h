@@ -110,5 +110,4 @@ HRESULT handOut(Interface* object, Interface** out)
     return S_OK;
 }
 
-
 }  // namespace standin

@@ -12,7 +12,7 @@ namespace {
 const HRESULT kServiceNotRunning = static_cast<HRESULT>(0x80041315);  // SCHED_E_SERVICE_NOT_RUNNING
 const HRESULT kNotConnected = HRESULT_FROM_WIN32(ERROR_ONLY_IF_CONNECTED);
 const HRESULT kAccountNotMapped = HRESULT_FROM_WIN32(ERROR_NONE_MAPPED);
-const HRESULT kMissingNode = static_cast<HRESULT>(0x80041319);          // SCHED_E_MISSINGNODE
+const HRESULT kMissingNode = static_cast<HRESULT>(0x80041319);  // SCHED_E_MISSINGNODE
 const HRESULT kTaskNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 const HRESULT kTaskExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 
@@ -103,9 +103,9 @@ public:
         }
         return removeTask(task) ? S_OK : kTaskNotFound;
     }
-    HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition, LONG flags,
-                                                     VARIANT user, VARIANT password, TASK_LOGON_TYPE logonType,
-                                                     VARIANT sddl, IRegisteredTask** out) override
+    HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition, LONG flags, VARIANT user,
+                                                     VARIANT password, TASK_LOGON_TYPE logonType, VARIANT sddl,
+                                                     IRegisteredTask** out) override
     {
         if (out != nullptr) {
             *out = nullptr;

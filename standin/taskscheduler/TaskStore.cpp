@@ -16,9 +16,9 @@ HKEY openKey(const std::wstring& path, REGSAM access, bool create)
 {
     HKEY key = nullptr;
     const REGSAM view = KEY_WOW64_32KEY;
-    LONG status = create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                           access | view, nullptr, &key, nullptr)
-                         : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | view, &key);
+    LONG status =
+        create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, access | view, nullptr, &key, nullptr)
+               : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | view, &key);
     return status == ERROR_SUCCESS ? key : nullptr;
 }
 
@@ -26,8 +26,8 @@ bool readDword(HKEY key, const wchar_t* name, DWORD& value)
 {
     DWORD size = sizeof value;
     DWORD type = 0;
-    return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
-               ERROR_SUCCESS && type == REG_DWORD;
+    return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+           type == REG_DWORD;
 }
 
 bool readString(HKEY key, const wchar_t* name, std::wstring& value)
@@ -82,7 +82,6 @@ bool stopped()
     }
     return value != 0;
 }
-
 
 bool removeTask(const std::wstring& name)
 {

@@ -20,8 +20,8 @@ HRESULT WINAPI fakeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG authServices, 
 {
     ++securityCalls;
     if (descriptor != nullptr || authServices != -1 || services != nullptr || reserved1 != nullptr ||
-        authnLevel != RPC_C_AUTHN_LEVEL_PKT_PRIVACY || impLevel != RPC_C_IMP_LEVEL_IMPERSONATE ||
-        authList != nullptr || capabilities != EOAC_NONE || reserved3 != nullptr) {
+        authnLevel != RPC_C_AUTHN_LEVEL_PKT_PRIVACY || impLevel != RPC_C_IMP_LEVEL_IMPERSONATE || authList != nullptr ||
+        capabilities != EOAC_NONE || reserved3 != nullptr) {
         ++otherSecurityCalls;
     }
     return securityAnswer;
@@ -140,8 +140,9 @@ TEST_F(LogonStartTest, AWorkerLeavesItsThreadsApartmentAsItFoundIt)
 TEST_F(LogonStartTest, COMIsLeftOnEveryFailurePathOfTheWorker)
 {
     logonStartRequest = {kTask, L"a", L"d", kExe, 1};
-    const wchar_t* calls[] = {L"IClassFactory::CreateInstance", L"ITaskService::Connect", L"ITaskService::GetFolder",
-                              L"ITaskService::NewTask", L"ITriggerCollection::Create", L"ITaskFolder::RegisterTaskDefinition"};
+    const wchar_t* calls[] = {L"IClassFactory::CreateInstance", L"ITaskService::Connect",
+                              L"ITaskService::GetFolder",       L"ITaskService::NewTask",
+                              L"ITriggerCollection::Create",    L"ITaskFolder::RegisterTaskDefinition"};
     for (const wchar_t* call : calls) {
         standin::clearFaults();
         standin::failCall(call, E_FAIL);

@@ -35,8 +35,8 @@ TEST_F(LogonStartTest, AbsentArgumentsAreRefusedAndAnEmptyNameIsNot)
 // Calls every operation from inside a running worker, where the module is busy.
 struct BusyProbe {
     static LONG enable, disable, query;
-    static HRESULT WINAPI security(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD, DWORD,
-                                   void*, DWORD, void*)
+    static HRESULT WINAPI security(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD, DWORD, void*,
+                                   DWORD, void*)
     {
         enable = EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1);
         disable = DisableLogonStartup(kTask);
@@ -133,7 +133,8 @@ TEST_F(LogonStartTest, TheVersionGateRefusesWindows5AndAdmitsLaterReleases)
             EXPECT_EQ(0, threadsStarted);
             EXPECT_TRUE(reported(L"<LogonStart> EnableLogonStartup - The function is unsupported for this OS", S_OK));
             EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - The function is unsupported for this OS", S_OK));
-            EXPECT_TRUE(reported(L"<LogonStart> IsLogonStartupEnabled - The function is unsupported for this OS", S_OK));
+            EXPECT_TRUE(
+                reported(L"<LogonStart> IsLogonStartupEnabled - The function is unsupported for this OS", S_OK));
         } else {
             // 6.2 and later pass the gate, although the start-up policy never asks there.
             ASSERT_GE(LOBYTE(LOWORD(GetVersion())), 6);

@@ -27,7 +27,10 @@ TEST_F(LogonStartTest, OnlyAnEnabledTaskWhoseFirstTriggerIsAnEnabledLogonTrigger
     };
     const Variant inactive[] = {
         {"disabled", [](standin::Task& t) { t.enabled = false; }},
-        {"logon trigger second", [](standin::Task& t) { t.triggers.insert(t.triggers.begin(), {TASK_TRIGGER_BOOT, true}); }},
+        {"logon trigger second",
+         [](standin::Task& t) {
+             t.triggers.insert(t.triggers.begin(), {TASK_TRIGGER_BOOT, true});
+         }},
         {"first trigger disabled", [](standin::Task& t) { t.triggers[0].enabled = false; }},
         {"another trigger type", [](standin::Task& t) { t.triggers[0].type = TASK_TRIGGER_DAILY; }},
         {"no trigger", [](standin::Task& t) { t.triggers.clear(); }},
@@ -90,11 +93,12 @@ TEST_F(LogonStartTest, ConnectionFailuresEndDisableWithTheStatusAndQueryWithNo)
     standin::failCall(L"IClassFactory::CreateInstance", E_OUTOFMEMORY);
     EXPECT_EQ(E_OUTOFMEMORY, DisableLogonStartup(kTask));
     EXPECT_EQ(0, IsLogonStartupEnabled(kTask));
-    EXPECT_TRUE(reported(L"<LogonStart> DisableLogonStartup - Failed to CoCreate an instance of the TaskService class: %x",
-                         E_OUTOFMEMORY));
-    EXPECT_TRUE(reported(
-        L"<LogonStart> IsLogonStartupEnabled - Failed to CoCreate an instance of the TaskService class: %x",
-        E_OUTOFMEMORY));
+    EXPECT_TRUE(
+        reported(L"<LogonStart> DisableLogonStartup - Failed to CoCreate an instance of the TaskService class: %x",
+                 E_OUTOFMEMORY));
+    EXPECT_TRUE(
+        reported(L"<LogonStart> IsLogonStartupEnabled - Failed to CoCreate an instance of the TaskService class: %x",
+                 E_OUTOFMEMORY));
     standin::clearFaults();
 
     standin::failCall(L"ITaskService::GetFolder", E_ACCESSDENIED);

@@ -48,7 +48,8 @@ std::wstring actionPathOf(const wchar_t* name)
 TEST_F(LogonStartTest, TheStandInAnswersAsTheTaskSchedulerService)
 {
     ComPtr<ITaskService> service;
-    ASSERT_EQ(S_OK, standin::createTaskService(__uuidof(ITaskService), reinterpret_cast<void**>(service.GetAddressOf())));
+    ASSERT_EQ(S_OK,
+              standin::createTaskService(__uuidof(ITaskService), reinterpret_cast<void**>(service.GetAddressOf())));
     ComPtr<ITaskFolder> folder;
     UniqueBstr root(L"\\");
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ONLY_IF_CONNECTED), service->GetFolder(root.get(), &folder));

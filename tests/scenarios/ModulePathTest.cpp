@@ -8,7 +8,6 @@
 
 namespace {
 
-
 class ModulePath : public testing::Test {
 protected:
     void SetUp() override

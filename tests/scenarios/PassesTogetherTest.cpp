@@ -122,10 +122,10 @@ private:
     DWORD scan()
     {
         while (InterlockedCompareExchange(&stopping_, 0, 0) == 0) {
-            const HANDLE directory = CreateFileW(
-                path_.c_str(), FILE_LIST_DIRECTORY | (deletes_ ? DELETE : 0), FILE_SHARE_READ | FILE_SHARE_WRITE,
-                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (deletes_ ? FILE_FLAG_DELETE_ON_CLOSE : 0),
-                nullptr);
+            const HANDLE directory =
+                CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY | (deletes_ ? DELETE : 0),
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | (deletes_ ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr);
             if (directory == INVALID_HANDLE_VALUE) {
                 continue;
             }

@@ -13,8 +13,10 @@ std::wstring portKey(int port) { return std::wstring(kServiceKey) + L"\\Paramete
 void expectPorts(DWORD value)
 {
     for (int port = 0; port <= 5; ++port) {
-        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"DIPM").isDword(value)) << "Port" << port << " DIPM";
-        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"LPM").isDword(value)) << "Port" << port << " LPM";
+        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"DIPM").isDword(value))
+            << "Port" << port << " DIPM";
+        EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"LPM").isDword(value))
+            << "Port" << port << " LPM";
     }
 }
 

@@ -108,8 +108,8 @@ HANDLE startProgram(const std::wstring& path, const std::wstring& arguments, con
     if (!workingDirectory.empty()) {
         SetCurrentDirectoryW(workingDirectory.c_str());
     }
-    const BOOL started = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                        nullptr, nullptr, &startup, &process);
+    const BOOL started =
+        CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     const DWORD error = GetLastError();
     SetCurrentDirectoryW(previous.c_str());
     if (!started) {
@@ -163,11 +163,10 @@ RegValue readValue(HKEY root, const std::wstring& key, const std::wstring& name,
         return result;
     }
     DWORD size = 0;
-    if (RegQueryValueExW(opened, name.c_str(), nullptr, &result.type, nullptr, &size) ==
-        ERROR_SUCCESS) {
+    if (RegQueryValueExW(opened, name.c_str(), nullptr, &result.type, nullptr, &size) == ERROR_SUCCESS) {
         result.data.resize(size);
-        result.present = RegQueryValueExW(opened, name.c_str(), nullptr, &result.type,
-                                          result.data.data(), &size) == ERROR_SUCCESS;
+        result.present =
+            RegQueryValueExW(opened, name.c_str(), nullptr, &result.type, result.data.data(), &size) == ERROR_SUCCESS;
         result.data.resize(size);
     }
     RegCloseKey(opened);
@@ -185,29 +184,25 @@ bool keyExists(HKEY root, const std::wstring& key, REGSAM view)
 }
 
 namespace {
-void writeValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
-                const void* data, DWORD size, REGSAM view)
+void writeValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type, const void* data, DWORD size,
+                REGSAM view)
 {
     HKEY opened = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
-                                             nullptr, &opened, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(opened, name.c_str(), 0, type,
-                                            static_cast<const BYTE*>(data), size));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &opened, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(opened, name.c_str(), 0, type, static_cast<const BYTE*>(data), size));
     RegCloseKey(opened);
 }
 }  // namespace
 
-void writeDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value,
-                REGSAM view)
+void writeDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, REGSAM view)
 {
     writeValue(root, key, name, REG_DWORD, &value, sizeof value, view);
 }
 
-void writeString(HKEY root, const std::wstring& key, const std::wstring& name,
-                 const std::wstring& value, REGSAM view)
+void writeString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value, REGSAM view)
 {
-    writeValue(root, key, name, REG_SZ, value.c_str(),
-               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), view);
+    writeValue(root, key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), view);
 }
 
 void deleteValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view)
@@ -248,15 +243,11 @@ void clearPath(const std::wstring& path)
 
 void makeFile(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
     CloseHandle(file);
 }
 
-void makeDirectory(const std::wstring& path)
-{
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
-}
+void makeDirectory(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError(); }
 
 }  // namespace host

@@ -52,10 +52,9 @@ struct RegValue {
 // view is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY.
 RegValue readValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = 0);
 bool keyExists(HKEY root, const std::wstring& key, REGSAM view = 0);
-void writeDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value,
-                REGSAM view = 0);
-void writeString(HKEY root, const std::wstring& key, const std::wstring& name,
-                 const std::wstring& value, REGSAM view = 0);
+void writeDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value, REGSAM view = 0);
+void writeString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value,
+                 REGSAM view = 0);
 void deleteValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = 0);
 void deleteTree(HKEY root, const std::wstring& key, REGSAM view = 0);
 
