@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing tarvel needs on Debian 12, when it is missing:
 # the mingw-w64 i686 toolchain, Wine with its 32-bit part, the GoogleTest sources, CMake,
-# for the release tests Python, OpenSSL and osslsigncode, and wixl for the installer package.
+# for the release tests Python, OpenSSL and osslsigncode, wixl and msitools for the installer
+# package, and clang-format and clang-tidy for the style checks.
 # Usage: setup.sh [EXTRA-PACKAGE...]
 set -euo pipefail
 
 packages=(cmake make python3 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           binutils-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine64 wine32:i386
-          openssl osslsigncode wixl msitools)
+          openssl osslsigncode wixl msitools clang-format clang-tidy)
 packages+=("$@")
 
 missing=()

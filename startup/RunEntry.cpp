@@ -41,14 +41,16 @@ LSTATUS registerRunEntry(const wchar_t* modulePath)
     wchar_t command[MAX_PATH + 2] = {};
     if (std::wcschr(modulePath, L' ') != nullptr) {
         command[0] = L'"';
-        std::wmemcpy(command + 1, modulePath, length);
+        std::wmemcpy(command + 1, modulePath, length + 1);
         command[length + 1] = L'"';
+        command[length + 2] = L'\0';
     } else {
-        std::wmemcpy(command, modulePath, length);
+        std::wmemcpy(command, modulePath, length + 1);
     }
-    const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
+    const size_t bytes = (std::wcslen(command) + 1) * sizeof(wchar_t);
     // The wide call keeps characters outside the ANSI code page as they are.
-    return RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
+    return RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                          static_cast<DWORD>(bytes));
 }
 
 LSTATUS unregisterRunEntry()

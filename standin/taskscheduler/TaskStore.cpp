@@ -50,8 +50,9 @@ void writeDword(HKEY key, const std::wstring& name, DWORD value)
 
 void writeString(HKEY key, const std::wstring& name, const std::wstring& value)
 {
+    const size_t bytes = (value.size() + 1) * sizeof(wchar_t);
     RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+                   static_cast<DWORD>(bytes));
 }
 
 }  // namespace

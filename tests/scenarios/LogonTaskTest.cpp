@@ -150,7 +150,7 @@ TEST_P(LogonTask, ThePortsAreWrittenBeforeTheTaskSchedulerIsAsked)
         }
         EXPECT_EQ(static_cast<DWORD>(standin::kEndTheProcess), host::runProgram(exe_)) << "preload " << preload;
         state::expectPorts(preload ? 0 : 1);
-        EXPECT_EQ(static_cast<DWORD>(WAIT_ABANDONED), WaitForSingleObject(lock, 0)) << "preload " << preload;
+        EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(lock, 0)) << "preload " << preload;
         ReleaseMutex(lock);
     }
     CloseHandle(lock);
@@ -173,8 +173,8 @@ TEST_P(LogonTask, APathCutAtTheBufferNeitherQueriesNorBuildsTheTask)
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, LogonTask, testing::Values(L"vista", L"win7"),
-                         [](const testing::TestParamInfo<const wchar_t*>& info) {
-                             return std::string(info.param[0] == L'v' ? "vista" : "win7");
+                         [](const testing::TestParamInfo<const wchar_t*>& release) {
+                             return std::string(release.param[0] == L'v' ? "vista" : "win7");
                          });
 
 // Wine's own Task Scheduler cannot hold a logon task: the pass must still write the ports,

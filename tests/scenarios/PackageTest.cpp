@@ -134,7 +134,7 @@ TEST_F(Package, UninstallWaitsForARunningPass)
 
     ReleaseMutex(lock);
     CloseHandle(lock);
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(uninstall, 60000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(uninstall, 60000));
     CloseHandle(uninstall);
     EXPECT_FALSE(state::runValue().present);
     EXPECT_TRUE(installedVersions().empty());

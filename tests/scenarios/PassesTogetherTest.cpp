@@ -59,7 +59,7 @@ TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
     EXPECT_FALSE(state::runValue().present);
 
     ASSERT_TRUE(ReleaseMutex(lock));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(pass, 30000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pass, 30000));
     DWORD status = STILL_ACTIVE;
     GetExitCodeProcess(pass, &status);
     EXPECT_EQ(0u, status);
@@ -67,7 +67,7 @@ TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
     state::expectPorts(0);
     EXPECT_EQ(exe_, state::runValue().text());
     // Released before the end, not left abandoned by the process's exit.
-    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(lock, 0));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 0));
 
     // The lock is taken before the probe: a marker that is only another pass's probe
     // directory, gone by the time that pass gives the lock back, puts this one in normal mode.
@@ -78,7 +78,7 @@ TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(racing, 1500));
     host::clearPath(state::ownMarker());
     ASSERT_TRUE(ReleaseMutex(lock));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(racing, 30000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(racing, 30000));
     CloseHandle(racing);
     expectNormalPass();
 
@@ -89,7 +89,7 @@ TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
     host::clearPath(state::ownMarker());
     EXPECT_EQ(0u, host::runProgram(exe_));
     expectNormalPass();
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(lock, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 0));
     ReleaseMutex(lock);
     CloseHandle(lock);
 }
