@@ -140,7 +140,7 @@ TEST_P(LogonTask, ThePortsAreWrittenBeforeTheTaskSchedulerIsAsked)
     standin::failCall(L"ITaskService::Connect", standin::kEndTheProcess);
     // Kept open here so that the lock outlives the pass, which must die still holding it:
     // the lock lasts until the start-up step has ended.
-    const HANDLE lock = CreateMutexW(nullptr, FALSE, L"Global\\OmbrixTarvelPass");
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, state::kPassLock);
     ASSERT_NE(nullptr, lock);
     for (bool preload : {true, false}) {
         state::clearDriverKeys();

@@ -125,7 +125,7 @@ TEST_F(Package, UninstallWaitsForARunningPass)
 {
     host::makeDirectory(state::ownMarker());
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
-    const HANDLE lock = CreateMutexW(nullptr, TRUE, L"Global\\OmbrixTarvelPass");
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, state::kPassLock);
     ASSERT_NE(nullptr, lock);
     const HANDLE uninstall = host::startProgram(kMsiexec, L"/x \"" + host::tarvelPackage() + L"\" /qn");
     ASSERT_NE(nullptr, uninstall);

@@ -9,8 +9,6 @@
 namespace {
 
 const wchar_t kInstallDir[] = L"C:\\tarvel";
-// As another program, or the package, names it: in every logon session the same object.
-const wchar_t kPassLock[] = L"Global\\OmbrixTarvelPass";
 
 class PassesTogether : public testing::Test {
 protected:
@@ -37,7 +35,7 @@ protected:
 
 DWORD WINAPI abandonLock(LPVOID)
 {
-    const HANDLE lock = CreateMutexW(nullptr, FALSE, kPassLock);
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, state::kPassLock);
     WaitForSingleObject(lock, INFINITE);
     // Ownership is the thread's, not the handle's: the thread ends owning it.
     CloseHandle(lock);
@@ -46,7 +44,7 @@ DWORD WINAPI abandonLock(LPVOID)
 
 TEST_F(PassesTogether, APassWaitsForTheLockDoesItsWholeJobAndGivesTheLockBack)
 {
-    const HANDLE lock = CreateMutexW(nullptr, TRUE, kPassLock);
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, state::kPassLock);
     ASSERT_NE(nullptr, lock);
     ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
     host::makeDirectory(state::ownMarker());

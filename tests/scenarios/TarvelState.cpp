@@ -7,6 +7,7 @@ namespace state {
 const wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Tarvel";
+const wchar_t kPassLock[] = L"Global\\OmbrixTarvelPass";
 
 std::wstring portKey(int port) { return std::wstring(kServiceKey) + L"\\Parameters\\Port" + std::to_wstring(port); }
 

@@ -9,6 +9,9 @@ namespace state {
 extern const wchar_t kServiceKey[];
 extern const wchar_t kRunKey[];
 extern const wchar_t kRunValue[];
+// The passes' mutex, named as another program (or the package) names it: in every logon
+// session the same object.
+extern const wchar_t kPassLock[];
 
 std::wstring portKey(int port);
 // "DIPM" and "LPM" of ports 0 to 5 hold value as REG_DWORD.
