@@ -29,9 +29,18 @@ void removeProbeDirectory(const char* path)
 }
 }  // namespace
 
-bool markerPresent(const char* markerPath)
+bool markerPresent(const char* markerPath, DWORD* probeFailure)
 {
-    if (SHCreateDirectoryExA(nullptr, markerPath, nullptr) != ERROR_SUCCESS) {
+    const int created = SHCreateDirectoryExA(nullptr, markerPath, nullptr);
+    if (probeFailure != nullptr) {
+        // The marker itself, or a file of its name, is the answer the probe asks for; any
+        // other refusal (a full or write-protected disk, a root that takes no new folders)
+        // leaves the mode a guess.
+        const bool answered =
+            created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS;
+        *probeFailure = answered ? ERROR_SUCCESS : static_cast<DWORD>(created);
+    }
+    if (created != ERROR_SUCCESS) {
         return true;
     }
     removeProbeDirectory(markerPath);

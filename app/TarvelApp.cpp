@@ -43,8 +43,9 @@ DWORD keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModule
     }
     LONG status = 0;
     CoInitialize(nullptr);
-    // An active task is already what preload mode asks for.
-    if (IsLogonStartupEnabled(kTarvelTaskName) == 0) {
+    // An active task that starts this very program is already what preload mode asks for;
+    // one that starts another copy is replaced.
+    if (IsLogonStartupEnabled(kTarvelTaskName, modulePath) == 0) {
         status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
     CoUninitialize();
@@ -77,11 +78,15 @@ BOOL CTarvelApp::InitInstance()
     const char* markerPath = isWow64() ? kMarkerPathWow64 : kMarkerPath;
     // From the probe until the logon start-up is in line, no other pass may run.
     const PassLock passLock;
-    const bool preload = markerPresent(markerPath);
+    DWORD probeFailure = ERROR_SUCCESS;
+    const bool preload = markerPresent(markerPath, &probeFailure);
     const OsClass os = classifyOs();
 
-    // The ports come first, so that a failing start-up registration cannot hold them back;
-    // every step is attempted whatever failed before it.
+    // A probe that could not create the marker for another reason than its presence still
+    // means preload mode, but the machine may not be as the marker asks: the probe is the
+    // first step. The ports come next, so that a failing start-up registration cannot hold
+    // them back; every step is attempted whatever failed before it.
+    noteFailure(probeFailure);
     if (preload) {
         noteFailure(static_cast<DWORD>(applyPortPowerSettings(kPortsOff)));
         noteFailure(keepStartingAtLogon(os, modulePath, haveModulePath));

@@ -16,9 +16,11 @@ struct SidFreer {
 };
 using UniqueSid = std::unique_ptr<std::remove_pointer_t<PSID>, SidFreer>;
 
-// A BSTR made for one call: allocated from the text, freed when the call's scope ends.
+// A BSTR made for one call, allocated from the text, or one a call hands out (receive());
+// freed when its scope ends.
 class UniqueBstr {
 public:
+    UniqueBstr() : value_(nullptr) {}
     explicit UniqueBstr(const wchar_t* text) : value_(SysAllocString(text)) {}
     ~UniqueBstr() { SysFreeString(value_); }
     UniqueBstr(const UniqueBstr&) = delete;
@@ -29,6 +31,13 @@ public:
     BSTR get() const&& = delete;
     // SysAllocString answers null only when it runs out of memory.
     bool ok() const { return value_ != nullptr; }
+    // For a call's out-parameter: whatever was held before is freed first.
+    BSTR* receive()
+    {
+        SysFreeString(value_);
+        value_ = nullptr;
+        return &value_;
+    }
 
 private:
     BSTR value_;

@@ -23,6 +23,15 @@ wineserver -w
 wineserver -p </dev/null >/dev/null 2>&1
 
 reg() { wine reg "$@" 2>/dev/null | tr -d '\r' | sed -n 's/^    //p'; }
+# Runs one pass and prints its whole 32-bit exit status as cmd's %errorlevel% shows it
+# (signed decimal) and in hex; bash would see only its low byte. A batch file, because wine
+# hands quotes in its own arguments on to cmd escaped.
+run_pass() {
+    printf '@"%s"\r\n@echo %%errorlevel%%\r\n' "$(winepath -w "$exe")" >"$WINEPREFIX/drive_c/pass.cmd"
+    local status
+    status=$(wine cmd /c 'C:\pass.cmd' 2>/dev/null | tr -d '\r' | tail -n 1)
+    printf '  exit status: %s (0x%08X)\n' "$status" $((status & 0xFFFFFFFF))
+}
 show_state() {
     echo "  ports (DIPM, LPM):"
     for port in 0 1 2 3 4 5; do
@@ -46,16 +55,12 @@ two_passes() {
     mkdir -p "$WINEPREFIX/drive_c/Preload"
     echo
     echo "Preload pass ($2, C:\\Preload present):"
-    local status=0
-    wine "$exe" || status=$?
-    echo "  exit status: $status"
+    run_pass
     show_state
     rmdir "$WINEPREFIX/drive_c/Preload"
     echo
     echo "Normal pass ($2, C:\\Preload gone):"
-    status=0
-    wine "$exe" || status=$?
-    echo "  exit status: $status"
+    run_pass
     show_state
 }
 

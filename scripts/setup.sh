@@ -2,13 +2,14 @@
 # Installs what building and testing tarvel needs on Debian 12, when it is missing:
 # the mingw-w64 i686 toolchain, Wine with its 32-bit part, the GoogleTest sources, CMake,
 # for the release tests Python, OpenSSL and osslsigncode, wixl and msitools for the installer
-# package, and clang-format and clang-tidy for the style checks.
+# package (with the Libmsi bindings that make it reproducible), and clang-format and
+# clang-tidy for the style checks.
 # Usage: setup.sh [EXTRA-PACKAGE...]
 set -euo pipefail
 
 packages=(cmake make python3 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           binutils-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine64 wine32:i386
-          openssl osslsigncode wixl msitools clang-format clang-tidy)
+          openssl osslsigncode wixl msitools gir1.2-libmsi-1.0 python3-gi clang-format clang-tidy)
 packages+=("$@")
 
 missing=()

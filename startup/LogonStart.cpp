@@ -112,12 +112,13 @@ LONG DisableLogonStartup(const wchar_t* taskName)
     return runWorker(kDisable, disableWorker);
 }
 
-LONG IsLogonStartupEnabled(const wchar_t* taskName)
+LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath)
 {
     if (!admit(kQuery, taskName != nullptr)) {
         return kQuery.refusal;
     }
     logonStartRequest.taskName = taskName;
+    logonStartRequest.exePath = exePath;
     return runWorker(kQuery, queryWorker);
 }
 

@@ -3,6 +3,7 @@
 #include "startup/TaskSchedulerConnection.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <strsafe.h>
 
 using Microsoft::WRL::ComPtr;
@@ -23,8 +24,49 @@ HRESULT lookUpTask(ITaskFolder* rootFolder, const wchar_t* taskName, ComPtr<IReg
     return hr;
 }
 
-// Active: the task exists, is enabled, and its first trigger is an enabled logon trigger.
-bool taskIsActive(ITaskFolder* rootFolder, const wchar_t* taskName)
+// Windows compares file paths without regard to case, character by character; a linguistic
+// comparison would take some different names for one.
+bool samePath(const wchar_t* left, const wchar_t* right)
+{
+    const int length = lstrlenW(left);
+    if (length != lstrlenW(right) || length > MAX_PATH) {
+        return false;
+    }
+    wchar_t upperLeft[MAX_PATH + 1] = {};
+    wchar_t upperRight[MAX_PATH + 1] = {};
+    if (length > 0 &&
+        (LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, left, length, upperLeft, length) != length ||
+         LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, right, length, upperRight, length) != length)) {
+        return false;
+    }
+    return std::wmemcmp(upperLeft, upperRight, static_cast<size_t>(length)) == 0;
+}
+
+// Whether the task's first action starts exePath: a task left by a copy elsewhere starts a
+// file that may be gone, or one that someone else has put there.
+bool startsProgram(ITaskDefinition* definition, const wchar_t* exePath)
+{
+    ComPtr<IActionCollection> actions;
+    if (FAILED(receivedFrom(definition->get_Actions(&actions), actions))) {
+        return false;
+    }
+    ComPtr<IAction> action;
+    actions->get_Item(1, &action);
+    if (!action) {
+        return false;
+    }
+    ComPtr<IExecAction> exec;
+    if (FAILED(action.As(&exec)) || !exec) {
+        return false;
+    }
+    UniqueBstr path;
+    const HRESULT read = exec->get_Path(path.receive());
+    return SUCCEEDED(read) && path.ok() && samePath(path.get(), exePath);
+}
+
+// Active: the task exists, is enabled, its first trigger is an enabled logon trigger, and,
+// when exePath is given, its first action starts that program.
+bool taskIsActive(ITaskFolder* rootFolder, const wchar_t* taskName, const wchar_t* exePath)
 {
     ComPtr<IRegisteredTask> registered;
     lookUpTask(rootFolder, taskName, registered);
@@ -52,8 +94,10 @@ bool taskIsActive(ITaskFolder* rootFolder, const wchar_t* taskName)
     TASK_TRIGGER_TYPE2 type = TASK_TRIGGER_EVENT;
     const HRESULT enabledRead = trigger->get_Enabled(&triggerEnabled);
     const HRESULT typeRead = trigger->get_Type(&type);
-    return SUCCEEDED(enabledRead) && SUCCEEDED(typeRead) && triggerEnabled == VARIANT_TRUE &&
-           type == TASK_TRIGGER_LOGON;
+    if (FAILED(enabledRead) || FAILED(typeRead) || triggerEnabled != VARIANT_TRUE || type != TASK_TRIGGER_LOGON) {
+        return false;
+    }
+    return exePath == nullptr || startsProgram(definition.Get(), exePath);
 }
 
 }  // namespace
@@ -65,7 +109,8 @@ DWORD WINAPI queryWorker(LPVOID)
         return 0;
     }
     connection.service.Reset();
-    const bool active = taskIsActive(connection.rootFolder.Get(), logonStartRequest.taskName);
+    const bool active =
+        taskIsActive(connection.rootFolder.Get(), logonStartRequest.taskName, logonStartRequest.exePath);
     connection.rootFolder.Reset();
     return active ? 1 : 0;
 }

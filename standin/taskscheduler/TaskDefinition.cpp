@@ -297,8 +297,13 @@ public:
     // IAction: not used by tarvel
     NOT_USED(get_Id, (BSTR*))
     NOT_USED(put_Id, (BSTR))
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* out) override
+    {
+        FAULT("IExecAction::get_Path");
+        return copyOut(task_->actions[index_].path, out);
+    }
     // IExecAction: not used by tarvel
-    NOT_USED(get_Path, (BSTR*))
+
     NOT_USED(get_Arguments, (BSTR*))
     NOT_USED(get_WorkingDirectory, (BSTR*))
     NOT_USED(put_WorkingDirectory, (BSTR))
@@ -323,9 +328,28 @@ public:
         IExecAction* action = new ExecAction(task_, task_->actions.size() - 1);
         return handOut<IAction>(action, out);
     }
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override
+    {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = static_cast<LONG>(task_->actions.size());
+        return S_OK;
+    }
+    // Counts from 1, as the real collection does. Only exec actions are ever stored.
+    HRESULT STDMETHODCALLTYPE get_Item(LONG index, IAction** out) override
+    {
+        if (out != nullptr) {
+            *out = nullptr;
+        }
+        FAULT("IActionCollection::get_Item");
+        if (index < 1 || static_cast<size_t>(index) > task_->actions.size()) {
+            return E_INVALIDARG;
+        }
+        IExecAction* action = new ExecAction(task_, static_cast<size_t>(index) - 1);
+        return handOut<IAction>(action, out);
+    }
     // IActionCollection: not used by tarvel
-    NOT_USED(get_Count, (LONG*))
-    NOT_USED(get_Item, (LONG, IAction**))
     NOT_USED(get__NewEnum, (IUnknown**))
     NOT_USED(get_XmlText, (BSTR*))
     NOT_USED(put_XmlText, (BSTR))

@@ -42,22 +42,38 @@ TEST_F(LogonStartTest, OnlyAnEnabledTaskWhoseFirstTriggerIsAnEnabledLogonTrigger
         EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << variant.what;
         EXPECT_EQ(0, standin::liveObjects()) << variant.what;
     }
+
+    // Given the program's path, the task must also start that program, as Windows compares
+    // paths; a program elsewhere, or none at all, is not this program's start-up.
+    standin::storeTask(kTask, activeTask());
+    EXPECT_EQ(1, IsLogonStartupEnabled(kTask, L"c:\\TARVEL\\tarvel.EXE"));
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask, L"C:\\elsewhere\\tarvel.exe"));
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask, L"C:\\tarvel\\tarvel.ex"));
+    standin::Task actionless = activeTask();
+    actionless.actions.clear();
+    standin::storeTask(kTask, actionless);
+    EXPECT_EQ(0, IsLogonStartupEnabled(kTask, L"C:\\tarvel\\tarvel.exe"));
+    EXPECT_EQ(0, standin::liveObjects());
     EXPECT_TRUE(traces().empty()) << messages();
 }
 
 TEST_F(LogonStartTest, AnyFailureWhileQueryingAnswersNotActive)
 {
     standin::storeTask(kTask, activeTask());
-    for (const wchar_t* call : {L"ITaskFolder::GetTask", L"IRegisteredTask::get_Enabled",
-                                L"IRegisteredTask::get_Definition", L"ITaskDefinition::get_Triggers",
-                                L"ITriggerCollection::get_Item", L"ITrigger::get_Enabled", L"ITrigger::get_Type"}) {
+    const wchar_t program[] = L"C:\\tarvel\\tarvel.exe";
+    for (const wchar_t* call :
+         {L"ITaskFolder::GetTask", L"IRegisteredTask::get_Enabled", L"IRegisteredTask::get_Definition",
+          L"ITaskDefinition::get_Triggers", L"ITriggerCollection::get_Item", L"ITrigger::get_Enabled",
+          L"ITrigger::get_Type", L"ITaskDefinition::get_Actions", L"IActionCollection::get_Item",
+          L"IAction::QueryInterface(IExecAction)", L"IExecAction::get_Path"}) {
         standin::clearFaults();
         standin::failCall(call, E_FAIL);
-        EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << narrow(call);
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask, program)) << narrow(call);
         EXPECT_EQ(0, standin::liveObjects()) << narrow(call);
         // A call that claims success without handing anything out is no answer either.
         standin::failCall(call, S_FALSE);
-        EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << narrow(call) << " yielding nothing";
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask, program)) << narrow(call) << " yielding nothing";
+        EXPECT_EQ(0, standin::liveObjects()) << narrow(call);
     }
     EXPECT_TRUE(traces().empty()) << messages();
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 
 namespace {
@@ -71,6 +72,31 @@ TEST_P(LogonTask, PreloadRegistersTheTaskForTheProgramAndASecondPassKeepsIt)
     EXPECT_EQ(TASK_ACTION_EXEC, task.actions[0].type);
 
     // An active task is not rebuilt: what the second pass finds, it leaves.
+    task.author = L"left as it was";
+    standin::storeTask(kTask, task);
+    pass(true);
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_EQ(L"left as it was", task.author);
+}
+
+// The task must start the copy that ran last: a copy that was moved or deleted would leave
+// nothing to start at logon, so nothing would ever turn the ports back on.
+TEST_P(LogonTask, ACopyElsewhereTakesTheTaskOverAndThenKeepsIt)
+{
+    const std::wstring first = host::placeTarvel(L"C:\\a");
+    host::clearPath(marker_);
+    host::makeDirectory(marker_);
+    EXPECT_EQ(0u, host::runProgram(first));
+    DeleteFileW(first.c_str());
+    pass(true);
+    standin::Task task;
+    ASSERT_TRUE(standin::loadTask(kTask, task));
+    EXPECT_EQ(exe_, task.actions.at(0).path);
+
+    // Windows compares paths without regard to case: the same program, not rebuilt.
+    for (wchar_t& c : task.actions.at(0).path) {
+        c = static_cast<wchar_t>(towupper(c));
+    }
     task.author = L"left as it was";
     standin::storeTask(kTask, task);
     pass(true);

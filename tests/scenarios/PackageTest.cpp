@@ -24,9 +24,9 @@ std::wstring installedExe()
 
 std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-DWORD msiexec(const wchar_t* action, const std::wstring& package)
+DWORD msiexec(const wchar_t* action, const std::wstring& package, const std::wstring& properties = std::wstring())
 {
-    return host::runProgram(kMsiexec, std::wstring(action) + L" \"" + package + L"\" /qn");
+    return host::runProgram(kMsiexec, std::wstring(action) + L" \"" + package + L"\" /qn " + properties);
 }
 
 // The versions of the installed products of this package's family.
@@ -138,6 +138,58 @@ TEST_F(Package, UninstallWaitsForARunningPass)
     CloseHandle(uninstall);
     EXPECT_FALSE(state::runValue().present);
     EXPECT_TRUE(installedVersions().empty());
+}
+
+// A pass that a deployment tool or a logon starts while the uninstall runs waits for the lock
+// behind it: given the lock back before the program is gone, it would register a start-up
+// for a program about to be removed.
+TEST_F(Package, APassWaitingBehindTheUninstallLeavesNoStartup)
+{
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    const std::wstring exe = installedExe();
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, state::kPassLock);
+    ASSERT_NE(nullptr, lock);
+    const HANDLE uninstall = host::startProgram(kMsiexec, L"/x \"" + host::tarvelPackage() + L"\" /qn");
+    ASSERT_NE(nullptr, uninstall);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(uninstall, 3000));
+    // Where the program is gone already, no pass can start any more.
+    const HANDLE pass = host::pathKind(exe) == host::PathKind::File ? host::startProgram(exe) : nullptr;
+    Sleep(2000);
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(uninstall, 60000));
+    CloseHandle(uninstall);
+    if (pass != nullptr) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pass, 60000));
+        CloseHandle(pass);
+    }
+    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(exe));
+    EXPECT_FALSE(state::runValue().present) << "a start-up names the removed program";
+}
+
+TEST_F(Package, AnUpgradeStaysInTheFolderChosenAtInstall)
+{
+    const std::wstring folder = L"C:\\Custom\\Tarvel";
+    const std::wstring exe = folder + L"\\tarvel.exe";
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=" + folder + L"\\"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
+    EXPECT_EQ(exe, state::runValue().text());
+
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
+    EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(installedExe())) << "the upgrade moved to Program Files";
+    EXPECT_EQ(exe, state::runValue().text());
+
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelNextPackage()));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(exe));
+    EXPECT_FALSE(
+        host::readValue(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Tarvel", L"InstallDir", KEY_WOW64_32KEY).present);
+    RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW(L"C:\\Custom");
 }
 
 TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <sddl.h>
+#include <shlobj.h>
+
+#include <cstdlib>
 
 #include <string>
 
@@ -159,6 +162,83 @@ TEST(Marker, NormalModeRemovesTheRunValueAndKeepsOtherStartupEntries)
     host::deleteValue(HKEY_LOCAL_MACHINE, state::kRunKey, L"Neighbour", KEY_WOW64_32KEY);
 }
 
+// Drive C: made immutable on the Unix side (root only), so that it takes no new folder, as a
+// full or write-protected disk would not; undone when it goes out of scope.
+class FrozenDriveC {
+public:
+    FrozenDriveC() { frozen_ = chattr(L"+i"); }
+    ~FrozenDriveC()
+    {
+        if (frozen_) {
+            chattr(L"-i");
+        }
+    }
+    FrozenDriveC(const FrozenDriveC&) = delete;
+    FrozenDriveC& operator=(const FrozenDriveC&) = delete;
+    bool frozen() const { return frozen_; }
+
+private:
+    // Wine starts a Unix program given by its Unix path, but does not wait for it with the
+    // handle it gives; the drive itself is asked, until it answers as the flag asks.
+    static bool chattr(const wchar_t* flag)
+    {
+        const char* prefix = std::getenv("WINEPREFIX");
+        if (prefix == nullptr) {
+            return false;
+        }
+        std::wstring command = std::wstring(L"/usr/bin/chattr ") + flag + L" ";
+        for (const char* c = prefix; *c != '\0'; ++c) {
+            command += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+        }
+        command += L"/drive_c";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            return false;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        const bool wantFolders = flag[0] == L'-';
+        for (int tries = 0; tries < 100; ++tries) {
+            const wchar_t probe[] = L"C:\\frozen-probe";
+            const bool takesFolders = CreateDirectoryW(probe, nullptr) != FALSE;
+            RemoveDirectoryW(probe);
+            if (takesFolders == wantFolders) {
+                return true;
+            }
+            Sleep(50);
+        }
+        return false;
+    }
+    bool frozen_ = false;
+};
+
+// The probe's own refusal, other than the marker's presence, is preload mode all the same,
+// but the pass cannot know the machine is as a marker asks: its exit status says so.
+TEST(Marker, AProbeRefusedForAnotherReasonKeepsPreloadModeAndIsTheExitStatus)
+{
+    const std::wstring exe = host::placeTarvel(kInstallDir);
+    host::setWindowsVersion(L"tarvel.exe", L"winxp");
+    clearMarkers();
+    seedRegistry(false);
+    const FrozenDriveC frozen;
+    if (!frozen.frozen()) {
+        GTEST_SKIP() << "drive C: cannot be made immutable here (chattr needs root)";
+    }
+    const std::wstring wideMarker = ownMarker();
+    const std::string marker(wideMarker.begin(), wideMarker.end());
+    const int refusal = SHCreateDirectoryExA(nullptr, marker.c_str(), nullptr);
+    ASSERT_NE(ERROR_SUCCESS, refusal);
+    ASSERT_NE(ERROR_ALREADY_EXISTS, refusal);
+
+    EXPECT_EQ(static_cast<DWORD>(refusal), host::runProgram(exe));
+    state::expectPorts(0);
+    EXPECT_EQ(exe, runValue().text());
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(ownMarker()));
+    state::clearRunValues();
+}
+
 // Wine checks key security as Windows does: a key that denies setting values cannot be
 // opened with the access the port writer asks for.
 void setKeySecurity(const std::wstring& key, const wchar_t* sddl)
@@ -197,6 +277,13 @@ TEST(FailedWrites, AKeyThatRefusesWritesHoldsBackNothingElseAndIsTheExitStatus)
         EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"DIPM").isDword(1)) << "Port" << port;
         EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, portKey(port), L"LPM").isDword(1)) << "Port" << port;
     }
+    // Two steps fail: the ports first, so theirs is the status, not the cut path's.
+    const std::wstring cut = host::placeTarvelAtPathLength(MAX_PATH);
+    host::makeDirectory(ownMarker());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+              host::runProgram(L"tarvel.exe", L"", cut.substr(0, cut.rfind(L'\\'))));
+    EXPECT_FALSE(runValue().present);
+    clearMarkers();
     setKeySecurity(portKey(3), kAllowAll);
     state::clearDriverKeys();
 
