@@ -1,8 +1,8 @@
 #include "app/TarvelApp.h"
 
 #include "app/MarkerProbe.h"
-#include "app/PassLock.h"
-#include "app/SystemFacts.h"
+#include "common/PassLock.h"
+#include "common/SystemFacts.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/TarvelTask.h"
@@ -11,14 +11,6 @@
 #include <objbase.h>
 
 namespace {
-const char kMarkerPath[] = "C:\\Preload";
-// A 32-bit program on 64-bit Windows looks for a marker of its own.
-const char kMarkerPathWow64[] = "C:\\Preload64";
-
-const DWORD kPortsOff = 0;
-const DWORD kPortsOn = 1;
-
-bool usesLogonTask(OsClass os) { return os == kOsWindowsVista || os == kOsWindows7; }
 
 // The exit status of the pass: 0 when the machine is as its mode asks, else the status of
 // the first step that failed, a Win32 error code or an HRESULT.
@@ -75,11 +67,11 @@ BOOL CTarvelApp::InitInstance()
 {
     wchar_t modulePath[MAX_PATH];
     const bool haveModulePath = readModulePath(modulePath);
-    const char* markerPath = isWow64() ? kMarkerPathWow64 : kMarkerPath;
+    const char* marker = markerPath();
     // From the probe until the logon start-up is in line, no other pass may run.
     const PassLock passLock;
     DWORD probeFailure = ERROR_SUCCESS;
-    const bool preload = markerPresent(markerPath, &probeFailure);
+    const bool preload = markerPresent(marker, &probeFailure);
     const OsClass os = classifyOs();
 
     // A probe that could not create the marker for another reason than its presence still

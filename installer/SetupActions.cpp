@@ -1,6 +1,6 @@
 // Windows Installer custom actions of the tarvel package, built from the program's own
 // start-up code so that uninstalling removes exactly what a pass registers.
-#include "app/PassLock.h"
+#include "common/PassLock.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/TarvelTask.h"

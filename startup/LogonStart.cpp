@@ -1,6 +1,7 @@
 #include "startup/LogonStartInternals.h"
 
 #include "common/Owners.h"
+#include "common/SystemFacts.h"
 
 #include <cwchar>
 
@@ -47,9 +48,6 @@ const Operation kQuery = {
     0,
     true,
 };
-
-// The Task Scheduler 2.0 arrived with Windows 6.0.
-bool isVistaOrLater() { return LOBYTE(LOWORD(GetVersion())) >= 6; }
 
 bool admit(const Operation& operation, bool argumentsPresent)
 {

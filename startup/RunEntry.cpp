@@ -4,12 +4,13 @@
 
 #include <cwchar>
 
-namespace {
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // Written with the wide call (the path may lie outside the ANSI code page), deleted with
 // the narrow one: the same name in both forms.
 #define TARVEL_RUN_VALUE_NAME "Tarvel"
 const char kRunValueName[] = TARVEL_RUN_VALUE_NAME;
+
+namespace {
 const wchar_t kRunValueNameW[] = L"" TARVEL_RUN_VALUE_NAME;
 
 LSTATUS openRunKey(UniqueHkey& key)

@@ -7,3 +7,7 @@
 LSTATUS registerRunEntry(const wchar_t* modulePath);
 // A value already absent is success.
 LSTATUS unregisterRunEntry();
+
+// Under HKEY_LOCAL_MACHINE; a 32-bit program's view of it on 64-bit Windows.
+extern const char kRunKey[];
+extern const char kRunValueName[];

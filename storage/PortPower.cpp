@@ -2,8 +2,7 @@
 
 #include "common/Owners.h"
 
-namespace {
-const char* const kPortKeys[] = {
+const char* const kPortKeys[kPortCount] = {
     "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port0",
     "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port1",
     "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port2",
@@ -13,7 +12,6 @@ const char* const kPortKeys[] = {
 };
 const char kDipmValue[] = "DIPM";
 const char kLpmValue[] = "LPM";
-}  // namespace
 
 LSTATUS applyPortPowerSettings(DWORD value)
 {

@@ -17,6 +17,8 @@ HRESULT fault(const wchar_t* call);
 bool stopped();
 // Removes one task from the store; false when there was none.
 bool removeTask(const std::wstring& name);
+// Counts one registration or deletion made for a client.
+void countServiceWrite();
 
 using TaskPtr = std::shared_ptr<Task>;
 // A new definition editing task, and the task behind a definition this stand-in made (null

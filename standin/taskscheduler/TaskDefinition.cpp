@@ -145,15 +145,29 @@ public:
         task_->runLevel = value;
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE get_RunLevel(TASK_RUNLEVEL_TYPE* out) override
+    {
+        FAULT("IPrincipal::get_RunLevel");
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = task_->runLevel;
+        return S_OK;
+    }
+    // A task registered for a group (TASK_LOGON_GROUP) runs for the account it was
+    // registered with: its principal names that group.
+    HRESULT STDMETHODCALLTYPE get_GroupId(BSTR* out) override
+    {
+        FAULT("IPrincipal::get_GroupId");
+        return copyOut(task_->registrationLogonType == TASK_LOGON_GROUP ? task_->userId : std::wstring(), out);
+    }
     // IPrincipal: not used by tarvel
     NOT_USED(get_DisplayName, (BSTR*))
     NOT_USED(put_DisplayName, (BSTR))
     NOT_USED(get_UserId, (BSTR*))
     NOT_USED(put_UserId, (BSTR))
     NOT_USED(get_LogonType, (TASK_LOGON_TYPE*))
-    NOT_USED(get_GroupId, (BSTR*))
     NOT_USED(put_GroupId, (BSTR))
-    NOT_USED(get_RunLevel, (TASK_RUNLEVEL_TYPE*))
 private:
     TaskPtr task_;
 };

@@ -73,6 +73,9 @@ void setStopped(bool stopped);
 
 LONG liveObjects();
 
+// Registrations and deletions the service has carried out for its clients, ever.
+DWORD serviceWrites();
+
 // Creates the service object itself, as the class factory does.
 HRESULT createTaskService(REFIID iid, void** object);
 IClassFactory* classFactory();

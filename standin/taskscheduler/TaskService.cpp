@@ -101,7 +101,11 @@ public:
         if (task.empty()) {
             return E_INVALIDARG;
         }
-        return removeTask(task) ? S_OK : kTaskNotFound;
+        if (!removeTask(task)) {
+            return kTaskNotFound;
+        }
+        countServiceWrite();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition, LONG flags, VARIANT user,
                                                      VARIANT password, TASK_LOGON_TYPE logonType, VARIANT sddl,
@@ -147,6 +151,7 @@ public:
             task.sddl = V_BSTR(&sddl);
         }
         storeTask(name, task);
+        countServiceWrite();
         if (out == nullptr) {
             return S_OK;
         }

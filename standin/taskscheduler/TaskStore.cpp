@@ -272,6 +272,28 @@ void clearFaults()
     }
 }
 
+void countServiceWrite()
+{
+    HKEY key = openKey(kRootKey, KEY_ALL_ACCESS, true);
+    if (key != nullptr) {
+        DWORD writes = 0;
+        readDword(key, L"ServiceWrites", writes);
+        writeDword(key, L"ServiceWrites", writes + 1);
+        RegCloseKey(key);
+    }
+}
+
+DWORD serviceWrites()
+{
+    DWORD writes = 0;
+    HKEY key = openKey(kRootKey, KEY_QUERY_VALUE, false);
+    if (key != nullptr) {
+        readDword(key, L"ServiceWrites", writes);
+        RegCloseKey(key);
+    }
+    return writes;
+}
+
 void setStopped(bool isStopped)
 {
     HKEY key = openKey(kRootKey, KEY_SET_VALUE, true);

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Usage: tidy.sh CLANG_TIDY BUILD_DIR SOURCE_DIR [EXTRA-ARG...]
-# Runs clang-tidy with the project's .clang-tidy over the program and the Task Scheduler
+# Runs clang-tidy with the project's .clang-tidy over the program, the check and the Task Scheduler
 # stand-in, as the build compiles them for the mingw-w64 target; fails on any finding.
 set -euo pipefail
 clang_tidy=$1
 build=$2
 cd "$3"
 shift 3
-mapfile -d '' files < <(find app common framework installer standin startup storage \
+mapfile -d '' files < <(find app check common framework installer standin startup storage \
     -type f -name '*.cpp' -print0 | sort -z)
 if [ ${#files[@]} -eq 0 ]; then
     echo "no sources found under $PWD" >&2

@@ -45,6 +45,12 @@ std::wstring tarvelRebuiltPackage() { return windowsPathIn("TARVEL_MSI_REBUILD")
 
 std::wstring tarvelFourthFieldPackage() { return windowsPathIn("TARVEL_MSI_FOURTH"); }
 
+std::wstring tarvelCheck() { return windowsPathIn("TARVEL_CHECK"); }
+
+std::wstring tarvelKit() { return windowsPathIn("TARVEL_KIT"); }
+
+std::wstring doNothingExe() { return windowsPathIn("TARVEL_NOTHING"); }
+
 bool underWow64()
 {
     BOOL wow64 = FALSE;

@@ -19,6 +19,11 @@ std::wstring tarvelPackage();
 std::wstring tarvelNextPackage();
 std::wstring tarvelRebuiltPackage();
 std::wstring tarvelFourthFieldPackage();
+// tarvel-check.exe (TARVEL_CHECK), the acceptance kit's folder (TARVEL_KIT), and a program
+// that does nothing at all (TARVEL_NOTHING).
+std::wstring tarvelCheck();
+std::wstring tarvelKit();
+std::wstring doNothingExe();
 bool underWow64();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.

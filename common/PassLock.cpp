@@ -1,4 +1,4 @@
-#include "app/PassLock.h"
+#include "common/PassLock.h"
 
 const wchar_t kPassLockName[] = L"Global\\OmbrixTarvelPass";
 

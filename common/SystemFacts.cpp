@@ -1,4 +1,4 @@
-#include "app/SystemFacts.h"
+#include "common/SystemFacts.h"
 
 OsClass classifyOs()
 {
@@ -39,6 +39,14 @@ bool isWow64()
     BOOL wow64 = FALSE;
     isWow64Process(GetCurrentProcess(), &wow64);
     return wow64 != FALSE;
+}
+
+bool isVistaOrLater() { return LOBYTE(LOWORD(GetVersion())) >= 6; }
+
+const char* markerPath()
+{
+    // A 32-bit program on 64-bit Windows looks for a marker of its own.
+    return isWow64() ? "C:\\Preload64" : "C:\\Preload";
 }
 
 bool readModulePath(wchar_t (&path)[MAX_PATH])

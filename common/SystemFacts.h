@@ -12,6 +12,12 @@ enum OsClass : int {
 
 OsClass classifyOs();
 bool isWow64();
+// The logon task's releases: the start-up lives in the Task Scheduler there, not the Run key.
+inline bool usesLogonTask(OsClass os) { return os == kOsWindowsVista || os == kOsWindows7; }
+// The Task Scheduler 2.0 arrived with Windows 6.0.
+bool isVistaOrLater();
+// "C:\Preload", or "C:\Preload64" for a 32-bit program on 64-bit Windows.
+const char* markerPath();
 
 // Reads the executable's path; false when the program cannot have it whole.
 bool readModulePath(wchar_t (&path)[MAX_PATH]);

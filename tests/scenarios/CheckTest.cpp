@@ -1,0 +1,132 @@
+// tarvel-check.exe after real passes of tarvel.exe: it says 0 only when the machine is as its
+// marker asks, 1 for each kind of difference, and changes nothing while it looks.
+#include "standin/taskscheduler/TaskSchedulerStandIn.h"
+#include "tests/scenarios/TarvelState.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kTask[] = L"Ombrix Tarvel";
+
+// Everything a check could change: the twelve switches, the Run value and the marker.
+std::wstring machineState()
+{
+    std::wstring state;
+    for (int port = 0; port <= 5; ++port) {
+        for (const wchar_t* name : {L"DIPM", L"LPM"}) {
+            const host::RegValue value = host::readValue(HKEY_LOCAL_MACHINE, state::portKey(port), name);
+            state += value.present ? std::to_wstring(value.type) + L":" + std::to_wstring(value.data.size()) + L":" +
+                                         std::to_wstring(value.data.empty() ? 0 : value.data[0])
+                                   : L"-";
+            state += L" ";
+        }
+    }
+    state += state::runValue().present ? state::runValue().text() : L"<no Run value>";
+    state += L" marker:" + std::to_wstring(static_cast<int>(host::pathKind(state::ownMarker())));
+    return state;
+}
+
+class Check : public testing::Test {
+protected:
+    void place(const wchar_t* release)
+    {
+        host::setWindowsVersion(L"tarvel.exe", release);
+        host::setWindowsVersion(L"tarvel-check.exe", release);
+        exe_ = host::placeTarvel(L"C:\\checked");
+        check_ = L"C:\\checked\\tarvel-check.exe";
+        ASSERT_TRUE(CopyFileW(host::tarvelCheck().c_str(), check_.c_str(), FALSE)) << GetLastError();
+        host::clearPath(state::ownMarker());
+        state::clearDriverKeys();
+        state::clearRunValues();
+    }
+    void TearDown() override
+    {
+        host::clearPath(state::ownMarker());
+        state::clearRunValues();
+    }
+
+    // The check's status, with the machine exactly as it was before it.
+    DWORD check()
+    {
+        const std::wstring before = machineState();
+        const DWORD status = host::runProgram(check_);
+        EXPECT_EQ(before, machineState()) << "the check changed the machine";
+        return status;
+    }
+
+    std::wstring exe_;
+    std::wstring check_;
+};
+
+TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks)
+{
+    place(L"winxp");
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    EXPECT_EQ(0u, check());
+
+    host::deleteValue(HKEY_LOCAL_MACHINE, state::portKey(4), L"LPM");
+    EXPECT_EQ(1u, check()) << "a port value missing";
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"\"C:\\gone\\tarvel.exe\"",
+                      KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, check()) << "a Run value naming a missing file";
+    ASSERT_EQ(0u, host::runProgram(exe_));
+
+    host::clearPath(state::ownMarker());
+    EXPECT_EQ(1u, check()) << "the marker gone before the normal pass";
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    EXPECT_EQ(0u, check());
+}
+
+TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
+{
+    state::useTaskScheduler(host::standInDll());
+    standin::deleteAllTasks();
+    place(L"win7");
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    const DWORD writes = standin::serviceWrites();
+    EXPECT_EQ(0u, check());
+
+    standin::Task registered;
+    ASSERT_TRUE(standin::loadTask(kTask, registered));
+    struct Variant {
+        const char* what;
+        void (*change)(standin::Task&);
+    };
+    const Variant differing[] = {
+        {"disabled", [](standin::Task& t) { t.enabled = false; }},
+        {"without highest rights", [](standin::Task& t) { t.runLevel = TASK_RUNLEVEL_LUA; }},
+        {"for another group", [](standin::Task& t) { t.userId = L"Users"; }},
+        {"starting a missing file", [](standin::Task& t) { t.actions.at(0).path = L"C:\\gone\\tarvel.exe"; }},
+    };
+    for (const Variant& variant : differing) {
+        standin::Task task = registered;
+        variant.change(task);
+        standin::storeTask(kTask, task);
+        EXPECT_EQ(1u, check()) << variant.what;
+    }
+    standin::deleteAllTasks();
+    EXPECT_EQ(1u, check()) << "absent";
+    EXPECT_EQ(writes, standin::serviceWrites()) << "a check wrote through the Task Scheduler";
+
+    // The task left behind once the marker is gone still starts the program at logon.
+    host::clearPath(state::ownMarker());
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    standin::storeTask(kTask, registered);
+    EXPECT_EQ(1u, check()) << "the task left in normal mode";
+
+    // The Task Scheduler out of reach: no answer, and its status says why.
+    standin::setStopped(true);
+    EXPECT_EQ(0x80041315u, check());
+    standin::setStopped(false);
+    standin::deleteAllTasks();
+    EXPECT_EQ(0u, check());
+    state::useTaskScheduler(state::kWineTaskScheduler);
+}
+
+}  // namespace
