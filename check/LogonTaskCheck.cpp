@@ -2,6 +2,7 @@
 #include "check/MachineCheck.h"
 
 #include "common/Owners.h"
+#include "common/WellKnownSids.h"
 #include "startup/TarvelTask.h"
 #include "startup/TaskSchedulerConnection.h"
 
@@ -23,13 +24,10 @@ using LocalSid = std::unique_ptr<std::remove_pointer_t<PSID>, LocalSidFreer>;
 // of Windows calls it: a SID string, or a name with or without its "BUILTIN\" domain.
 bool isAdministrators(const wchar_t* group)
 {
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID made = nullptr;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                  0, &made)) {
+    const UniqueSid administrators = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
+    if (!administrators) {
         return false;
     }
-    const UniqueSid administrators(made);
     if (group[0] == L'S' && group[1] == L'-') {
         PSID converted = nullptr;
         if (!ConvertStringSidToSidW(group, &converted)) {
@@ -144,7 +142,7 @@ HRESULT checkProgram(Report& report, ITaskDefinition* definition)
     Text found;
     found << program << (exists ? "" : " (missing)");
     report.line(what, "an existing file", found.c_str(), exists);
-    return S_OK;
+    return exists ? HRESULT_FROM_WIN32(checkNotReplaceable(report, program)) : S_OK;
 }
 
 HRESULT checkTask(Report& report, ITaskFolder* rootFolder, TaskWanted wanted)

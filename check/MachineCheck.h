@@ -17,5 +17,9 @@ enum class TaskWanted {
 };
 HRESULT checkLogonTask(Report& report, TaskWanted wanted);
 
+// The program a start-up names, and its folder, may be changed by administrators only: by no
+// write, delete or permission right of Everyone, Users, Authenticated Users or INTERACTIVE.
+DWORD checkNotReplaceable(Report& report, const wchar_t* program);
+
 // An existing file (not a folder) at path.
 bool fileExists(const wchar_t* path);

@@ -130,5 +130,5 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
     found = Text();
     found << command << (exists ? "" : " (missing)");
     report.line(what, wants, found.c_str(), exists);
-    return ERROR_SUCCESS;
+    return exists ? checkNotReplaceable(report, command) : ERROR_SUCCESS;
 }

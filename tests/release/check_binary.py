@@ -10,7 +10,8 @@ import subprocess
 import sys
 
 MAX_SIZE = 64 * 1024
-ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
+# msi.dll: only the package's custom-action DLL, which Windows Installer itself loads.
+ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "msi.dll"}
 DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
 
 

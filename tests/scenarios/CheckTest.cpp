@@ -76,6 +76,21 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     EXPECT_EQ(1u, check()) << "a Run value naming a missing file";
     ASSERT_EQ(0u, host::runProgram(exe_));
 
+    // A start-up that others than administrators could replace.
+    host::setPermissions(L"C:\\checked", host::kWorldWritable);
+    EXPECT_EQ(1u, check()) << "a world-writable folder";
+    host::setPermissions(L"C:\\checked", host::kAdministratorsOnly);
+    host::setPermissions(exe_, host::kWorldWritable);
+    EXPECT_EQ(1u, check()) << "a world-writable program";
+    host::setPermissions(exe_, host::kAdministratorsOnly);
+    EXPECT_EQ(0u, check());
+    const std::wstring bare = host::placeTarvel(L"C:\\open");
+    host::setPermissions(L"C:\\open", host::kWorldWritable);
+    ASSERT_EQ(0u, host::runProgram(bare));
+    EXPECT_EQ(1u, check()) << "a bare copy run from a world-writable folder";
+    host::setPermissions(L"C:\\open", host::kAdministratorsOnly);
+    ASSERT_EQ(0u, host::runProgram(exe_));
+
     host::clearPath(state::ownMarker());
     EXPECT_EQ(1u, check()) << "the marker gone before the normal pass";
     ASSERT_EQ(0u, host::runProgram(exe_));

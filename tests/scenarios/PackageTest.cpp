@@ -48,6 +48,7 @@ protected:
     void SetUp() override
     {
         host::setWindowsVersion(L"tarvel.exe", L"winxp");
+        host::setWindowsVersion(L"tarvel-check.exe", L"winxp");
         host::clearPath(state::ownMarker());
         state::clearDriverKeys();
         state::clearRunValues();
@@ -169,14 +170,23 @@ TEST_F(Package, APassWaitingBehindTheUninstallLeavesNoStartup)
     EXPECT_FALSE(state::runValue().present) << "a start-up names the removed program";
 }
 
-TEST_F(Package, AnUpgradeStaysInTheFolderChosenAtInstall)
+// A folder of one's choosing may be one that anyone can write: the package locks it, since
+// the program in it runs as an administrator, and keeps it through upgrades.
+TEST_F(Package, ACustomFolderIsLockedAndAnUpgradeStaysInIt)
 {
     const std::wstring folder = L"C:\\Custom\\Tarvel";
     const std::wstring exe = folder + L"\\tarvel.exe";
+    CreateDirectoryW(L"C:\\Custom", nullptr);
+    host::makeDirectory(folder);
+    host::setPermissions(folder, host::kWorldWritable);
+    ASSERT_TRUE(host::worldWritable(folder));
     host::makeDirectory(state::ownMarker());
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=" + folder + L"\\"));
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(exe, state::runValue().text());
+    EXPECT_FALSE(host::worldWritable(folder));
+    EXPECT_FALSE(host::worldWritable(exe));
+    EXPECT_EQ(0u, host::runProgram(folder + L"\\tarvel-check.exe"));
 
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
     EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());

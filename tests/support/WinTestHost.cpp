@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdlib>
 
@@ -252,6 +254,51 @@ void makeFile(const std::wstring& path)
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
     CloseHandle(file);
+}
+
+const wchar_t kWorldWritable[] = L"D:(A;OICI;FA;;;WD)";
+const wchar_t kAdministratorsOnly[] = L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;WD)";
+
+void setPermissions(const std::wstring& path, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    std::wstring target = path;
+    EXPECT_EQ(
+        static_cast<DWORD>(ERROR_SUCCESS),
+        SetNamedSecurityInfoW(&target[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr))
+        << "cannot set the permissions";
+    LocalFree(descriptor);
+}
+
+bool worldWritable(const std::wstring& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "cannot read the permissions";
+        return false;
+    }
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+    bool writable = dacl == nullptr;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        GetAce(dacl, i, &entry);
+        const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(const_cast<DWORD*>(&ace->SidStart), everyone) &&
+            (ace->Mask & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)) != 0) {
+            writable = true;
+        }
+    }
+    LocalFree(descriptor);
+    return writable;
 }
 
 void makeDirectory(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError(); }

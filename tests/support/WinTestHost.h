@@ -70,4 +70,14 @@ void clearPath(const std::wstring& path);
 void makeFile(const std::wstring& path);
 void makeDirectory(const std::wstring& path);
 
+// Gives a file or folder the permissions of sddl ("D:..."); Wine keeps them as the Unix
+// mode, where Everyone stands for the world bits.
+void setPermissions(const std::wstring& path, const wchar_t* sddl);
+// Anyone may write it: what a folder under C:\ on Windows 7, or a share, may grant.
+extern const wchar_t kWorldWritable[];
+// Only SYSTEM and Administrators may change it; everyone may read and start it.
+extern const wchar_t kAdministratorsOnly[];
+// Whether an entry of path lets Everyone write it.
+bool worldWritable(const std::wstring& path);
+
 }  // namespace host
