@@ -62,7 +62,7 @@ wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).std
 print(f"tarvel benchmark: medians of {runs} runs, milliseconds per process, under {wine} ({platform.machine()}, {os.cpu_count()} cores)")
 print()
 for name, label in [("floor", "floor (loads advapi32 and shell32)"),
-                    ("com_floor", "COM floor (+ COM, worker, stand-in task lookup)"),
+                    ("com_floor", "COM floor (COM, worker, task lookup)"),
                     ("xp_normal", "tarvel, Windows XP, normal mode"),
                     ("xp_preload", "tarvel, Windows XP, preload mode"),
                     ("win7_normal", "tarvel, Windows 7 + stand-in, normal mode"),
