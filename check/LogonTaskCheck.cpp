@@ -142,7 +142,12 @@ HRESULT checkProgram(Report& report, ITaskDefinition* definition)
     Text found;
     found << program << (exists ? "" : " (missing)");
     report.line(what, "an existing file", found.c_str(), exists);
-    return exists ? HRESULT_FROM_WIN32(checkNotReplaceable(report, program)) : S_OK;
+    if (!exists) {
+        return S_OK;
+    }
+    // Apart from the macro, which would check twice.
+    const DWORD status = checkNotReplaceable(report, program);
+    return HRESULT_FROM_WIN32(status);
 }
 
 HRESULT checkTask(Report& report, ITaskFolder* rootFolder, TaskWanted wanted)

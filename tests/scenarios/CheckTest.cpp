@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -57,6 +59,25 @@ protected:
         return status;
     }
 
+    // What the check prints, through cmd as a script would take it.
+    std::string report()
+    {
+        const std::wstring out = L"C:\\checked\\report.txt";
+        host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c " + check_ + L" > " + out);
+        std::ifstream file("C:\\checked\\report.txt");
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    static int count(const std::string& text, const std::string& part)
+    {
+        int found = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++found;
+        }
+        return found;
+    }
+
     std::wstring exe_;
     std::wstring check_;
 };
@@ -106,6 +127,17 @@ TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
     ASSERT_EQ(0u, host::runProgram(exe_));
     const DWORD writes = standin::serviceWrites();
     EXPECT_EQ(0u, check());
+    // One line per check: the task, its trigger, rights, group, program and the program's
+    // file and folder, then the summary.
+    const std::string lines = report();
+    for (const char* line : {"start-up: task \"Ombrix Tarvel\": wants enabled, started at logon, found enabled",
+                             "start-up: task's run level: wants highest, found highest: holds",
+                             "start-up: task's group: wants Administrators (S-1-5-32-544)",
+                             "start-up: program C:\\checked\\tarvel.exe: wants changed by administrators only",
+                             "start-up: folder C:\\checked: wants changed by administrators only",
+                             "tarvel-check: the machine is as its marker asks (preload mode"}) {
+        EXPECT_EQ(1, count(lines, line)) << line << "\n" << lines;
+    }
 
     standin::Task registered;
     ASSERT_TRUE(standin::loadTask(kTask, registered));
