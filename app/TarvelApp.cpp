@@ -24,7 +24,7 @@ void noteFailure(DWORD status)
 }
 
 // A path the program could not read whole is never registered: it would start a wrong
-// file, or none, at every logon.
+// file, or none, at logon.
 DWORD keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModulePath)
 {
     if (!haveModulePath) {

@@ -1,5 +1,5 @@
-// Replaces any task of the requested name with one that starts the program at every logon,
-// with the highest run level, for the local Administrators group.
+// Replaces any task of the requested name with one that starts the program with the highest
+// run level whenever a member of the local Administrators group, its principal, logs on.
 #include "startup/LogonStartInternals.h"
 #include "startup/TaskSchedulerConnection.h"
 

@@ -125,7 +125,7 @@ DWORD WINAPI disableWorker(LPVOID)
     const HRESULT deleted =
         withBstr(logonStartRequest.taskName, [&](BSTR name) { return connection.rootFolder->DeleteTask(name, 0); });
     // A task that is not there is already gone; one the service will not delete still starts
-    // the program at every logon, which the caller must hear of.
+    // the program at logon, which the caller must hear of.
     if (deleted == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || deleted == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
         return 0;
     }
