@@ -15,11 +15,6 @@ namespace {
 const char kWhat[] = "start-up: task \"Ombrix Tarvel\"";
 const HRESULT kTaskNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
-struct LocalSidFreer {
-    void operator()(PSID sid) const { LocalFree(sid); }
-};
-using LocalSid = std::unique_ptr<std::remove_pointer_t<PSID>, LocalSidFreer>;
-
 // Whether the group a task names is the local Administrators group, whatever the language
 // of Windows calls it: a SID string, or a name with or without its "BUILTIN\" domain.
 bool isAdministrators(const wchar_t* group)
@@ -33,7 +28,7 @@ bool isAdministrators(const wchar_t* group)
         if (!ConvertStringSidToSidW(group, &converted)) {
             return false;
         }
-        const LocalSid sid(converted);
+        const UniqueLocal sid(converted);
         return EqualSid(sid.get(), administrators.get()) != FALSE;
     }
     BYTE sid[SECURITY_MAX_SID_SIZE] = {};

@@ -98,8 +98,6 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
     if (status != ERROR_SUCCESS) {
         return static_cast<DWORD>(status);
     }
-    wchar_t name[16] = {};
-    MultiByteToWideChar(CP_ACP, 0, kRunValueName, -1, name, 16);
     // Room for a quoted path of MAX_PATH characters and its terminator; a longer value
     // cannot name the program.
     wchar_t command[MAX_PATH + 3] = {};
@@ -107,7 +105,7 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
     DWORD size = sizeof command - sizeof(wchar_t);
     status = key == nullptr
                  ? ERROR_FILE_NOT_FOUND
-                 : RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(command), &size);
+                 : RegQueryValueExW(key.get(), kRunValueNameW, nullptr, &type, reinterpret_cast<BYTE*>(command), &size);
     if (status == ERROR_FILE_NOT_FOUND) {
         report.line(what, wants, "absent", !wantedPresent);
         return ERROR_SUCCESS;

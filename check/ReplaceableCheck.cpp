@@ -19,11 +19,6 @@ struct BroadGroup {
     UniqueSid sid;
 };
 
-struct LocalFreer {
-    void operator()(PSECURITY_DESCRIPTOR descriptor) const { LocalFree(descriptor); }
-};
-using LocalDescriptor = std::unique_ptr<void, LocalFreer>;
-
 // The first broad group that may change path, or null; ERROR_SUCCESS unless the
 // permissions could not be read.
 DWORD broadWriter(const wchar_t* path, const char*& writer)
@@ -42,7 +37,7 @@ DWORD broadWriter(const wchar_t* path, const char*& writer)
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const LocalDescriptor owned(descriptor);
+    const UniqueLocal owned(descriptor);
     if (dacl == nullptr) {
         // No DACL at all lets everyone do anything.
         writer = "Everyone";

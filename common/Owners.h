@@ -11,6 +11,13 @@ struct RegKeyCloser {
 };
 using UniqueHkey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
 
+// What the system allocated with LocalAlloc for the caller: a converted SID, a security
+// descriptor.
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+using UniqueLocal = std::unique_ptr<void, LocalFreer>;
+
 struct SidFreer {
     void operator()(PSID sid) const { FreeSid(sid); }
 };

@@ -1,5 +1,6 @@
 // Replaces any task of the requested name with one that starts the program with the highest
 // run level whenever a member of the local Administrators group, its principal, logs on.
+#include "common/WellKnownSids.h"
 #include "startup/LogonStartInternals.h"
 #include "startup/TaskSchedulerConnection.h"
 
@@ -149,11 +150,8 @@ void administratorsGroupName(wchar_t (&wideName)[kAccountNameSize])
     DWORD nameSize = kAccountNameSize;
     DWORD domainSize = kAccountNameSize;
     SID_NAME_USE use = SidTypeUnknown;
-    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
-    PSID allocated = nullptr;
-    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                 0, &allocated)) {
-        UniqueSid sid(allocated);
+    const UniqueSid sid = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
+    if (sid) {
         LookupAccountSidA(nullptr, sid.get(), name, &nameSize, domain, &domainSize, &use);
     }
     ZeroMemory(wideName, sizeof wideName);

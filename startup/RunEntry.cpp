@@ -9,9 +9,9 @@ const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // the narrow one: the same name in both forms.
 #define TARVEL_RUN_VALUE_NAME "Tarvel"
 const char kRunValueName[] = TARVEL_RUN_VALUE_NAME;
+const wchar_t kRunValueNameW[] = L"" TARVEL_RUN_VALUE_NAME;
 
 namespace {
-const wchar_t kRunValueNameW[] = L"" TARVEL_RUN_VALUE_NAME;
 
 LSTATUS openRunKey(UniqueHkey& key)
 {

@@ -11,3 +11,4 @@ LSTATUS unregisterRunEntry();
 // Under HKEY_LOCAL_MACHINE; a 32-bit program's view of it on 64-bit Windows.
 extern const char kRunKey[];
 extern const char kRunValueName[];
+extern const wchar_t kRunValueNameW[];

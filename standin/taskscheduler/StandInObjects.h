@@ -112,4 +112,30 @@ HRESULT handOut(Interface* object, Interface** out)
     return S_OK;
 }
 
+// A collection's size, and its index-th item (counting from 1, as the real collections do),
+// made by make(position from 0) and handed out.
+inline HRESULT countOut(size_t count, LONG* out)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = static_cast<LONG>(count);
+    return S_OK;
+}
+
+template <class Interface, class Make>
+HRESULT itemOut(const wchar_t* call, LONG index, size_t count, Interface** out, Make make)
+{
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    if (HRESULT injected = fault(call)) {
+        return injected;
+    }
+    if (index < 1 || static_cast<size_t>(index) > count) {
+        return E_INVALIDARG;
+    }
+    return handOut<Interface>(make(static_cast<size_t>(index) - 1), out);
+}
+
 }  // namespace standin

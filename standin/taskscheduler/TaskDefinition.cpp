@@ -84,25 +84,11 @@ private:
 class TriggerCollection : public Object<ITriggerCollection> {
 public:
     explicit TriggerCollection(TaskPtr task) : task_(std::move(task)) {}
-    HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override
-    {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = static_cast<LONG>(task_->triggers.size());
-        return S_OK;
-    }
-    // Counts from 1, as the real collection does.
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override { return countOut(task_->triggers.size(), out); }
     HRESULT STDMETHODCALLTYPE get_Item(LONG index, ITrigger** out) override
     {
-        if (out != nullptr) {
-            *out = nullptr;
-        }
-        FAULT("ITriggerCollection::get_Item");
-        if (index < 1 || static_cast<size_t>(index) > task_->triggers.size()) {
-            return E_INVALIDARG;
-        }
-        return handOut<ITrigger>(new TriggerObject(task_, index - 1), out);
+        return itemOut<ITrigger>(L"ITriggerCollection::get_Item", index, task_->triggers.size(), out,
+                                 [this](size_t at) { return new TriggerObject(task_, at); });
     }
     HRESULT STDMETHODCALLTYPE Create(TASK_TRIGGER_TYPE2 type, ITrigger** out) override
     {
@@ -342,26 +328,12 @@ public:
         IExecAction* action = new ExecAction(task_, task_->actions.size() - 1);
         return handOut<IAction>(action, out);
     }
-    HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override
-    {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = static_cast<LONG>(task_->actions.size());
-        return S_OK;
-    }
-    // Counts from 1, as the real collection does. Only exec actions are ever stored.
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override { return countOut(task_->actions.size(), out); }
+    // Only exec actions are ever stored.
     HRESULT STDMETHODCALLTYPE get_Item(LONG index, IAction** out) override
     {
-        if (out != nullptr) {
-            *out = nullptr;
-        }
-        FAULT("IActionCollection::get_Item");
-        if (index < 1 || static_cast<size_t>(index) > task_->actions.size()) {
-            return E_INVALIDARG;
-        }
-        IExecAction* action = new ExecAction(task_, static_cast<size_t>(index) - 1);
-        return handOut<IAction>(action, out);
+        return itemOut<IAction>(L"IActionCollection::get_Item", index, task_->actions.size(), out,
+                                [this](size_t at) -> IAction* { return new ExecAction(task_, at); });
     }
     // IActionCollection: not used by tarvel
     NOT_USED(get__NewEnum, (IUnknown**))

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -64,10 +62,7 @@ protected:
     {
         const std::wstring out = L"C:\\checked\\report.txt";
         host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c " + check_ + L" > " + out);
-        std::ifstream file("C:\\checked\\report.txt");
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        return host::readText("C:\\checked\\report.txt");
     }
     static int count(const std::string& text, const std::string& part)
     {

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -46,13 +44,7 @@ protected:
         }
     }
     static DWORD runKit() { return host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c C:\\kit\\acceptance.cmd"); }
-    static std::string log()
-    {
-        std::ifstream file("C:\\kit\\logs\\acceptance.log");
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    static std::string log() { return host::readText("C:\\kit\\logs\\acceptance.log"); }
 };
 
 TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)

@@ -6,6 +6,8 @@
 #include <sddl.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace host {
 
@@ -299,6 +301,14 @@ bool worldWritable(const std::wstring& path)
     }
     LocalFree(descriptor);
     return writable;
+}
+
+std::string readText(const char* path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 void makeDirectory(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError(); }

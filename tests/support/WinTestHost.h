@@ -69,6 +69,8 @@ PathKind pathKind(const std::wstring& path);
 void clearPath(const std::wstring& path);
 void makeFile(const std::wstring& path);
 void makeDirectory(const std::wstring& path);
+// The whole of a text file, as bytes; empty when it cannot be read.
+std::string readText(const char* path);
 
 // Gives a file or folder the permissions of sddl ("D:..."); Wine keeps them as the Unix
 // mode, where Everyone stands for the world bits.
