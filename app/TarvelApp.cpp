@@ -5,6 +5,7 @@
 #include "common/SystemFacts.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
+#include "startup/StartupPolicy.h"
 #include "startup/TarvelTask.h"
 #include "storage/PortPower.h"
 
@@ -23,20 +24,14 @@ void noteFailure(DWORD status)
     }
 }
 
-// A path the program could not read whole is never registered: it would start a wrong
-// file, or none, at logon.
-DWORD keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModulePath)
+DWORD firstFailure(DWORD first, DWORD second) { return first != ERROR_SUCCESS ? first : second; }
+
+// An active task that is in place for this very program is already what preload mode asks
+// for; one that starts another copy, or with other rights, is replaced.
+DWORD keepTaskInPlace(const wchar_t* modulePath)
 {
-    if (!haveModulePath) {
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
-    if (!usesLogonTask(os)) {
-        return static_cast<DWORD>(registerRunEntry(modulePath));
-    }
     LONG status = 0;
     CoInitialize(nullptr);
-    // An active task that starts this very program is already what preload mode asks for;
-    // one that starts another copy is replaced.
     if (IsLogonStartupEnabled(kTarvelTaskName, modulePath) == 0) {
         status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
@@ -44,13 +39,11 @@ DWORD keepStartingAtLogon(OsClass os, const wchar_t* modulePath, bool haveModule
     return static_cast<DWORD>(status);
 }
 
-// The query answers 0 both for "no active task" and for "could not ask": either way there
-// is nothing this pass could delete, so both read as success.
-DWORD stopStartingAtLogon(OsClass os)
+// Whatever program an active task starts, it must not start at logon any more. The query
+// answers 0 both for "no active task" and for "could not ask": either way there is nothing
+// this pass could delete, so both read as success.
+DWORD removeActiveTask()
 {
-    if (!usesLogonTask(os)) {
-        return static_cast<DWORD>(unregisterRunEntry());
-    }
     LONG status = 0;
     CoInitialize(nullptr);
     if (IsLogonStartupEnabled(kTarvelTaskName) != 0) {
@@ -58,6 +51,25 @@ DWORD stopStartingAtLogon(OsClass os)
     }
     CoUninitialize();
     return static_cast<DWORD>(status);
+}
+
+// Makes the logon start-up the one the release and mode want: exactly one start-up in
+// preload mode, none in normal mode. A path the program could not read whole is never
+// registered: it would start a wrong file, or none, at logon.
+DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath, bool haveModulePath)
+{
+    const bool registers = wanted.runValue || wanted.task == TaskWanted::InPlace;
+    if (registers && !haveModulePath) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    DWORD status = ERROR_SUCCESS;
+    if (wanted.task == TaskWanted::InPlace) {
+        status = keepTaskInPlace(modulePath);
+    } else if (wanted.task == TaskWanted::NoActiveTask) {
+        status = removeActiveTask();
+    }
+    const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry();
+    return firstFailure(status, static_cast<DWORD>(run));
 }
 }  // namespace
 
@@ -79,13 +91,8 @@ BOOL CTarvelApp::InitInstance()
     // first step. The ports come next, so that a failing start-up registration cannot hold
     // them back; every step is attempted whatever failed before it.
     noteFailure(probeFailure);
-    if (preload) {
-        noteFailure(static_cast<DWORD>(applyPortPowerSettings(kPortsOff)));
-        noteFailure(keepStartingAtLogon(os, modulePath, haveModulePath));
-    } else {
-        noteFailure(static_cast<DWORD>(applyPortPowerSettings(kPortsOn)));
-        noteFailure(stopStartingAtLogon(os));
-    }
+    noteFailure(static_cast<DWORD>(applyPortPowerSettings(preload ? kPortsOff : kPortsOn)));
+    noteFailure(bringStartupInLine(wantedStartup(os, isVistaOrLater(), preload), modulePath, haveModulePath));
     return FALSE;
 }
 

@@ -18,17 +18,13 @@ int main()
     report.note(line.c_str());
 
     DWORD failure = checkPorts(report, preload ? kPortsOff : kPortsOn);
+    // The start-up a pass would leave: what it does not make so, the check does not ask.
+    const WantedStartup wanted = wantedStartup(classifyOs(), isVistaOrLater(), preload);
     if (failure == ERROR_SUCCESS) {
-        const OsClass os = classifyOs();
-        failure = checkRunValue(report, preload && !usesLogonTask(os));
-        // Where there is a Task Scheduler 2.0, a task left by an older release (an in-place
-        // upgrade from Windows 7) still starts the program; in preload mode on 6.0 and 6.1
-        // the task is the start-up.
-        if (failure == ERROR_SUCCESS && usesLogonTask(os) && preload) {
-            failure = static_cast<DWORD>(checkLogonTask(report, TaskWanted::InPlace));
-        } else if (failure == ERROR_SUCCESS && isVistaOrLater() && !preload) {
-            failure = static_cast<DWORD>(checkLogonTask(report, TaskWanted::NoActiveTask));
-        }
+        failure = checkRunValue(report, wanted.runValue);
+    }
+    if (failure == ERROR_SUCCESS && wanted.task != TaskWanted::NotLookedAt) {
+        failure = static_cast<DWORD>(checkLogonTask(report, wanted.task));
     }
     return report.finish(mode, failure);
 }

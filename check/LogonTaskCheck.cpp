@@ -2,11 +2,8 @@
 #include "check/MachineCheck.h"
 
 #include "common/Owners.h"
-#include "common/WellKnownSids.h"
 #include "startup/TarvelTask.h"
 #include "startup/TaskSchedulerConnection.h"
-
-#include <sddl.h>
 
 using Microsoft::WRL::ComPtr;
 
@@ -15,40 +12,15 @@ namespace {
 const char kWhat[] = "start-up: task \"Ombrix Tarvel\"";
 const HRESULT kTaskNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
-// Whether the group a task names is the local Administrators group, whatever the language
-// of Windows calls it: a SID string, or a name with or without its "BUILTIN\" domain.
-bool isAdministrators(const wchar_t* group)
-{
-    const UniqueSid administrators = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
-    if (!administrators) {
-        return false;
-    }
-    if (group[0] == L'S' && group[1] == L'-') {
-        PSID converted = nullptr;
-        if (!ConvertStringSidToSidW(group, &converted)) {
-            return false;
-        }
-        const UniqueLocal sid(converted);
-        return EqualSid(sid.get(), administrators.get()) != FALSE;
-    }
-    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
-    DWORD sidSize = sizeof sid;
-    wchar_t domain[256] = {};
-    DWORD domainSize = 256;
-    SID_NAME_USE use = SidTypeUnknown;
-    return LookupAccountNameW(nullptr, group, sid, &sidSize, domain, &domainSize, &use) &&
-           EqualSid(sid, administrators.get());
-}
-
 // Active as the pass counts it: enabled, with an enabled logon trigger first.
-HRESULT readActive(IRegisteredTask* task, ITaskDefinition* definition, bool& enabled, bool& startsAtLogon)
+HRESULT readActive(IRegisteredTask* task, ITaskDefinition* definition, TaskFacts& facts)
 {
     VARIANT_BOOL taskEnabled = VARIANT_FALSE;
     HRESULT hr = task->get_Enabled(&taskEnabled);
     if (FAILED(hr)) {
         return hr;
     }
-    enabled = taskEnabled == VARIANT_TRUE;
+    facts.enabled = taskEnabled == VARIANT_TRUE;
     ComPtr<ITriggerCollection> triggers;
     hr = receivedFrom(definition->get_Triggers(&triggers), triggers);
     if (FAILED(hr)) {
@@ -57,7 +29,7 @@ HRESULT readActive(IRegisteredTask* task, ITaskDefinition* definition, bool& ena
     LONG count = 0;
     hr = triggers->get_Count(&count);
     if (FAILED(hr) || count < 1) {
-        startsAtLogon = false;
+        // A task without triggers never starts: something found, not a failure.
         return hr;
     }
     ComPtr<ITrigger> trigger;
@@ -71,11 +43,11 @@ HRESULT readActive(IRegisteredTask* task, ITaskDefinition* definition, bool& ena
     if (SUCCEEDED(hr)) {
         hr = trigger->get_Type(&type);
     }
-    startsAtLogon = triggerEnabled == VARIANT_TRUE && type == TASK_TRIGGER_LOGON;
+    facts.logonTriggerFirst = triggerEnabled == VARIANT_TRUE && type == TASK_TRIGGER_LOGON;
     return hr;
 }
 
-HRESULT checkPrincipal(Report& report, ITaskDefinition* definition)
+HRESULT checkPrincipal(Report& report, ITaskDefinition* definition, TaskFacts& facts)
 {
     ComPtr<IPrincipal> principal;
     HRESULT hr = receivedFrom(definition->get_Principal(&principal), principal);
@@ -87,8 +59,9 @@ HRESULT checkPrincipal(Report& report, ITaskDefinition* definition)
     if (FAILED(hr)) {
         return hr;
     }
-    report.line("start-up: task's run level", "highest", level == TASK_RUNLEVEL_HIGHEST ? "highest" : "least privilege",
-                level == TASK_RUNLEVEL_HIGHEST);
+    facts.highestRights = level == TASK_RUNLEVEL_HIGHEST;
+    report.line("start-up: task's run level", "highest", facts.highestRights ? "highest" : "least privilege",
+                facts.highestRights);
     UniqueBstr group;
     hr = principal->get_GroupId(group.receive());
     if (FAILED(hr)) {
@@ -97,7 +70,8 @@ HRESULT checkPrincipal(Report& report, ITaskDefinition* definition)
     const wchar_t* named = group.ok() && group.get()[0] != L'\0' ? group.get() : L"no group";
     Text found;
     found << named;
-    report.line("start-up: task's group", "Administrators (S-1-5-32-544)", found.c_str(), isAdministrators(named));
+    facts.forAdministrators = isAdministratorsGroup(named);
+    report.line("start-up: task's group", "Administrators (S-1-5-32-544)", found.c_str(), facts.forAdministrators);
     return S_OK;
 }
 
@@ -124,7 +98,7 @@ HRESULT checkProgram(Report& report, ITaskDefinition* definition)
         action.As(&exec);
     }
     if (!exec) {
-        report.line(what, "an existing file", "no program started", false);
+        report.line(what, "an existing tarvel program", "no program started", false);
         return S_OK;
     }
     UniqueBstr path;
@@ -132,16 +106,11 @@ HRESULT checkProgram(Report& report, ITaskDefinition* definition)
     if (FAILED(hr)) {
         return hr;
     }
-    const wchar_t* program = path.ok() ? path.get() : L"";
-    const bool exists = program[0] != L'\0' && fileExists(program);
-    Text found;
-    found << program << (exists ? "" : " (missing)");
-    report.line(what, "an existing file", found.c_str(), exists);
-    if (!exists) {
-        return S_OK;
-    }
+    wchar_t program[MAX_PATH + 1] = {};
+    lstrcpynW(program, path.ok() ? path.get() : L"", MAX_PATH + 1);
+    asWindowsReadsIt(program);
     // Apart from the macro, which would check twice.
-    const DWORD status = checkNotReplaceable(report, program);
+    const DWORD status = checkStartedProgram(report, what, program);
     return HRESULT_FROM_WIN32(status);
 }
 
@@ -163,19 +132,20 @@ HRESULT checkTask(Report& report, ITaskFolder* rootFolder, TaskWanted wanted)
     if (FAILED(hr)) {
         return hr;
     }
-    bool enabled = false;
-    bool startsAtLogon = false;
-    hr = readActive(task.Get(), definition.Get(), enabled, startsAtLogon);
+    TaskFacts facts;
+    hr = readActive(task.Get(), definition.Get(), facts);
     if (FAILED(hr)) {
         return hr;
     }
-    const char* found = !enabled ? "disabled" : startsAtLogon ? "enabled, started at logon" : "enabled, not at logon";
+    const char* found = !facts.enabled            ? "disabled"
+                        : facts.logonTriggerFirst ? "enabled, started at logon"
+                                                  : "enabled, not at logon";
     if (wanted == TaskWanted::NoActiveTask) {
-        report.line(kWhat, wants, found, !(enabled && startsAtLogon));
+        report.line(kWhat, wants, found, !taskActive(facts));
         return S_OK;
     }
-    report.line(kWhat, wants, found, enabled && startsAtLogon);
-    hr = checkPrincipal(report, definition.Get());
+    report.line(kWhat, wants, found, taskActive(facts));
+    hr = checkPrincipal(report, definition.Get(), facts);
     if (FAILED(hr)) {
         return hr;
     }

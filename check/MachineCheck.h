@@ -3,23 +3,27 @@
 // one line per check into the report. Each answers ERROR_SUCCESS (S_OK) when it could look,
 // whatever it found, else the status that kept it from looking. None of them writes.
 #include "check/Report.h"
+#include "startup/StartupPolicy.h"
 
 // "DIPM" and "LPM" of ports 0 to 5, each a REG_DWORD of wanted.
 DWORD checkPorts(Report& report, DWORD wanted);
 
-// The Run value "Tarvel": present and naming a file that exists, or absent.
+// The Run value "Tarvel": present and naming a tarvel program, or absent.
 DWORD checkRunValue(Report& report, bool wantedPresent);
 
-enum class TaskWanted {
-    InPlace,       // enabled, an enabled logon trigger first, highest rights for the
-                   // Administrators group, and a first action that starts an existing file
-    NoActiveTask,  // absent, disabled, or not started at logon
-};
+// The task "Ombrix Tarvel": in place for an existing tarvel program, or not active.
 HRESULT checkLogonTask(Report& report, TaskWanted wanted);
 
-// The program a start-up names, and its folder, may be changed by administrators only: by no
-// write, delete or permission right of Everyone, Users, Authenticated Users or INTERACTIVE.
+// The program a start-up names is there and is a tarvel program, and nobody but
+// administrators may replace it.
+DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program);
+
+// The program a start-up names, its folder and every folder above it up to the drive's root
+// may be changed by administrators only.
 DWORD checkNotReplaceable(Report& report, const wchar_t* program);
+
+// Forward slashes become the backslashes Windows reads them as.
+void asWindowsReadsIt(wchar_t* path);
 
 // An existing file (not a folder) at path.
 bool fileExists(const wchar_t* path);

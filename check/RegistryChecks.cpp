@@ -92,7 +92,7 @@ DWORD checkPorts(Report& report, DWORD wanted)
 DWORD checkRunValue(Report& report, bool wantedPresent)
 {
     const char what[] = "start-up: Run value \"Tarvel\"";
-    const char* wants = wantedPresent ? "an existing file" : "absent";
+    const char* wants = wantedPresent ? "an existing tarvel program" : "absent";
     UniqueHkey key;
     LSTATUS status = openForReading(kRunKey, key);
     if (status != ERROR_SUCCESS) {
@@ -124,9 +124,6 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
         return ERROR_SUCCESS;
     }
     programOf(command);
-    const bool exists = fileExists(command);
-    found = Text();
-    found << command << (exists ? "" : " (missing)");
-    report.line(what, wants, found.c_str(), exists);
-    return exists ? checkNotReplaceable(report, command) : ERROR_SUCCESS;
+    asWindowsReadsIt(command);
+    return checkStartedProgram(report, what, command);
 }

@@ -85,6 +85,11 @@ int Report::finish(const char* mode, DWORD failure)
     Text text;
     text << "tarvel-check: ";
     if (failure != ERROR_SUCCESS) {
+        // 1 is "a check differs"; a failure of that code (ERROR_INVALID_FUNCTION, which some
+        // file systems give a permissions query) must not read as one.
+        if (failure == ERROR_INVALID_FUNCTION) {
+            failure = static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION));
+        }
         text << "could not check the machine (" << mode << "): status " << Text::hex(failure).c_str();
         print(text);
         return static_cast<int>(failure);

@@ -17,8 +17,9 @@ LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author, const wc
                         const wchar_t* exePath, LONG parallelInstances);
 // 0 when the task is gone (or was never there), -1 when refused, else the failing status.
 LONG DisableLogonStartup(const wchar_t* taskName);
-// 1 when the task exists, is enabled and starts at logon, and, when exePath is given, its
-// first action starts that program; else 0.
+// 1 when the task exists, is enabled and starts at logon, and, when exePath is given, it is
+// in place for that program: highest rights for Administrators, its first action starting
+// exePath; else 0.
 LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath = nullptr);
 
 // The module's diagnostics: a message whose "%x" stands for status. Nothing is written

@@ -1,5 +1,6 @@
 // Whether the logon task is in place and active, and its removal.
 #include "startup/LogonStartInternals.h"
+#include "startup/StartupPolicy.h"
 #include "startup/TaskSchedulerConnection.h"
 
 #include <cstdlib>
@@ -64,40 +65,60 @@ bool startsProgram(ITaskDefinition* definition, const wchar_t* exePath)
     return SUCCEEDED(read) && path.ok() && samePath(path.get(), exePath);
 }
 
-// Active: the task exists, is enabled, its first trigger is an enabled logon trigger, and,
-// when exePath is given, its first action starts that program.
-bool taskIsActive(ITaskFolder* rootFolder, const wchar_t* taskName, const wchar_t* exePath)
+// Whether the task runs with the highest rights for the Administrators group, as the pass
+// registers it: one set to least privilege, or for another group, is not the start-up.
+void readPrincipal(ITaskDefinition* definition, TaskFacts& facts)
 {
+    ComPtr<IPrincipal> principal;
+    if (FAILED(receivedFrom(definition->get_Principal(&principal), principal))) {
+        return;
+    }
+    TASK_RUNLEVEL_TYPE level = TASK_RUNLEVEL_LUA;
+    facts.highestRights = SUCCEEDED(principal->get_RunLevel(&level)) && level == TASK_RUNLEVEL_HIGHEST;
+    UniqueBstr group;
+    facts.forAdministrators = SUCCEEDED(principal->get_GroupId(group.receive())) && isAdministratorsGroup(group.get());
+}
+
+// Active: the task exists, is enabled and its first trigger is an enabled logon trigger.
+// When exePath is given, also whether it is in place: highest rights for Administrators, and
+// a first action that starts that program.
+TaskFacts readTask(ITaskFolder* rootFolder, const wchar_t* taskName, const wchar_t* exePath)
+{
+    TaskFacts facts;
     ComPtr<IRegisteredTask> registered;
     lookUpTask(rootFolder, taskName, registered);
     if (!registered) {
-        return false;
+        return facts;
     }
     VARIANT_BOOL enabled = VARIANT_FALSE;
     if (FAILED(registered->get_Enabled(&enabled)) || enabled != VARIANT_TRUE) {
-        return false;
+        return facts;
     }
+    facts.enabled = true;
     ComPtr<ITaskDefinition> definition;
     if (FAILED(receivedFrom(registered->get_Definition(&definition), definition))) {
-        return false;
+        return facts;
     }
     ComPtr<ITriggerCollection> triggers;
     if (FAILED(receivedFrom(definition->get_Triggers(&triggers), triggers))) {
-        return false;
+        return facts;
     }
     ComPtr<ITrigger> trigger;
     triggers->get_Item(1, &trigger);
     if (!trigger) {
-        return false;
+        return facts;
     }
     VARIANT_BOOL triggerEnabled = VARIANT_FALSE;
     TASK_TRIGGER_TYPE2 type = TASK_TRIGGER_EVENT;
     const HRESULT enabledRead = trigger->get_Enabled(&triggerEnabled);
     const HRESULT typeRead = trigger->get_Type(&type);
-    if (FAILED(enabledRead) || FAILED(typeRead) || triggerEnabled != VARIANT_TRUE || type != TASK_TRIGGER_LOGON) {
-        return false;
+    facts.logonTriggerFirst =
+        SUCCEEDED(enabledRead) && SUCCEEDED(typeRead) && triggerEnabled == VARIANT_TRUE && type == TASK_TRIGGER_LOGON;
+    if (facts.logonTriggerFirst && exePath != nullptr) {
+        readPrincipal(definition.Get(), facts);
+        facts.startsProgram = startsProgram(definition.Get(), exePath);
     }
-    return exePath == nullptr || startsProgram(definition.Get(), exePath);
+    return facts;
 }
 
 }  // namespace
@@ -109,8 +130,9 @@ DWORD WINAPI queryWorker(LPVOID)
         return 0;
     }
     connection.service.Reset();
-    const bool active =
-        taskIsActive(connection.rootFolder.Get(), logonStartRequest.taskName, logonStartRequest.exePath);
+    const wchar_t* exePath = logonStartRequest.exePath;
+    const TaskFacts facts = readTask(connection.rootFolder.Get(), logonStartRequest.taskName, exePath);
+    const bool active = exePath == nullptr ? taskActive(facts) : taskInPlace(facts);
     connection.rootFolder.Reset();
     return active ? 1 : 0;
 }

@@ -10,6 +10,9 @@ standin::Task activeTask()
     standin::Task task;
     task.triggers = {{TASK_TRIGGER_LOGON, true}};
     task.actions = {{TASK_ACTION_EXEC, L"C:\\tarvel\\tarvel.exe", true, L""}};
+    task.runLevel = TASK_RUNLEVEL_HIGHEST;
+    task.registrationLogonType = TASK_LOGON_GROUP;
+    task.userId = L"Administrators";
     return task;
 }
 
@@ -49,6 +52,25 @@ TEST_F(LogonStartTest, OnlyAnEnabledTaskWhoseFirstTriggerIsAnEnabledLogonTrigger
     EXPECT_EQ(1, IsLogonStartupEnabled(kTask, L"c:\\TARVEL\\tarvel.EXE"));
     EXPECT_EQ(0, IsLogonStartupEnabled(kTask, L"C:\\elsewhere\\tarvel.exe"));
     EXPECT_EQ(0, IsLogonStartupEnabled(kTask, L"C:\\tarvel\\tarvel.ex"));
+    // Nor is one with other rights than the pass registers: it is replaced, while normal mode
+    // still finds it active and deletes it.
+    const Variant otherRights[] = {
+        {"least privilege", [](standin::Task& t) { t.runLevel = TASK_RUNLEVEL_LUA; }},
+        {"for Users", [](standin::Task& t) { t.userId = L"Users"; }},
+        {"for Users by SID", [](standin::Task& t) { t.userId = L"S-1-5-32-545"; }},
+        {"for no group", [](standin::Task& t) { t.registrationLogonType = TASK_LOGON_INTERACTIVE_TOKEN; }},
+    };
+    for (const Variant& variant : otherRights) {
+        standin::Task task = activeTask();
+        variant.change(task);
+        standin::storeTask(kTask, task);
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask, L"C:\\tarvel\\tarvel.exe")) << variant.what;
+        EXPECT_EQ(1, IsLogonStartupEnabled(kTask)) << variant.what;
+    }
+    standin::Task bySid = activeTask();
+    bySid.userId = L"S-1-5-32-544";
+    standin::storeTask(kTask, bySid);
+    EXPECT_EQ(1, IsLogonStartupEnabled(kTask, L"C:\\tarvel\\tarvel.exe")) << "Administrators by SID";
     standin::Task actionless = activeTask();
     actionless.actions.clear();
     standin::storeTask(kTask, actionless);
@@ -64,7 +86,8 @@ TEST_F(LogonStartTest, AnyFailureWhileQueryingAnswersNotActive)
     for (const wchar_t* call :
          {L"ITaskFolder::GetTask", L"IRegisteredTask::get_Enabled", L"IRegisteredTask::get_Definition",
           L"ITaskDefinition::get_Triggers", L"ITriggerCollection::get_Item", L"ITrigger::get_Enabled",
-          L"ITrigger::get_Type", L"ITaskDefinition::get_Actions", L"IActionCollection::get_Item",
+          L"ITrigger::get_Type", L"ITaskDefinition::get_Principal", L"IPrincipal::get_RunLevel",
+          L"IPrincipal::get_GroupId", L"ITaskDefinition::get_Actions", L"IActionCollection::get_Item",
           L"IAction::QueryInterface(IExecAction)", L"IExecAction::get_Path"}) {
         standin::clearFaults();
         standin::failCall(call, E_FAIL);

@@ -10,8 +10,11 @@ import subprocess
 import sys
 
 MAX_SIZE = 64 * 1024
-# msi.dll: only the package's custom-action DLL, which Windows Installer itself loads.
-ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "msi.dll"}
+# msi.dll: only the package's custom-action DLL, which Windows Installer itself loads;
+# netapi32.dll and version.dll: only tarvel-check.exe, for who is an administrator and
+# which program a start-up starts.
+ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "msi.dll",
+                "netapi32.dll", "version.dll"}
 DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
 
 

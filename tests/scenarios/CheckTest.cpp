@@ -104,7 +104,23 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     host::setPermissions(L"C:\\open", host::kWorldWritable);
     ASSERT_EQ(0u, host::runProgram(bare));
     EXPECT_EQ(1u, check()) << "a bare copy run from a world-writable folder";
+    // Forward slashes name the same program and folders, as Windows reads them.
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:/open/tarvel.exe", KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, check()) << "a forward-slash value in a world-writable folder";
+    EXPECT_EQ(1, count(report(),
+                       "start-up: folder C:\\open: wants changed by administrators only, found renamed also by "
+                       "Everyone: DIFFERS"));
     host::setPermissions(L"C:\\open", host::kAdministratorsOnly);
+    EXPECT_EQ(0u, check()) << "a forward-slash value";
+    // A folder further up: whoever renames it puts a program of their own in its place.
+    const std::wstring deep = host::placeTarvel(L"C:\\Up\\Low");
+    host::setPermissions(L"C:\\Up", host::kWorldWritable);
+    ASSERT_EQ(0u, host::runProgram(deep));
+    EXPECT_EQ(1u, check()) << "a world-writable folder above the program's";
+    EXPECT_EQ(1, count(report(),
+                       "start-up: folder C:\\Up: wants changed by administrators only, found renamed also by "
+                       "Everyone: DIFFERS"));
+    host::setPermissions(L"C:\\Up", host::kAdministratorsOnly);
     ASSERT_EQ(0u, host::runProgram(exe_));
 
     host::clearPath(state::ownMarker());
@@ -145,6 +161,10 @@ TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
         {"without highest rights", [](standin::Task& t) { t.runLevel = TASK_RUNLEVEL_LUA; }},
         {"for another group", [](standin::Task& t) { t.userId = L"Users"; }},
         {"starting a missing file", [](standin::Task& t) { t.actions.at(0).path = L"C:\\gone\\tarvel.exe"; }},
+        {"starting another program",
+         [](standin::Task& t) { t.actions.at(0).path = L"C:\\windows\\system32\\cmd.exe"; }},
+        {"for Users by SID", [](standin::Task& t) { t.userId = L"S-1-5-32-545"; }},
+        {"without triggers", [](standin::Task& t) { t.triggers.clear(); }},
     };
     for (const Variant& variant : differing) {
         standin::Task task = registered;
@@ -161,6 +181,10 @@ TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
     ASSERT_EQ(0u, host::runProgram(exe_));
     standin::storeTask(kTask, registered);
     EXPECT_EQ(1u, check()) << "the task left in normal mode";
+    standin::Task bootFirst = registered;
+    bootFirst.triggers.insert(bootFirst.triggers.begin(), {TASK_TRIGGER_BOOT, true});
+    standin::storeTask(kTask, bootFirst);
+    EXPECT_EQ(0u, check()) << "a task that does not start at logon first is not active";
 
     // The Task Scheduler out of reach: no answer, and its status says why.
     standin::setStopped(true);
@@ -168,6 +192,72 @@ TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
     standin::setStopped(false);
     standin::deleteAllTasks();
     EXPECT_EQ(0u, check());
+    state::useTaskScheduler(state::kWineTaskScheduler);
+}
+
+// A logon task as an older release, another copy or an administrator may have left it.
+void store(const std::wstring& program, TASK_RUNLEVEL_TYPE level, const wchar_t* group)
+{
+    standin::Task task;
+    task.triggers = {{TASK_TRIGGER_LOGON, true}};
+    task.actions = {{TASK_ACTION_EXEC, program, true, L""}};
+    task.runLevel = level;
+    task.registrationLogonType = TASK_LOGON_GROUP;
+    task.userId = group;
+    standin::storeTask(kTask, task);
+}
+
+// The detect/remediate pair settles: whatever the check finds wrong with the start-up, one
+// pass puts right.
+TEST_F(Check, WhatTheCheckFindsWrongWithTheStartupOnePassRepairs)
+{
+    state::useTaskScheduler(host::standInDll());
+    struct Case {
+        const char* what;
+        const wchar_t* release;
+        bool preload;
+        void (*spoil)(const std::wstring& exe);
+    };
+    const Case cases[] = {
+        {"XP: a Run value naming another program", L"winxp", true,
+         [](const std::wstring&) {
+             host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\windows\\notepad.exe",
+                               KEY_WOW64_32KEY);
+         }},
+        {"7: the task at least privilege", L"win7", true,
+         [](const std::wstring& exe) { store(exe, TASK_RUNLEVEL_LUA, L"Administrators"); }},
+        {"7: the task for Users", L"win7", true,
+         [](const std::wstring& exe) { store(exe, TASK_RUNLEVEL_HIGHEST, L"Users"); }},
+        {"7: a Run value left", L"win7", true,
+         [](const std::wstring& exe) {
+             host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, exe, KEY_WOW64_32KEY);
+         }},
+        {"7 normal: the task at least privilege", L"win7", false,
+         [](const std::wstring& exe) { store(exe, TASK_RUNLEVEL_LUA, L"Administrators"); }},
+        {"7 normal: the task for Users", L"win7", false,
+         [](const std::wstring& exe) { store(exe, TASK_RUNLEVEL_HIGHEST, L"Users"); }},
+        {"7 normal: the task of a copy elsewhere", L"win7", false,
+         [](const std::wstring&) { store(L"C:\\elsewhere\\tarvel.exe", TASK_RUNLEVEL_HIGHEST, L"Administrators"); }},
+        {"7 normal: a Run value left", L"win7", false,
+         [](const std::wstring& exe) {
+             host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, exe, KEY_WOW64_32KEY);
+         }},
+        {"10 normal: the task of 7 left", L"win10", false,
+         [](const std::wstring& exe) { store(exe, TASK_RUNLEVEL_HIGHEST, L"Administrators"); }},
+    };
+    for (const Case& item : cases) {
+        standin::deleteAllTasks();
+        place(item.release);
+        if (item.preload) {
+            host::makeDirectory(state::ownMarker());
+        }
+        ASSERT_EQ(0u, host::runProgram(exe_)) << item.what;
+        item.spoil(exe_);
+        EXPECT_EQ(1u, check()) << item.what;
+        EXPECT_EQ(0u, host::runProgram(exe_)) << item.what;
+        EXPECT_EQ(0u, check()) << item.what << "\n" << report();
+    }
+    standin::deleteAllTasks();
     state::useTaskScheduler(state::kWineTaskScheduler);
 }
 

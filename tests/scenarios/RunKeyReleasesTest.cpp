@@ -222,6 +222,8 @@ TEST(Marker, AProbeRefusedForAnotherReasonKeepsPreloadModeAndIsTheExitStatus)
     host::setWindowsVersion(L"tarvel.exe", L"winxp");
     clearMarkers();
     seedRegistry(false);
+    // A copy that cannot read its own path whole fails later steps too; the probe comes first.
+    const std::wstring cut = host::placeTarvelAtPathLength(MAX_PATH);
     const FrozenDriveC frozen;
     if (!frozen.frozen()) {
         GTEST_SKIP() << "drive C: cannot be made immutable here (chattr needs root)";
@@ -232,6 +234,9 @@ TEST(Marker, AProbeRefusedForAnotherReasonKeepsPreloadModeAndIsTheExitStatus)
     ASSERT_NE(ERROR_SUCCESS, refusal);
     ASSERT_NE(ERROR_ALREADY_EXISTS, refusal);
 
+    // Windows starts a program by a path this long only from its own folder.
+    const std::wstring folder = cut.substr(0, cut.rfind(L'\\'));
+    EXPECT_EQ(static_cast<DWORD>(refusal), host::runProgram(L"tarvel.exe", L"", folder)) << "the cut path came first";
     EXPECT_EQ(static_cast<DWORD>(refusal), host::runProgram(exe));
     state::expectPorts(0);
     EXPECT_EQ(exe, runValue().text());
