@@ -14,5 +14,3 @@ UniqueSid makeSid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD first, D
 UniqueSid builtinGroupSid(DWORD rid) { return makeSid(SECURITY_NT_AUTHORITY, 2, SECURITY_BUILTIN_DOMAIN_RID, rid); }
 
 UniqueSid ntAuthoritySid(DWORD rid) { return makeSid(SECURITY_NT_AUTHORITY, 1, rid, 0); }
-
-UniqueSid everyoneSid() { return makeSid(SECURITY_WORLD_SID_AUTHORITY, 1, SECURITY_WORLD_RID, 0); }

@@ -9,5 +9,3 @@ UniqueSid builtinGroupSid(DWORD rid);
 // S-1-5-rid: an NT authority account (SECURITY_LOCAL_SYSTEM_RID, SECURITY_INTERACTIVE_RID,
 // SECURITY_AUTHENTICATED_USER_RID).
 UniqueSid ntAuthoritySid(DWORD rid);
-// S-1-1-0.
-UniqueSid everyoneSid();
