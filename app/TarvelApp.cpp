@@ -1,6 +1,7 @@
 #include "app/TarvelApp.h"
 
 #include "app/MarkerProbe.h"
+#include "app/PassEvent.h"
 #include "common/PassLock.h"
 #include "common/SystemFacts.h"
 #include "startup/LogonStart.h"
@@ -16,11 +17,13 @@ namespace {
 // The exit status of the pass: 0 when the machine is as its mode asks, else the status of
 // the first step that failed, a Win32 error code or an HRESULT.
 DWORD passStatus = ERROR_SUCCESS;
+PassStep failedStep = PassStep::None;
 
-void noteFailure(DWORD status)
+void noteFailure(PassStep step, DWORD status)
 {
-    if (passStatus == ERROR_SUCCESS) {
+    if (passStatus == ERROR_SUCCESS && status != ERROR_SUCCESS) {
         passStatus = status;
+        failedStep = step;
     }
 }
 
@@ -71,6 +74,21 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
     const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry();
     return firstFailure(status, static_cast<DWORD>(run));
 }
+// What became of the logon start-up, as the pass's event tells it.
+void describeStartup(const WantedStartup& wanted, DWORD status, const wchar_t* modulePath,
+                     wchar_t (&text)[MAX_PATH + 64])
+{
+    const bool registers = wanted.runValue || wanted.task == TaskWanted::InPlace;
+    if (status != ERROR_SUCCESS) {
+        lstrcpyW(text, L"failed");
+    } else if (!registers) {
+        lstrcpyW(text, L"removed");
+    } else {
+        lstrcpyW(text, wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
+                                       : L"registered as the task \"Ombrix Tarvel\" for ");
+        lstrcatW(text, modulePath);
+    }
+}
 }  // namespace
 
 CTarvelApp theApp;
@@ -90,9 +108,23 @@ BOOL CTarvelApp::InitInstance()
     // means preload mode, but the machine may not be as the marker asks: the probe is the
     // first step. The ports come next, so that a failing start-up registration cannot hold
     // them back; every step is attempted whatever failed before it.
-    noteFailure(probeFailure);
-    noteFailure(static_cast<DWORD>(applyPortPowerSettings(preload ? kPortsOff : kPortsOn)));
-    noteFailure(bringStartupInLine(wantedStartup(os, isVistaOrLater(), preload), modulePath, haveModulePath));
+    noteFailure(PassStep::Probe, probeFailure);
+    const DWORD portValue = preload ? kPortsOff : kPortsOn;
+    noteFailure(PassStep::Ports, static_cast<DWORD>(applyPortPowerSettings(portValue)));
+    const WantedStartup wanted = wantedStartup(os, isVistaOrLater(), preload);
+    const DWORD startupStatus = bringStartupInLine(wanted, modulePath, haveModulePath);
+    noteFailure(PassStep::Startup, startupStatus);
+
+    wchar_t startup[MAX_PATH + 64] = {};
+    describeStartup(wanted, startupStatus, modulePath, startup);
+    PassOutcome outcome;
+    outcome.preload = preload;
+    outcome.markerPath = marker;
+    outcome.portValue = portValue;
+    outcome.startup = startup;
+    outcome.failedStep = failedStep;
+    outcome.status = passStatus;
+    reportPassOutcome(outcome);
     return FALSE;
 }
 

@@ -6,6 +6,8 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+# The event log's message table.
+set(CMAKE_MC_COMPILER i686-w64-mingw32-windmc)
 set(CMAKE_DLLTOOL i686-w64-mingw32-dlltool)
 set(CMAKE_OBJDUMP i686-w64-mingw32-objdump)
 

@@ -6,7 +6,8 @@ Usage:
   reproducible_package.py stamp SOURCE_DIR FILE...
       gives each file the sources' time, which the cabinet records for it.
   reproducible_package.py finish SOURCE_DIR PACKAGE FILE_KEY EXE INPUT...
-      writes EXE's own file version into the File table row FILE_KEY, and a summary whose
+      writes EXE's own file version into the File table row FILE_KEY, the event source's
+      message file as REG_EXPAND_SZ, and a summary whose
       revision number (the package code) is a name of the package's inputs and whose times
       are the sources' time. INPUT: every file and text the package is made of.
 
@@ -80,6 +81,12 @@ def finish(source_dir, package, file_key, exe, *inputs):
     # wixl leaves the Version column empty, which makes the program an unversioned file to
     # Windows Installer: repairs and replacements would go by dates and hashes.
     query = Libmsi.Query.new(database, f"UPDATE `File` SET `Version` = '{version}' WHERE `File` = '{file_key}'")
+    query.execute(None)
+    query.close()
+    # The event source's message file is REG_EXPAND_SZ, which Windows Installer writes for a
+    # value that begins "#%"; wixl knows no such type and escapes the "#" of a string.
+    query = Libmsi.Query.new(database, "UPDATE `Registry` SET `Value` = '#%[#TarvelExe]' "
+                                       "WHERE `Name` = 'EventMessageFile'")
     query.execute(None)
     query.close()
     database.commit()

@@ -70,8 +70,15 @@ TEST_F(Package, InstallIsTheFirstPassAndUninstallTakesOnlyTheStartupAndTheProgra
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     state::expectPorts(0);
     EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
+    // The event source: Event Viewer finds the sentences in the installed program.
+    const wchar_t source[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tarvel";
+    const host::RegValue messages = host::readValue(HKEY_LOCAL_MACHINE, source, L"EventMessageFile");
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), messages.type);
+    EXPECT_EQ(exe, messages.text());
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, source, L"TypesSupported").isDword(7));
 
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, source));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(exe));
     EXPECT_FALSE(state::runValue().present);
     state::expectPorts(0);

@@ -72,4 +72,46 @@ TEST(Resources, TheManifestDeclaresNoExecutionLevelAndNoAssembly)
     FreeLibrary(image);
 }
 
+// Event Viewer reads each event's sentence from the program's message table, the strings
+// inserted: every event the program writes has one, and no insert is left over.
+TEST(Resources, TheMessageTableGivesEachEventItsSentence)
+{
+    HMODULE image = LoadLibraryExW(host::tarvelExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, image);
+    struct Event {
+        DWORD id;
+        std::vector<const wchar_t*> strings;
+        const wchar_t* sentence;
+    };
+    const Event events[] = {
+        {1000,
+         {L"preload", L"C:\\Preload", L"0", L"registered as the Run value \"Tarvel\" for C:\\Tools\\tarvel.exe"},
+         L"The pass did its whole job in preload mode: the marker C:\\Preload is present, the DIPM and LPM switches "
+         L"of iaStor ports 0 to 5 are 0, and the logon start-up is registered as the Run value \"Tarvel\" for "
+         L"C:\\Tools\\tarvel.exe.\r\n"},
+        {1001,
+         {L"normal", L"C:\\Preload64", L"1", L"removed"},
+         L"The pass did its whole job in normal mode: the marker C:\\Preload64 is absent, the DIPM and LPM switches "
+         L"of iaStor ports 0 to 5 are 1, and the logon start-up is removed.\r\n"},
+        {1002,
+         {L"normal", L"C:\\Preload", L"1", L"removed", L"port values", L"5", L"0x00000005", L"Access is denied."},
+         L"The pass in normal mode did not do its whole job: its step \"port values\" failed with status 5 "
+         L"(0x00000005). Access is denied. Marker C:\\Preload; DIPM and LPM of iaStor ports 0 to 5 to be 1; logon "
+         L"start-up: removed.\r\n"},
+    };
+    for (const Event& event : events) {
+        wchar_t text[1024] = {};
+        std::vector<DWORD_PTR> arguments;
+        for (const wchar_t* string : event.strings) {
+            arguments.push_back(reinterpret_cast<DWORD_PTR>(string));
+        }
+        const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, image,
+                                            event.id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 1024,
+                                            reinterpret_cast<va_list*>(arguments.data()));
+        EXPECT_NE(0u, length) << event.id << ": error " << GetLastError();
+        EXPECT_EQ(std::wstring(event.sentence), std::wstring(text)) << event.id;
+    }
+    FreeLibrary(image);
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -261,6 +262,92 @@ void setKeySecurity(const std::wstring& key, const wchar_t* sddl)
 
 const wchar_t kDenySetValue[] = L"D:(D;;0x2;;;WD)(A;;KA;;;WD)";
 const wchar_t kAllowAll[] = L"D:(A;;KA;;;WD)";
+
+// One event as Wine prints it: the ReportEventW call (its type and ID among the arguments),
+// then each string on a line of its own, "trace" for information and "err" for an error.
+struct PrintedEvent {
+    std::string call;
+    std::vector<std::string> strings;
+};
+
+std::vector<PrintedEvent> printedEvents(const std::string& log)
+{
+    std::vector<PrintedEvent> events;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end;
+        const std::string line = log.substr(start, end - start);
+        start = end + 1;
+        const size_t call = line.find("fixme:advapi:ReportEventW (");
+        const size_t string = line.find(":eventlog:ReportEventW ");
+        if (call != std::string::npos) {
+            events.push_back({line.substr(call + 27), {}});
+        } else if (string != std::string::npos && !events.empty()) {
+            const size_t kind = line.rfind(':', string - 1);
+            events.back().strings.push_back(line.substr(kind + 1, string - kind - 1) + " " + line.substr(string + 23));
+        }
+    }
+    return events;
+}
+
+// A string as Wine prints it: L"..." with backslashes and quotes escaped.
+std::string printed(const std::string& kind, const std::wstring& text)
+{
+    std::string out = kind + " L\"";
+    for (wchar_t c : text) {
+        if (c == L'\\' || c == L'"') {
+            out += '\\';
+        }
+        out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+// Every pass ends with one event in the Application log, whatever happened: on the Run-key
+// releases nobody else reads its outcome.
+TEST(Events, EveryPassTellsItsOutcomeInOneEvent)
+{
+    const std::wstring exe = host::placeTarvel(kInstallDir);
+    host::setWindowsVersion(L"tarvel.exe", L"winxp");
+    clearMarkers();
+    seedRegistry(false);
+    const std::wstring channels = L"-all,+eventlog,fixme+advapi";
+    const std::wstring marker = ownMarker();
+
+    host::makeDirectory(marker);
+    std::string log = host::wineDebugOutput(exe, channels);
+    std::vector<PrintedEvent> events = printedEvents(log);
+    ASSERT_EQ(1u, events.size()) << log;
+    EXPECT_EQ(0u, events[0].call.find("CAFE4242,0x0004,0x0000,0x000003e8,")) << "information, 1000: " << log;
+    EXPECT_EQ((std::vector<std::string>{printed("trace", L"preload"), printed("trace", marker), printed("trace", L"0"),
+                                        printed("trace", L"registered as the Run value \"Tarvel\" for " + exe)}),
+              events[0].strings);
+
+    clearMarkers();
+    log = host::wineDebugOutput(exe, channels);
+    events = printedEvents(log);
+    ASSERT_EQ(1u, events.size()) << log;
+    EXPECT_EQ(0u, events[0].call.find("CAFE4242,0x0004,0x0000,0x000003e9,")) << "information, 1001: " << log;
+    EXPECT_EQ((std::vector<std::string>{printed("trace", L"normal"), printed("trace", marker), printed("trace", L"1"),
+                                        printed("trace", L"removed")}),
+              events[0].strings);
+
+    // A port that refuses its writes: an error, with the step and the status.
+    setKeySecurity(portKey(3), kDenySetValue);
+    log = host::wineDebugOutput(exe, channels);
+    setKeySecurity(portKey(3), kAllowAll);
+    events = printedEvents(log);
+    ASSERT_EQ(1u, events.size()) << log;
+    EXPECT_EQ(0u, events[0].call.find("CAFE4242,0x0001,0x0000,0x000003ea,")) << "error, 1002: " << log;
+    ASSERT_EQ(8u, events[0].strings.size()) << log;
+    events[0].strings.pop_back();
+    EXPECT_EQ((std::vector<std::string>{printed("err", L"normal"), printed("err", marker), printed("err", L"1"),
+                                        printed("err", L"removed"), printed("err", L"port values"),
+                                        printed("err", L"5"), printed("err", L"0x00000005")}),
+              events[0].strings);
+    state::clearDriverKeys();
+}
 
 // A key that refuses its writes costs only its own values; the exit status names the first
 // refusal, so that a pass without the rights it needs (UAC) never reads as a success.

@@ -303,6 +303,41 @@ bool worldWritable(const std::wstring& path)
     return writable;
 }
 
+std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels)
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (prefix == nullptr) {
+        ADD_FAILURE() << "WINEPREFIX is not set";
+        return std::string();
+    }
+    std::wstring driveC;
+    for (const char* c = prefix; *c != '\0'; ++c) {
+        driveC += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+    driveC += L"/drive_c";
+    const wchar_t output[] = L"C:\\wine-debug.txt";
+    const wchar_t done[] = L"C:\\wine-debug.done";
+    DeleteFileW(output);
+    DeleteFileW(done);
+    std::wstring command = L"/bin/sh -c \"PATH=/usr/bin:/bin WINEDEBUG=" + channels + L" wine '" + path + L"' 2>'" +
+                           driveC + L"/wine-debug.txt'; touch '" + driveC + L"/wine-debug.done'\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        ADD_FAILURE() << "cannot start the shell: error " << GetLastError();
+        return std::string();
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Wine does not wait for a Unix program with the handle it gives.
+    for (int tries = 0; tries < 600 && pathKind(done) != PathKind::File; ++tries) {
+        Sleep(50);
+    }
+    EXPECT_EQ(PathKind::File, pathKind(done)) << "the program did not end within 30 s";
+    return readText("C:\\wine-debug.txt");
+}
+
 std::string readText(const char* path)
 {
     std::ifstream file(path, std::ios::binary);

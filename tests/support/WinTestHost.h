@@ -45,6 +45,11 @@ HANDLE startProgram(const std::wstring& path, const std::wstring& arguments = st
 DWORD runProgram(const std::wstring& path, const std::wstring& arguments = std::wstring(),
                  const std::wstring& workingDirectory = std::wstring());
 
+// Runs a program with Wine's debug channels (WINEDEBUG) set as given and answers what Wine
+// printed for it. Wine writes that to the Unix standard error, which no Windows handle
+// reaches, so the program is started by a Unix shell that keeps it in a file.
+std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels);
+
 struct RegValue {
     bool present = false;
     DWORD type = REG_NONE;

@@ -1,0 +1,99 @@
+#include "app/PassEvent.h"
+
+namespace {
+
+const wchar_t kEventSource[] = L"Tarvel";
+
+const wchar_t* stepName(PassStep step)
+{
+    switch (step) {
+        case PassStep::Probe:
+            return L"marker probe";
+        case PassStep::Ports:
+            return L"port values";
+        case PassStep::Startup:
+            return L"logon start-up";
+        case PassStep::None:
+            break;
+    }
+    return L"";
+}
+
+// As %errorlevel% shows it: an HRESULT is a negative number there.
+void formatDecimal(LONG number, wchar_t (&text)[16])
+{
+    wchar_t digits[16] = {};
+    int at = 14;
+    DWORD magnitude = number < 0 ? 0u - static_cast<DWORD>(number) : static_cast<DWORD>(number);
+    do {
+        digits[at--] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0) {
+        digits[at--] = L'-';
+    }
+    lstrcpyW(text, digits + at + 1);
+}
+
+void formatHex(DWORD number, wchar_t (&text)[16])
+{
+    lstrcpyW(text, L"0x00000000");
+    for (int at = 9; at >= 2; --at) {
+        text[at] = L"0123456789ABCDEF"[number & 0xF];
+        number >>= 4;
+    }
+}
+
+// The system's own words for status, on one line; empty where it has none (the Task
+// Scheduler's own codes, for one).
+void describeStatus(DWORD status, wchar_t (&text)[512])
+{
+    text[0] = L'\0';
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                       nullptr, status, 0, text, 512, nullptr);
+    DWORD end = length < 512 ? length : 0;
+    while (end > 0 && (text[end - 1] == L' ' || text[end - 1] == L'\r' || text[end - 1] == L'\n')) {
+        --end;
+    }
+    text[end] = L'\0';
+}
+
+}  // namespace
+
+void reportPassOutcome(const PassOutcome& outcome)
+{
+    wchar_t marker[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, outcome.markerPath, -1, marker, MAX_PATH - 1);
+    const wchar_t port[2] = {static_cast<wchar_t>(L'0' + (outcome.portValue != 0 ? 1 : 0)), L'\0'};
+    wchar_t decimal[16] = {};
+    wchar_t hex[16] = {};
+    wchar_t systemText[512] = {};
+    const bool done = outcome.status == ERROR_SUCCESS;
+    if (!done) {
+        formatDecimal(static_cast<LONG>(outcome.status), decimal);
+        formatHex(outcome.status, hex);
+        describeStatus(outcome.status, systemText);
+    }
+    // Each its own string, so that a collector reads them without parsing a sentence.
+    const wchar_t* strings[] = {
+        outcome.preload ? L"preload" : L"normal",
+        marker,
+        port,
+        outcome.startup,
+        stepName(outcome.failedStep),
+        decimal,
+        hex,
+        systemText,
+    };
+    const DWORD id = !done ? kEventPassFailed : outcome.preload ? kEventPreloadPassDone : kEventNormalPassDone;
+    const WORD count = done ? 4 : 8;
+
+    HANDLE source = RegisterEventSourceW(nullptr, kEventSource);
+    if (source == nullptr) {
+        return;
+    }
+    ReportEventW(source, done ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE, 0, id, nullptr, count, 0, strings,
+                 nullptr);
+    DeregisterEventSource(source);
+}
