@@ -39,7 +39,8 @@ wine reg add 'HKLM\Software\Classes\CLSID\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}
     /ve /d 'C:\bench\standin.dll' /f >/dev/null 2>&1
 
 results=$(mktemp -d)
-# The command is one string, split like a shell would: single quotes keep the backslashes.
+# The reg.exe script takes a second a run: hyperfine times it on its own. The command is one
+# string, split like a shell would: single quotes keep the backslashes.
 measure() {  # NAME MARKER(present|absent) COMMAND
     local name=$1 marker=$2 command=$3
     if [ "$marker" = present ]; then mkdir -p "$WINEPREFIX/drive_c/Preload"; else rm -rf "$WINEPREFIX/drive_c/Preload"; fi
@@ -47,40 +48,38 @@ measure() {  # NAME MARKER(present|absent) COMMAND
     # 50 ms longer; a pause before each run measures what a pass at logon costs.
     hyperfine -N --style none --warmup 3 --runs "$runs" --prepare 'sleep 0.1' --export-json "$results/$name.json" "$command" >/dev/null
 }
-measure floor absent "wine 'C:\bench\floor.exe'"
-measure com_floor absent "wine 'C:\bench\comfloor.exe'"
-measure xp_normal absent "wine 'C:\bench\tarvel.exe'"
-measure xp_preload present "wine 'C:\bench\tarvel.exe'"
-measure win7_normal absent "wine 'C:\bench\tarvel7.exe'"
-measure win7_preload present "wine 'C:\bench\tarvel7.exe'"
 measure peer_normal absent "wine cmd /c 'C:\bench\peer.cmd'"
 measure peer_preload present "wine cmd /c 'C:\bench\peer.cmd'"
 
-# What the event costs: the program with and without it, run by turns in the one prefix, so
-# that whatever the machine does meanwhile weighs on both alike.
-interleave() {  # NAME MARKER(present|absent) WITH WITHOUT
-    local name=$1 marker=$2 with=$3 without=$4
-    if [ "$marker" = present ]; then mkdir -p "$WINEPREFIX/drive_c/Preload"; else rm -rf "$WINEPREFIX/drive_c/Preload"; fi
-    python3 - "$results/$name.pair" "$runs" "$with" "$without" <<'PY'
-import json, statistics, subprocess, sys, time
-out, runs, with_event, without_event = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
-times = {"with": [], "without": []}
+# The program, the floors and the program without its event (tarvelq.exe, tarvel7q.exe) run
+# by turns in the one prefix, each after a pause of 0.1 s, so that whatever the machine does
+# meanwhile weighs on all alike: on a busy machine the floor alone drifts by half between
+# batches, far more than the differences measured here.
+python3 - "$results" "$runs" "$WINEPREFIX/drive_c/Preload" <<'PY'
+import json, os, shutil, statistics, subprocess, sys, time
+results, runs, marker = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+items = [("floor", "absent", "floor.exe"), ("com_floor", "absent", "comfloor.exe"),
+         ("xp_normal", "absent", "tarvel.exe"), ("xp_preload", "present", "tarvel.exe"),
+         ("win7_normal", "absent", "tarvel7.exe"), ("win7_preload", "present", "tarvel7.exe"),
+         ("xpq_normal", "absent", "tarvelq.exe"), ("xpq_preload", "present", "tarvelq.exe"),
+         ("win7q_normal", "absent", "tarvel7q.exe"), ("win7q_preload", "present", "tarvel7q.exe")]
+times = {name: [] for name, _, _ in items}
 for turn in range(runs + 3):
-    order = [("with", with_event), ("without", without_event)]
-    for key, exe in order if turn % 2 == 0 else reversed(order):
+    shift = turn % len(items)
+    for name, state, exe in items[shift:] + items[:shift]:
+        if state == "present":
+            os.makedirs(marker, exist_ok=True)
+        else:
+            shutil.rmtree(marker, ignore_errors=True)
         time.sleep(0.1)
         start = time.perf_counter()
-        subprocess.run(["wine", exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wine", "C:\\bench\\" + exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if turn >= 3:
-            times[key].append((time.perf_counter() - start) * 1000)
-with open(out, "w") as f:
-    json.dump({key: statistics.median(value) for key, value in times.items()}, f)
+            times[name].append((time.perf_counter() - start) * 1000)
+for name, values in times.items():
+    with open(os.path.join(results, name + ".turns"), "w") as f:
+        json.dump(statistics.median(values), f)
 PY
-}
-interleave event_xp_normal absent 'C:\bench\tarvel.exe' 'C:\bench\tarvelq.exe'
-interleave event_xp_preload present 'C:\bench\tarvel.exe' 'C:\bench\tarvelq.exe'
-interleave event_win7_normal absent 'C:\bench\tarvel7.exe' 'C:\bench\tarvel7q.exe'
-interleave event_win7_preload present 'C:\bench\tarvel7.exe' 'C:\bench\tarvel7q.exe'
 
 python3 - "$results" "$runs" <<'PY' | tee bench/RESULTS.txt
 import json, os, platform, subprocess, sys
@@ -89,11 +88,10 @@ def median(name):
     with open(os.path.join(results, name + ".json")) as f:
         return json.load(f)["results"][0]["median"] * 1000
 m = {n[:-5]: median(n[:-5]) for n in os.listdir(results) if n.endswith(".json")}
-pairs = {}
 for n in os.listdir(results):
-    if n.endswith(".pair"):
+    if n.endswith(".turns"):
         with open(os.path.join(results, n)) as f:
-            pairs[n[:-5]] = json.load(f)
+            m[n[:-6]] = json.load(f)
 wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
 print(f"tarvel benchmark: medians of {runs} runs, milliseconds per process, under {wine} ({platform.machine()}, {os.cpu_count()} cores)")
 print()
@@ -118,15 +116,15 @@ for mode in ("normal", "preload"):
     ok &= tc <= 1.15
     print(f"  {mode:<8} Windows 7 tarvel/COM floor {tc:5.2f} (goal <= 1.15)")
 print()
-print("  the event, by turns in one prefix (medians, ms):")
+print("  the event: the program with it and without it")
 for release, label, goal in (("xp", "Windows XP", 1.05), ("win7", "Windows 7 ", None)):
     for mode in ("normal", "preload"):
-        p = pairs[f"event_{release}_{mode}"]
-        ratio = p["with"] / p["without"]
+        with_event, without_event = m[f"{release}_{mode}"], m[f"{release}q_{mode}"]
+        ratio = with_event / without_event
         if goal is not None:
             ok &= ratio <= goal
         text = f"(goal <= {goal})" if goal is not None else ""
-        print(f"  {label} {mode:<8} with {p['with']:6.1f}  without {p['without']:6.1f}  ratio {ratio:5.2f} {text}")
+        print(f"  {label} {mode:<8} with {with_event:6.1f}  without {without_event:6.1f}  ratio {ratio:5.2f} {text}")
 print()
 print("  goals met" if ok else "  goals NOT met")
 PY

@@ -11,6 +11,7 @@
 namespace {
 
 const wchar_t kKit[] = L"C:\\kit";
+const wchar_t kMsiexec[] = L"C:\\windows\\system32\\msiexec.exe";
 
 class Kit : public testing::Test {
 protected:
@@ -18,15 +19,18 @@ protected:
     // an engineer might have left it.
     void SetUp() override
     {
-        const std::wstring from = host::tarvelKit();
-        for (const wchar_t* file : {L"acceptance.cmd", L"tarvel.exe", L"tarvel-check.exe", L"tarvel-1.0.0.1.msi"}) {
-            CreateDirectoryW(kKit, nullptr);
-            ASSERT_TRUE(CopyFileW((from + L"\\" + file).c_str(), (std::wstring(kKit) + L"\\" + file).c_str(), FALSE))
-                << GetLastError();
-        }
+        copyKit(kKit);
         host::clearPath(state::ownMarker());
         state::clearDriverKeys();
         state::clearRunValues();
+    }
+    static void copyKit(const std::wstring& to)
+    {
+        const std::wstring from = host::tarvelKit();
+        CreateDirectoryW(to.c_str(), nullptr);
+        for (const wchar_t* file : {L"acceptance.cmd", L"tarvel.exe", L"tarvel-check.exe", L"tarvel-1.0.0.1.msi"}) {
+            ASSERT_TRUE(CopyFileW((from + L"\\" + file).c_str(), (to + L"\\" + file).c_str(), FALSE)) << GetLastError();
+        }
     }
     void TearDown() override
     {
@@ -43,8 +47,25 @@ protected:
             host::setWindowsVersion(exe, release);
         }
     }
-    static DWORD runKit() { return host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c C:\\kit\\acceptance.cmd"); }
+    // A kit that waits for console input never ends: it is stopped and fails.
+    static DWORD runKit(const std::wstring& kit = kKit)
+    {
+        // From its own folder, as an engineer starts it there.
+        const HANDLE process = host::startProgram(L"C:\\windows\\system32\\cmd.exe", L"/c acceptance.cmd", kit);
+        if (process == nullptr) {
+            return STILL_ACTIVE + 1;
+        }
+        DWORD status = STILL_ACTIVE;
+        if (WaitForSingleObject(process, 3 * 60 * 1000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the kit did not end: it waits for console input";
+            TerminateProcess(process, STILL_ACTIVE);
+        }
+        GetExitCodeProcess(process, &status);
+        CloseHandle(process);
+        return status;
+    }
     static std::string log() { return host::readText("C:\\kit\\logs\\acceptance.log"); }
+    static bool has(const std::string& line) { return log().find(line) != std::string::npos; }
 };
 
 TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
@@ -68,6 +89,12 @@ TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(state::ownMarker()));
     state::expectPorts(1);
     EXPECT_TRUE(standin::taskNames().empty());
+
+    // A negative status is a failure, however a script compares it.
+    standin::setStopped(true);
+    EXPECT_EQ(1u, runKit()) << log();
+    EXPECT_TRUE(has("FAIL  first preload pass (exit status -2147216619)")) << log();
+    standin::setStopped(false);
     state::useTaskScheduler(state::kWineTaskScheduler);
 }
 
@@ -79,6 +106,67 @@ TEST_F(Kit, AProgramThatDoesNothingFailsAndTheLogNamesTheStep)
     EXPECT_EQ(1u, runKit()) << log();
     EXPECT_NE(std::string::npos, log().find("FAIL  check after the first preload pass (exit status 1)")) << log();
     EXPECT_EQ(std::string::npos, log().find(" 0 failed")) << log();
+}
+
+// What the marker holds stays: a directory is moved aside and back, never emptied, and a
+// normal pass in preload mode can never pass.
+TEST_F(Kit, AMarkerThatHoldsFilesOrIsAReadOnlyFileIsMovedAsideAndBackWhole)
+{
+    asRelease(L"winxp");
+    const std::wstring marker = state::ownMarker();
+    host::makeDirectory(marker);
+    host::makeFile(marker + L"\\readme.txt");
+    EXPECT_EQ(0u, runKit()) << log();
+    EXPECT_TRUE(has("12 passed, 0 failed")) << log();
+    EXPECT_TRUE(has("logs\\restore.cmd")) << log();
+    EXPECT_EQ(host::PathKind::File, host::pathKind(marker + L"\\readme.txt"));
+    host::clearPath(marker + L"\\readme.txt");
+
+    host::clearPath(marker);
+    host::makeFile(marker);
+    ASSERT_TRUE(SetFileAttributesW(marker.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(0u, runKit()) << log();
+    EXPECT_TRUE(has("12 passed, 0 failed")) << log();
+    EXPECT_EQ(host::PathKind::File, host::pathKind(marker));
+    EXPECT_NE(0u, GetFileAttributesW(marker.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(marker.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // The restore script, run after a run cut short with the marker aside, puts it back.
+    const std::wstring aside = marker + L".acceptance";
+    ASSERT_TRUE(MoveFileW(marker.c_str(), aside.c_str()));
+    EXPECT_EQ(0u, host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c C:\\kit\\logs\\restore.cmd"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(marker));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(aside));
+    EXPECT_EQ(L"C:\\kit\\tarvel.exe", state::runValue().text()) << "the restore's pass";
+}
+
+// A product deployed to the machine stays installed, and its start-up where it was.
+TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
+{
+    asRelease(L"winxp");
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u,
+              host::runProgram(kMsiexec, L"/i \"C:\\kit\\tarvel-1.0.0.1.msi\" /qn INSTALLDIR=C:\\Deployed\\Tarvel\\"));
+    const std::wstring before = state::runValue().text();
+    ASSERT_EQ(L"C:\\Deployed\\Tarvel\\tarvel.exe", before);
+    EXPECT_EQ(0u, runKit()) << log();
+    EXPECT_TRUE(has("8 passed, 0 failed")) << log();
+    EXPECT_TRUE(has("install and uninstall skipped")) << log();
+    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\Deployed\\Tarvel\\tarvel.exe"));
+    EXPECT_EQ(before, state::runValue().text());
+    EXPECT_EQ(0u, host::runProgram(kMsiexec, L"/x \"C:\\kit\\tarvel-1.0.0.1.msi\" /qn"));
+}
+
+// A kit copied to a folder whose name cmd could take for syntax.
+TEST_F(Kit, ItRunsFromAnyFolderName)
+{
+    asRelease(L"winxp");
+    const std::wstring kit = L"C:\\kit!1 & (b)";
+    copyKit(kit);
+    host::makeDirectory(state::ownMarker());
+    EXPECT_EQ(0u, runKit(kit)) << host::readText("C:\\kit!1 & (b)\\logs\\acceptance.log");
+    EXPECT_NE(std::string::npos, host::readText("C:\\kit!1 & (b)\\logs\\acceptance.log").find("12 passed, 0 failed"));
+    EXPECT_EQ(L"\"" + kit + L"\\tarvel.exe\"", state::runValue().text());
 }
 
 }  // namespace
