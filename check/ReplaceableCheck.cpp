@@ -28,20 +28,6 @@ DWORD checkOne(Report& report, const char* kind, const wchar_t* path, ObjectKind
     return ERROR_SUCCESS;
 }
 
-// "C:\" or "\\server\share\": the part of path that no rename can change; 0 when it has none.
-size_t rootLength(const wchar_t* path)
-{
-    if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') {
-        return 3;
-    }
-    if (path[0] == L'\\' && path[1] == L'\\') {
-        const wchar_t* server = std::wcschr(path + 2, L'\\');
-        const wchar_t* share = server != nullptr ? std::wcschr(server + 1, L'\\') : nullptr;
-        return share != nullptr ? static_cast<size_t>(share - path) + 1 : 0;
-    }
-    return 0;
-}
-
 }  // namespace
 
 DWORD checkNotReplaceable(Report& report, const wchar_t* program)
@@ -49,7 +35,7 @@ DWORD checkNotReplaceable(Report& report, const wchar_t* program)
     DWORD status = checkOne(report, "program", program, ObjectKind::File);
     wchar_t folder[MAX_PATH + 1] = {};
     lstrcpynW(folder, program, MAX_PATH + 1);
-    const size_t root = rootLength(folder);
+    const size_t root = pathRootLength(folder);
     while (status == ERROR_SUCCESS) {
         wchar_t* slash = std::wcsrchr(folder, L'\\');
         if (slash == nullptr) {

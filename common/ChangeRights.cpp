@@ -7,6 +7,7 @@
 #include <lm.h>
 #include <sddl.h>
 
+#include <cwchar>
 #include <initializer_list>
 
 namespace {
@@ -124,6 +125,19 @@ const char* howChanged(ACCESS_MASK rights, ObjectKind kind)
 }  // namespace
 
 bool isTrustedAccount(PSID sid) { return isWellKnownTrusted(sid) || isAdministrator(sid); }
+
+size_t pathRootLength(const wchar_t* path)
+{
+    if (path[0] != L'\0' && path[1] == L':') {
+        return path[2] == L'\\' ? 3 : 2;
+    }
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        const wchar_t* server = std::wcschr(path + 2, L'\\');
+        const wchar_t* share = server != nullptr ? std::wcschr(server + 1, L'\\') : nullptr;
+        return share != nullptr ? static_cast<size_t>(share - path) + 1 : std::wcslen(path);
+    }
+    return 0;
+}
 
 Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind)
 {

@@ -27,3 +27,7 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind);
 DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer);
 
 bool isTrustedAccount(PSID sid);
+
+// The part of a path that no rename can change: "C:\\" (or "C:"), "\\\\server\\share\\"; 0 for a
+// relative path.
+size_t pathRootLength(const wchar_t* path);

@@ -1,7 +1,8 @@
 // Windows Installer custom actions of the tarvel package, built from the program's own
 // start-up code so that uninstalling removes exactly what a pass registers.
+#include "common/ChangeRights.h"
 #include "common/PassLock.h"
-#include "common/WellKnownSids.h"
+#include "installer/InstallFolder.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/TarvelTask.h"
@@ -12,67 +13,136 @@
 #include <aclapi.h>
 #include <objbase.h>
 
+#include <cwchar>
+
 namespace {
 
-// SYSTEM and Administrators may do anything, Users read and start; nothing comes from the
-// parent, whose entries (Authenticated Users may modify, under C:\ from Windows 7 on) would
-// let anyone replace a program that runs as an administrator. Inherited by what lies inside.
-DWORD lockFolder(wchar_t* folder)
+// A line of the install log, as the install's other informational lines: text with [1]..[n]
+// for the strings given.
+void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const wchar_t* first,
+             const wchar_t* second = nullptr, const wchar_t* third = nullptr)
 {
-    const UniqueSid system = ntAuthoritySid(SECURITY_LOCAL_SYSTEM_RID);
-    const UniqueSid administrators = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
-    const UniqueSid users = builtinGroupSid(DOMAIN_ALIAS_RID_USERS);
-    if (!system || !administrators || !users) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    // Three entries of at most SECURITY_MAX_SID_SIZE each, DWORD-aligned as an ACL must be.
-    DWORD buffer[(sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD) + 1] = {};
-    auto* acl = reinterpret_cast<PACL>(buffer);
-    const DWORD inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    if (!InitializeAcl(acl, sizeof buffer, ACL_REVISION) ||
-        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, system.get()) ||
-        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, administrators.get()) ||
-        !AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, users.get())) {
-        return GetLastError();
-    }
-    return SetNamedSecurityInfoW(folder, SE_FILE_OBJECT,
-                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, acl,
-                                 nullptr);
-}
-
-// Into the install log, as the install's other informational lines.
-void logFailure(MSIHANDLE install, const wchar_t* folder, DWORD status)
-{
-    const MSIHANDLE record = MsiCreateRecord(2);
+    const MSIHANDLE record = MsiCreateRecord(3);
     if (record == 0) {
         return;
     }
-    MsiRecordSetStringW(record, 0, L"tarvel: the install folder [1] could not be locked: error [2]");
-    MsiRecordSetStringW(record, 1, folder);
-    MsiRecordSetInteger(record, 2, static_cast<int>(status));
-    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiRecordSetStringW(record, 0, text);
+    MsiRecordSetStringW(record, 1, first);
+    MsiRecordSetStringW(record, 2, second != nullptr ? second : L"");
+    MsiRecordSetStringW(record, 3, third != nullptr ? third : L"");
+    MsiProcessMessage(install, kind, record);
     MsiCloseHandle(record);
+}
+
+void logFailure(MSIHANDLE install, const wchar_t* folder, DWORD status)
+{
+    wchar_t code[16] = {};
+    wchar_t* at = code + 14;
+    do {
+        *at-- = static_cast<wchar_t>(L'0' + status % 10);
+        status /= 10;
+    } while (status != 0);
+    logLine(install, INSTALLMESSAGE_INFO, L"tarvel: the install folder [1] could not be locked: error [2]", folder,
+            at + 1);
+}
+
+// Folders above the install folder stay as they are; one that others may rename lets them
+// put a program of their own in the install folder's place, which the install log says.
+void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
+{
+    wchar_t above[MAX_PATH + 1] = {};
+    lstrcpynW(above, folder, MAX_PATH + 1);
+    size_t length = static_cast<size_t>(lstrlenW(above));
+    while (length > 0 && above[length - 1] == L'\\') {
+        above[--length] = L'\0';
+    }
+    for (wchar_t* slash = std::wcsrchr(above, L'\\'); slash != nullptr; slash = std::wcsrchr(above, L'\\')) {
+        const bool root = slash > above && slash[-1] == L':';
+        slash[root ? 1 : 0] = L'\0';
+        Changer changer;
+        if (GetFileAttributesW(above) != INVALID_FILE_ATTRIBUTES &&
+            untrustedChangerOf(above, root ? ObjectKind::Root : ObjectKind::Folder, changer) == ERROR_SUCCESS &&
+            changer.found) {
+            wchar_t how[64] = {};
+            MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
+            logLine(install, INSTALLMESSAGE_INFO,
+                    L"tarvel: the folder [1] above the install folder can be [2] [3]: whoever may rename it can put "
+                    L"another program in the install folder's place. Lock it, or choose a folder under one that "
+                    L"only administrators can change.",
+                    above, how, changer.account);
+        }
+        if (root) {
+            break;
+        }
+    }
 }
 
 }  // namespace
 
-// Install, repair and upgrade, before the first pass: the folder that holds a program the
-// logon task starts with the highest rights must be one only administrators can change. A
+// Install, repair and upgrade, before anything changes: the install folder must be a folder
+// of the product's own. The lock replaces its permissions, and Windows hands them down to
+// everything inside, which uninstall cannot give back: a drive's root, or a folder holding
+// anything else, is refused. Then works out, before any change, which folders the lock must
+// make or lock, for the deferred action (Wine runs deferred actions after the files are
+// copied, so the folders missing now cannot be told there).
+extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH + 1;
+    if (MsiGetPropertyW(install, L"INSTALLDIR", folder, &size) != ERROR_SUCCESS || folder[0] == L'\0') {
+        logLine(install, INSTALLMESSAGE_ERROR, L"tarvel: no install folder [1]", L"");
+        return ERROR_INSTALL_FAILURE;
+    }
+    wchar_t offending[MAX_PATH] = {};
+    const FolderVerdict verdict = judgeInstallFolder(folder, offending);
+    if (verdict == FolderVerdict::DriveRoot) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take "
+                L"over. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
+                folder);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (verdict == FolderVerdict::HoldsOthers) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] holds [2], which is not Ombrix Tarvel's; the install would take over "
+                L"its permissions. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
+                folder, offending);
+        return ERROR_INSTALL_FAILURE;
+    }
+    reportOpenFoldersAbove(install, folder);
+    wchar_t folders[2 * (MAX_PATH + 1)] = {};
+    if (!foldersToLock(folder, folders, sizeof folders / sizeof folders[0])) {
+        logLine(install, INSTALLMESSAGE_ERROR, L"tarvel: the install folder [1] has too long a path", folder);
+        return ERROR_INSTALL_FAILURE;
+    }
+    // A deferred action reads its CustomActionData from the property of its own name.
+    return MsiSetPropertyW(install, L"LockInstallFolder", folders);
+}
+
+// Before the folders are made and the files copied: each folder the install makes on the way
+// is made locked, and the install folder, made or found, gets the lock and Administrators as
+// its owner, so that no file can be swapped in before the first pass runs it as SYSTEM. A
 // failure is logged and, like the pass's own outcome, does not fail the install.
 extern "C" UINT WINAPI LockInstallFolder(MSIHANDLE install)
 {
-    // A deferred action reads the folder from the CustomActionData its setter left.
-    wchar_t folder[MAX_PATH + 1] = {};
-    DWORD size = MAX_PATH + 1;
-    DWORD status = MsiGetPropertyW(install, L"CustomActionData", folder, &size);
-    if (status == ERROR_SUCCESS && folder[0] == L'\0') {
-        status = ERROR_PATH_NOT_FOUND;
+    wchar_t folders[2 * (MAX_PATH + 1)] = {};
+    DWORD size = sizeof folders / sizeof folders[0];
+    if (MsiGetPropertyW(install, L"CustomActionData", folders, &size) != ERROR_SUCCESS || folders[0] == L'\0') {
+        logFailure(install, L"", ERROR_PATH_NOT_FOUND);
+        return ERROR_SUCCESS;
     }
-    if (status == ERROR_SUCCESS) {
-        status = lockFolder(folder);
-    }
-    if (status != ERROR_SUCCESS) {
-        logFailure(install, folder, status);
+    FolderLock folderLock;
+    for (wchar_t* folder = folders; folder != nullptr;) {
+        wchar_t* next = std::wcschr(folder, L'|');
+        if (next != nullptr) {
+            *next++ = L'\0';
+        }
+        const DWORD status =
+            GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES ? folderLock.create(folder) : folderLock.lock(folder);
+        if (status != ERROR_SUCCESS) {
+            logFailure(install, folder, status);
+        }
+        folder = next;
     }
     return ERROR_SUCCESS;
 }

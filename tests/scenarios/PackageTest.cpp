@@ -209,6 +209,62 @@ TEST_F(Package, ACustomFolderIsLockedAndAnUpgradeStaysInIt)
     RemoveDirectoryW(L"C:\\Custom");
 }
 
+// A command-line folder wins over the remembered one: an upgrade can move the product.
+TEST_F(Package, AFolderGivenToAnUpgradeWinsOverTheRememberedOne)
+{
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\Custom\\Tarvel\\"));
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage(), L"INSTALLDIR=C:\\Moved\\Tarvel\\"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\Moved\\Tarvel\\tarvel.exe"));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\Custom\\Tarvel\\tarvel.exe"));
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelNextPackage()));
+    for (const wchar_t* folder : {L"C:\\Moved\\Tarvel", L"C:\\Moved", L"C:\\Custom\\Tarvel", L"C:\\Custom"}) {
+        RemoveDirectoryW(folder);
+    }
+}
+
+// The lock takes over the install folder's permissions, and Windows hands them down to all
+// it holds, which no uninstall gives back: a folder that is not the product's own is refused
+// before anything changes.
+TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
+{
+    const std::wstring tools = L"C:\\SharedTools";
+    host::clearPath(tools + L"\\other.exe");
+    host::clearPath(tools);
+    host::makeDirectory(tools);
+    host::makeFile(tools + L"\\other.exe");
+    host::setPermissions(tools, host::kWorldWritable);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\SharedTools\\ /l*v C:\\refused.log"));
+    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_EQ(host::PathKind::File, host::pathKind(tools + L"\\other.exe"));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(tools + L"\\tarvel.exe"));
+    EXPECT_TRUE(host::worldWritable(tools)) << "the folder's permissions changed";
+    EXPECT_NE(std::string::npos,
+              host::readText("C:\\refused.log").find("C:\\SharedTools\\ holds other.exe, which is not"));
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\"));
+    EXPECT_TRUE(installedVersions().empty());
+    host::clearPath(tools + L"\\other.exe");
+    host::clearPath(tools);
+}
+
+// A folder of its own installs, even under a folder that anyone may rename; the install log
+// says so, since whoever renames it can put another program in the install folder's place.
+TEST_F(Package, AFolderOfItsOwnUnderAnOpenParentInstallsAndTheLogNamesTheParent)
+{
+    host::clearPath(L"C:\\OpenParent");
+    host::makeDirectory(L"C:\\OpenParent");
+    host::setPermissions(L"C:\\OpenParent", host::kWorldWritable);
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\OpenParent\\Tarvel\\ /l*v C:\\open.log"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\OpenParent\\Tarvel\\tarvel.exe"));
+    EXPECT_NE(std::string::npos,
+              host::readText("C:\\open.log")
+                  .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    host::clearPath(L"C:\\OpenParent\\Tarvel");
+    host::clearPath(L"C:\\OpenParent");
+}
+
 TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)
 {
     state::useTaskScheduler(host::standInDll());

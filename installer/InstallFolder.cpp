@@ -1,0 +1,142 @@
+#include "installer/InstallFolder.h"
+
+#include "common/ChangeRights.h"
+#include "common/WellKnownSids.h"
+
+#include <aclapi.h>
+
+#include <cwchar>
+
+namespace {
+
+// What the package installs: an earlier version's files are the product's own too.
+const wchar_t* const kProductFiles[] = {L"tarvel.exe", L"tarvel-check.exe"};
+
+bool isDriveRoot(const wchar_t* folder)
+{
+    const size_t length = std::wcslen(folder);
+    return length > 0 && pathRootLength(folder) >= length;
+}
+
+bool isProductFile(const wchar_t* name)
+{
+    for (const wchar_t* file : kProductFiles) {
+        if (lstrcmpiW(name, file) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool exists(const wchar_t* folder) { return GetFileAttributesW(folder) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+FolderLock::FolderLock()
+    : system_(ntAuthoritySid(SECURITY_LOCAL_SYSTEM_RID)), administrators_(builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS)),
+      users_(builtinGroupSid(DOMAIN_ALIAS_RID_USERS))
+{
+    auto* acl = reinterpret_cast<PACL>(acl_);
+    const DWORD inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    ok_ = system_ && administrators_ && users_ && InitializeAcl(acl, sizeof acl_, ACL_REVISION) &&
+          AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, system_.get()) &&
+          AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, administrators_.get()) &&
+          AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, users_.get()) &&
+          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorOwner(&descriptor_, administrators_.get(), FALSE) &&
+          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+          SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    if (!ok_ && GetLastError() == ERROR_SUCCESS) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+DWORD FolderLock::lock(const wchar_t* folder)
+{
+    if (!ok_) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    wchar_t path[MAX_PATH + 1] = {};
+    lstrcpynW(path, folder, MAX_PATH + 1);
+    const DWORD locked =
+        SetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, reinterpret_cast<PACL>(acl_), nullptr);
+    // The owner may always rewrite the permissions: whoever made the folder before the
+    // install must not keep that. Set apart, so that a refused owner keeps the lock.
+    const DWORD owned = SetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators_.get(),
+                                              nullptr, nullptr, nullptr);
+    return locked != ERROR_SUCCESS ? locked : owned;
+}
+
+DWORD FolderLock::create(const wchar_t* folder)
+{
+    if (!ok_) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor_, FALSE};
+    return CreateDirectoryW(folder, &attributes) ? ERROR_SUCCESS : GetLastError();
+}
+
+FolderVerdict judgeInstallFolder(const wchar_t* folder, wchar_t (&offending)[MAX_PATH])
+{
+    offending[0] = L'\0';
+    if (isDriveRoot(folder)) {
+        return FolderVerdict::DriveRoot;
+    }
+    wchar_t pattern[MAX_PATH + 3] = {};
+    lstrcpynW(pattern, folder, MAX_PATH);
+    const size_t length = std::wcslen(pattern);
+    if (length > 0 && pattern[length - 1] != L'\\') {
+        pattern[length] = L'\\';
+    }
+    std::wcscat(pattern, L"*");
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // Missing, or nothing in it.
+        return FolderVerdict::OwnFolder;
+    }
+    FolderVerdict verdict = FolderVerdict::OwnFolder;
+    do {
+        const wchar_t* name = found.cFileName;
+        if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) {
+            continue;
+        }
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isProductFile(name)) {
+            lstrcpynW(offending, name, MAX_PATH);
+            verdict = FolderVerdict::HoldsOthers;
+        }
+    } while (verdict == FolderVerdict::OwnFolder && FindNextFileW(search, &found));
+    FindClose(search);
+    return verdict;
+}
+
+bool foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
+{
+    list[0] = L'\0';
+    wchar_t path[MAX_PATH + 1] = {};
+    lstrcpynW(path, folder, MAX_PATH + 1);
+    size_t length = std::wcslen(path);
+    while (length > 3 && path[length - 1] == L'\\') {
+        path[--length] = L'\0';
+    }
+    if (length == 0 || length >= MAX_PATH || capacity < 2 * (length + 1)) {
+        return false;
+    }
+    // Every folder on the way that does not exist yet, top down, then the folder itself.
+    const size_t root = pathRootLength(path);
+    for (size_t at = root; at < length; ++at) {
+        if (path[at] != L'\\') {
+            continue;
+        }
+        path[at] = L'\0';
+        const bool missing = !exists(path);
+        if (missing) {
+            std::wcscat(list, path);
+            std::wcscat(list, L"|");
+        }
+        path[at] = L'\\';
+    }
+    std::wcscat(list, path);
+    return true;
+}
