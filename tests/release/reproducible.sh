@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Two clean builds of the same sources, in folders of different names, must give the same
 # tarvel.exe and the same package byte for byte; the package states the program's version
-# in its File table.
+# in its File table and as its own, and so does the check. The package code follows the
+# files' contents, the summary's times are the commit's, and the folder is locked before
+# any file is copied.
 # Usage: reproducible.sh SOURCE_DIR WORK_DIR PROGRAM_VERSION
 set -euo pipefail
 source_dir=$1
@@ -29,5 +31,59 @@ if [ "$stated" != "$version" ]; then
     echo "FAIL: the package states tarvel.exe's version as '$stated', not $version"
     failed=1
 fi
+msi="$work/first/tarvel-$version.msi"
+product=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" { print $2 }')
+if [ "$product" != "$version" ]; then
+    echo "FAIL: the package's version is '$product', not $version"
+    failed=1
+fi
+export TZ=UTC
+python3 - "$source_dir" "$work" "$version" "$msi" <<'PY' || failed=1
+import os, shutil, subprocess, sys, time
+source_dir, work, version, msi = sys.argv[1:]
+sys.path.insert(0, os.path.join(source_dir, "installer"))
+import reproducible_package as package
+failed = False
+for exe in ("tarvel.exe", "tarvel-check.exe"):
+    stated = package.file_version(os.path.join(work, "first", exe))
+    if stated != version:
+        print(f"FAIL: {exe} states version {stated}, not {version}")
+        failed = True
+# One byte of the program changes the package code; the files' names alone must not make it.
+for name, flip in (("one", False), ("other", True)):
+    os.makedirs(os.path.join(work, name))
+    copy = os.path.join(work, name, "tarvel.exe")
+    shutil.copy(os.path.join(work, "first", "tarvel.exe"), copy)
+    if flip:
+        with open(copy, "r+b") as f:
+            f.seek(1000)
+            byte = f.read(1)
+            f.seek(1000)
+            f.write(bytes([byte[0] ^ 1]))
+codes = set()
+for name in ("one", "other"):
+    os.chdir(os.path.join(work, name))
+    codes.add(package.package_code((version, "tarvel.exe")))
+if len(codes) != 2:
+    print("FAIL: a program changed by one byte gives the same package code")
+    failed = True
+# The summary's times are the commit's.
+summary = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True).stdout
+commit = time.strftime("%a %b %e %H:%M:%S %Y", time.gmtime(package.source_time(source_dir)))
+for field in ("Created", "Last saved"):
+    if f"{field}: {commit}" not in summary:
+        print(f"FAIL: the package's '{field}' time is not the commit's ({commit}):\n{summary}")
+        failed = True
+# Locked from the first byte: the folders are worked out, then locked, before any file lands
+# and long before the first pass runs what landed.
+rows = subprocess.run(["msiinfo", "export", msi, "InstallExecuteSequence"], capture_output=True, text=True).stdout
+sequence = {line.split("\t")[0]: int(line.split("\t")[2]) for line in rows.splitlines()[3:] if line.count("\t") == 2}
+order = [a for a in ("PrepareInstallFolder", "InstallInitialize", "LockInstallFolder", "CreateFolders", "InstallFiles",
+                     "FirstPass") if a in sequence]
+if [a for a in sorted(order, key=sequence.get)] != order or "LockInstallFolder" not in order:
+    print(f"FAIL: the install's order is {sorted(order, key=sequence.get)}, not {order}")
+    failed = True
+sys.exit(1 if failed else 0)
+PY
 [ $failed -eq 0 ] && rm -rf "$work"
 exit $failed

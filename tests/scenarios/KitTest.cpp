@@ -13,6 +13,13 @@ namespace {
 const wchar_t kKit[] = L"C:\\kit";
 const wchar_t kMsiexec[] = L"C:\\windows\\system32\\msiexec.exe";
 
+// The package's file name, tarvel-<version>.msi.
+std::wstring packageName()
+{
+    const std::wstring package = host::tarvelPackage();
+    return package.substr(package.rfind(L'\\') + 1);
+}
+
 class Kit : public testing::Test {
 protected:
     // A copy of the kit, so that its logs stay in the prefix; as release, with the marker as
@@ -28,7 +35,8 @@ protected:
     {
         const std::wstring from = host::tarvelKit();
         CreateDirectoryW(to.c_str(), nullptr);
-        for (const wchar_t* file : {L"acceptance.cmd", L"tarvel.exe", L"tarvel-check.exe", L"tarvel-1.0.0.1.msi"}) {
+        for (const std::wstring& file : {std::wstring(L"acceptance.cmd"), std::wstring(L"tarvel.exe"),
+                                         std::wstring(L"tarvel-check.exe"), packageName()}) {
             ASSERT_TRUE(CopyFileW((from + L"\\" + file).c_str(), (to + L"\\" + file).c_str(), FALSE)) << GetLastError();
         }
     }
@@ -102,7 +110,7 @@ TEST_F(Kit, AProgramThatDoesNothingFailsAndTheLogNamesTheStep)
 {
     asRelease(L"winxp");
     ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), L"C:\\kit\\tarvel.exe", FALSE)) << GetLastError();
-    DeleteFileW(L"C:\\kit\\tarvel-1.0.0.1.msi");
+    DeleteFileW((L"C:\\kit\\" + packageName()).c_str());
     EXPECT_EQ(1u, runKit()) << log();
     EXPECT_NE(std::string::npos, log().find("FAIL  check after the first preload pass (exit status 1)")) << log();
     EXPECT_EQ(std::string::npos, log().find(" 0 failed")) << log();
@@ -145,8 +153,8 @@ TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
 {
     asRelease(L"winxp");
     host::makeDirectory(state::ownMarker());
-    ASSERT_EQ(0u,
-              host::runProgram(kMsiexec, L"/i \"C:\\kit\\tarvel-1.0.0.1.msi\" /qn INSTALLDIR=C:\\Deployed\\Tarvel\\"));
+    ASSERT_EQ(0u, host::runProgram(kMsiexec,
+                                   L"/i \"C:\\kit\\" + packageName() + L"\" /qn INSTALLDIR=C:\\Deployed\\Tarvel\\"));
     const std::wstring before = state::runValue().text();
     ASSERT_EQ(L"C:\\Deployed\\Tarvel\\tarvel.exe", before);
     EXPECT_EQ(0u, runKit()) << log();
@@ -154,7 +162,7 @@ TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
     EXPECT_TRUE(has("install and uninstall skipped")) << log();
     EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\Deployed\\Tarvel\\tarvel.exe"));
     EXPECT_EQ(before, state::runValue().text());
-    EXPECT_EQ(0u, host::runProgram(kMsiexec, L"/x \"C:\\kit\\tarvel-1.0.0.1.msi\" /qn"));
+    EXPECT_EQ(0u, host::runProgram(kMsiexec, L"/x \"C:\\kit\\" + packageName() + L"\" /qn"));
 }
 
 // A kit copied to a folder whose name cmd could take for syntax.

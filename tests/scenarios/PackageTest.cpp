@@ -98,13 +98,13 @@ TEST_F(Package, ANewerPackageUpgradesInPlaceAndAnOlderOneIsRefused)
     host::makeDirectory(state::ownMarker());
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
     EXPECT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
-    EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
     const std::wstring exe = installedExe();
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
 
     EXPECT_NE(0u, msiexec(L"/i", host::tarvelPackage())) << "an older package went over a newer one";
-    EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
 }
@@ -196,7 +196,7 @@ TEST_F(Package, ACustomFolderIsLockedAndAnUpgradeStaysInIt)
     EXPECT_EQ(0u, host::runProgram(folder + L"\\tarvel-check.exe"));
 
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
-    EXPECT_EQ(std::vector<std::wstring>{L"1.0.1.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(installedExe())) << "the upgrade moved to Program Files";
     EXPECT_EQ(exe, state::runValue().text());

@@ -1,5 +1,5 @@
-// What the executable says of itself: version 1.0.0.1, and nothing that makes Windows
-// elevate it (an execution level, or installer words in its names).
+// What the executable says of itself: the release's version, and nothing that makes Windows
+// elevate it (an execution level, or installer words in its names); and the check's version.
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
@@ -21,37 +21,58 @@ std::wstring lower(std::wstring text)
 // names carry one of these.
 const wchar_t* const kElevatingWords[] = {L"install", L"setup", L"update", L"patch"};
 
-TEST(Resources, VersionIsOneZeroZeroOneAndNoNameAsksForElevation)
+// The version resource's fixed version as a.b.c.d, and its texts by name.
+struct VersionInfo {
+    std::wstring fixed;
+    std::vector<std::wstring> names;
+};
+
+VersionInfo versionInfo(const std::wstring& exe)
 {
-    const std::wstring exe = host::tarvelExe();
+    VersionInfo read;
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-    ASSERT_NE(0u, size);
     std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
-
+    if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, info.data())) {
+        ADD_FAILURE() << "no version resource";
+        return read;
+    }
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(1, 0), fixed->dwFileVersionLS);
-    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
-    EXPECT_EQ(MAKELONG(1, 0), fixed->dwProductVersionLS);
-
-    std::vector<std::wstring> names = {L"tarvel.exe"};
+    if (VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) {
+        read.fixed = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+                     std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+                     std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+                     std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+        EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+        EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+    }
     for (const wchar_t* field : {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
                                  L"OriginalFilename", L"ProductName", L"ProductVersion"}) {
         wchar_t* value = nullptr;
         const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + field;
-        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+        EXPECT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
             << testing::PrintToString(std::wstring(field));
-        names.push_back(value);
+        read.names.push_back(value != nullptr ? value : L"");
     }
-    EXPECT_EQ(L"1.0.0.1", names[3]);
-    EXPECT_EQ(L"1.0.0.1", names[7]);
-    for (const std::wstring& name : names) {
-        for (const wchar_t* word : kElevatingWords) {
-            EXPECT_EQ(std::wstring::npos, lower(name).find(word)) << testing::PrintToString(name);
+    return read;
+}
+
+TEST(Resources, TheProgramAndTheCheckStateTheReleaseAndNoNameAsksForElevation)
+{
+    for (const std::wstring& exe : {host::tarvelExe(), host::tarvelCheck()}) {
+        const VersionInfo info = versionInfo(exe);
+        ASSERT_EQ(7u, info.names.size());
+        EXPECT_EQ(TARVEL_PROJECT_VERSION, info.fixed);
+        EXPECT_EQ(TARVEL_PROJECT_VERSION, info.names[2]);
+        EXPECT_EQ(TARVEL_PROJECT_VERSION, info.names[6]);
+        EXPECT_EQ(L"Tarvel", info.names[5]);
+        std::vector<std::wstring> names = info.names;
+        names.push_back(exe.substr(exe.rfind(L'\\') + 1));
+        for (const std::wstring& name : names) {
+            for (const wchar_t* word : kElevatingWords) {
+                EXPECT_EQ(std::wstring::npos, lower(name).find(word)) << testing::PrintToString(name);
+            }
         }
     }
 }
