@@ -61,8 +61,7 @@ DWORD removeActiveTask()
 // registered: it would start a wrong file, or none, at logon.
 DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath, bool haveModulePath)
 {
-    const bool registers = wanted.runValue || wanted.task == TaskWanted::InPlace;
-    if (registers && !haveModulePath) {
+    if (registersStartup(wanted) && !haveModulePath) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
     DWORD status = ERROR_SUCCESS;
@@ -74,14 +73,14 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
     const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry();
     return firstFailure(status, static_cast<DWORD>(run));
 }
+
 // What became of the logon start-up, as the pass's event tells it.
 void describeStartup(const WantedStartup& wanted, DWORD status, const wchar_t* modulePath,
                      wchar_t (&text)[MAX_PATH + 64])
 {
-    const bool registers = wanted.runValue || wanted.task == TaskWanted::InPlace;
     if (status != ERROR_SUCCESS) {
         lstrcpyW(text, L"failed");
-    } else if (!registers) {
+    } else if (!registersStartup(wanted)) {
         lstrcpyW(text, L"removed");
     } else {
         lstrcpyW(text, wanted.runValue ? L"registered as the Run value \"Tarvel\" for "

@@ -5,8 +5,6 @@
 
 #include "common/ChangeRights.h"
 
-#include <cwchar>
-
 namespace {
 
 DWORD checkOne(Report& report, const char* kind, const wchar_t* path, ObjectKind objectKind)
@@ -35,19 +33,9 @@ DWORD checkNotReplaceable(Report& report, const wchar_t* program)
     DWORD status = checkOne(report, "program", program, ObjectKind::File);
     wchar_t folder[MAX_PATH + 1] = {};
     lstrcpynW(folder, program, MAX_PATH + 1);
-    const size_t root = pathRootLength(folder);
-    while (status == ERROR_SUCCESS) {
-        wchar_t* slash = std::wcsrchr(folder, L'\\');
-        if (slash == nullptr) {
-            break;
-        }
-        if (root != 0 && static_cast<size_t>(slash - folder) < root) {
-            // The root keeps its backslash: "C:" alone names the current folder of drive C:.
-            folder[root] = L'\0';
-            return checkOne(report, "folder", folder, ObjectKind::Root);
-        }
-        *slash = L'\0';
-        status = checkOne(report, "folder", folder, ObjectKind::Folder);
+    ObjectKind kind = ObjectKind::Folder;
+    while (status == ERROR_SUCCESS && toParentFolder(folder, kind)) {
+        status = checkOne(report, "folder", folder, kind);
     }
     return status;
 }

@@ -139,6 +139,24 @@ size_t pathRootLength(const wchar_t* path)
     return 0;
 }
 
+bool toParentFolder(wchar_t* path, ObjectKind& kind)
+{
+    const size_t root = pathRootLength(path);
+    size_t length = std::wcslen(path);
+    while (length > root && path[length - 1] == L'\\') {
+        path[--length] = L'\0';
+    }
+    wchar_t* slash = length > root ? std::wcsrchr(path, L'\\') : nullptr;
+    if (slash == nullptr) {
+        return false;
+    }
+    const size_t at = static_cast<size_t>(slash - path);
+    // The root keeps its backslash: "C:" alone names the current folder of drive C:.
+    kind = at < root ? ObjectKind::Root : ObjectKind::Folder;
+    path[at < root ? root : at] = L'\0';
+    return true;
+}
+
 Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind)
 {
     Changer changer;

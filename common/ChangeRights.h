@@ -31,3 +31,7 @@ bool isTrustedAccount(PSID sid);
 // The part of a path that no rename can change: "C:\\" (or "C:"), "\\\\server\\share\\"; 0 for a
 // relative path.
 size_t pathRootLength(const wchar_t* path);
+
+// Cuts path to the folder that holds it, trailing backslashes aside; kind receives Root when
+// that is the drive's root, else Folder. False when nothing holds path (a root, a bare name).
+bool toParentFolder(wchar_t* path, ObjectKind& kind);

@@ -36,14 +36,15 @@ void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const 
 
 void logFailure(MSIHANDLE install, const wchar_t* folder, DWORD status)
 {
-    wchar_t code[16] = {};
-    wchar_t* at = code + 14;
-    do {
-        *at-- = static_cast<wchar_t>(L'0' + status % 10);
-        status /= 10;
-    } while (status != 0);
-    logLine(install, INSTALLMESSAGE_INFO, L"tarvel: the install folder [1] could not be locked: error [2]", folder,
-            at + 1);
+    const MSIHANDLE record = MsiCreateRecord(2);
+    if (record == 0) {
+        return;
+    }
+    MsiRecordSetStringW(record, 0, L"tarvel: the install folder [1] could not be locked: error [2]");
+    MsiRecordSetStringW(record, 1, folder);
+    MsiRecordSetInteger(record, 2, static_cast<int>(status));
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiCloseHandle(record);
 }
 
 // Folders above the install folder stay as they are; one that others may rename lets them
@@ -52,17 +53,11 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 {
     wchar_t above[MAX_PATH + 1] = {};
     lstrcpynW(above, folder, MAX_PATH + 1);
-    size_t length = static_cast<size_t>(lstrlenW(above));
-    while (length > 0 && above[length - 1] == L'\\') {
-        above[--length] = L'\0';
-    }
-    for (wchar_t* slash = std::wcsrchr(above, L'\\'); slash != nullptr; slash = std::wcsrchr(above, L'\\')) {
-        const bool root = slash > above && slash[-1] == L':';
-        slash[root ? 1 : 0] = L'\0';
+    ObjectKind kind = ObjectKind::Folder;
+    while (toParentFolder(above, kind)) {
         Changer changer;
         if (GetFileAttributesW(above) != INVALID_FILE_ATTRIBUTES &&
-            untrustedChangerOf(above, root ? ObjectKind::Root : ObjectKind::Folder, changer) == ERROR_SUCCESS &&
-            changer.found) {
+            untrustedChangerOf(above, kind, changer) == ERROR_SUCCESS && changer.found) {
             wchar_t how[64] = {};
             MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
             logLine(install, INSTALLMESSAGE_INFO,
@@ -70,9 +65,6 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
                     L"another program in the install folder's place. Lock it, or choose a folder under one that "
                     L"only administrators can change.",
                     above, how, changer.account);
-        }
-        if (root) {
-            break;
         }
     }
 }

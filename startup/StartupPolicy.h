@@ -15,6 +15,12 @@ struct WantedStartup {
     TaskWanted task;
 };
 
+// Whether a start-up is to be registered, for which the program needs its whole path.
+inline bool registersStartup(const WantedStartup& wanted)
+{
+    return wanted.runValue || wanted.task == TaskWanted::InPlace;
+}
+
 // taskSchedulerPresent: Windows 6.0 or later, where a task left by another release (an
 // in-place upgrade from Windows 7) still starts the program.
 WantedStartup wantedStartup(OsClass os, bool taskSchedulerPresent, bool preload);

@@ -41,6 +41,16 @@ inline HRESULT putBool(bool& target, VARIANT_BOOL value)
     return S_OK;
 }
 
+template <typename T>
+HRESULT getValue(T value, T* out)
+{
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = value;
+    return S_OK;
+}
+
 inline HRESULT getBool(bool value, VARIANT_BOOL* out)
 {
     if (out == nullptr) {

@@ -50,11 +50,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_Type(TASK_TRIGGER_TYPE2* out) override
     {
         FAULT("ITrigger::get_Type");
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = task_->triggers[index_].type;
-        return S_OK;
+        return getValue(task_->triggers[index_].type, out);
     }
     HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* out) override
     {
@@ -134,11 +130,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_RunLevel(TASK_RUNLEVEL_TYPE* out) override
     {
         FAULT("IPrincipal::get_RunLevel");
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = task_->runLevel;
-        return S_OK;
+        return getValue(task_->runLevel, out);
     }
     // A task registered for a group (TASK_LOGON_GROUP) runs for the account it was
     // registered with: its principal names that group.
@@ -273,14 +265,7 @@ public:
         }
         return Object<IExecAction>::QueryInterface(iid, out);
     }
-    HRESULT STDMETHODCALLTYPE get_Type(TASK_ACTION_TYPE* out) override
-    {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        *out = TASK_ACTION_EXEC;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_Type(TASK_ACTION_TYPE* out) override { return getValue(TASK_ACTION_EXEC, out); }
     HRESULT STDMETHODCALLTYPE put_Path(BSTR value) override
     {
         FAULT("IExecAction::put_Path");
