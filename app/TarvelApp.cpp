@@ -78,14 +78,18 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
 void describeStartup(const WantedStartup& wanted, DWORD status, const wchar_t* modulePath,
                      wchar_t (&text)[MAX_PATH + 64])
 {
+    const int room = MAX_PATH + 64;
     if (status != ERROR_SUCCESS) {
-        lstrcpyW(text, L"failed");
+        lstrcpynW(text, L"failed", room);
     } else if (!registersStartup(wanted)) {
-        lstrcpyW(text, L"removed");
+        lstrcpynW(text, L"removed", room);
     } else {
-        lstrcpyW(text, wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
-                                       : L"registered as the task \"Ombrix Tarvel\" for ");
-        lstrcatW(text, modulePath);
+        lstrcpynW(text,
+                  wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
+                                  : L"registered as the task \"Ombrix Tarvel\" for ",
+                  room);
+        const int length = lstrlenW(text);
+        lstrcpynW(text + length, modulePath, room - length);
     }
 }
 }  // namespace

@@ -106,6 +106,11 @@ HRESULT checkProgram(Report& report, ITaskDefinition* definition)
     if (FAILED(hr)) {
         return hr;
     }
+    // Cut short, a longer path would name another file.
+    if (path.ok() && lstrlenW(path.get()) > MAX_PATH) {
+        report.line(what, "an existing tarvel program", "a path too long to start", false);
+        return S_OK;
+    }
     wchar_t program[MAX_PATH + 1] = {};
     lstrcpynW(program, path.ok() ? path.get() : L"", MAX_PATH + 1);
     asWindowsReadsIt(program);

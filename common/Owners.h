@@ -18,6 +18,21 @@ struct LocalFreer {
 };
 using UniqueLocal = std::unique_ptr<void, LocalFreer>;
 
+// Text whose length is known only at run time (a property, a list of folders), from the
+// process heap: the program does without the C++ library's strings, which would multiply its
+// size.
+struct HeapFreer {
+    void operator()(wchar_t* memory) const { HeapFree(GetProcessHeap(), 0, memory); }
+};
+using UniqueHeapText = std::unique_ptr<wchar_t[], HeapFreer>;
+
+// Room for characters, NUL-filled; null when the heap has none.
+inline UniqueHeapText allocateText(size_t characters)
+{
+    return UniqueHeapText(
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (characters + 1) * sizeof(wchar_t))));
+}
+
 struct SidFreer {
     void operator()(PSID sid) const { FreeSid(sid); }
 };

@@ -10,7 +10,8 @@
 namespace {
 
 // What the package installs: an earlier version's files are the product's own too.
-const wchar_t* const kProductFiles[] = {L"tarvel.exe", L"tarvel-check.exe"};
+const wchar_t kProgramFile[] = L"tarvel.exe";
+const wchar_t* const kProductFiles[] = {kProgramFile, L"tarvel-check.exe"};
 
 bool isDriveRoot(const wchar_t* folder)
 {
@@ -56,7 +57,11 @@ DWORD FolderLock::lock(const wchar_t* folder)
     if (!ok_) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+    // A copy, since the call takes a writable string; never a cut one, which names another folder.
     wchar_t path[MAX_PATH + 1] = {};
+    if (std::wcslen(folder) > MAX_PATH) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
     lstrcpynW(path, folder, MAX_PATH + 1);
     const DWORD locked =
         SetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
@@ -77,66 +82,97 @@ DWORD FolderLock::create(const wchar_t* folder)
     return CreateDirectoryW(folder, &attributes) ? ERROR_SUCCESS : GetLastError();
 }
 
-FolderVerdict judgeInstallFolder(const wchar_t* folder, wchar_t (&offending)[MAX_PATH])
+FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others)
 {
-    offending[0] = L'\0';
+    others.count = 0;
     if (isDriveRoot(folder)) {
         return FolderVerdict::DriveRoot;
     }
-    wchar_t pattern[MAX_PATH + 3] = {};
+    if (!programPathFits(folder)) {
+        return FolderVerdict::TooLong;
+    }
+    wchar_t pattern[MAX_PATH + 2] = {};
     lstrcpynW(pattern, folder, MAX_PATH);
     const size_t length = std::wcslen(pattern);
-    if (length > 0 && pattern[length - 1] != L'\\') {
-        pattern[length] = L'\\';
-    }
-    std::wcscat(pattern, L"*");
+    appendText(pattern, MAX_PATH + 2, length > 0 && pattern[length - 1] != L'\\' ? L"\\*" : L"*");
     WIN32_FIND_DATAW found = {};
     HANDLE search = FindFirstFileW(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) {
         // Missing, or nothing in it.
         return FolderVerdict::OwnFolder;
     }
-    FolderVerdict verdict = FolderVerdict::OwnFolder;
     do {
         const wchar_t* name = found.cFileName;
         if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) {
             continue;
         }
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isProductFile(name)) {
-            lstrcpynW(offending, name, MAX_PATH);
-            verdict = FolderVerdict::HoldsOthers;
+            if (others.count < ForeignEntries::kNamed) {
+                lstrcpynW(others.names[others.count], name, MAX_PATH);
+            }
+            ++others.count;
         }
-    } while (verdict == FolderVerdict::OwnFolder && FindNextFileW(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
-    return verdict;
+    return others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
 }
 
-bool foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
+const size_t kLongestInstallFolder = MAX_PATH - 1 - (sizeof kProgramFile / sizeof kProgramFile[0] - 1);
+
+bool programPathFits(const wchar_t* folder)
 {
-    list[0] = L'\0';
-    wchar_t path[MAX_PATH + 1] = {};
-    lstrcpynW(path, folder, MAX_PATH + 1);
+    const size_t length = std::wcslen(folder);
+    const size_t separator = length > 0 && folder[length - 1] == L'\\' ? 0 : 1;
+    return length > 0 && length + separator <= kLongestInstallFolder;
+}
+
+size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
+{
+    if (!programPathFits(folder)) {
+        return 0;
+    }
+    wchar_t path[MAX_PATH] = {};
+    lstrcpynW(path, folder, MAX_PATH);
     size_t length = std::wcslen(path);
-    while (length > 3 && path[length - 1] == L'\\') {
+    const size_t root = pathRootLength(path);
+    while (length > root && path[length - 1] == L'\\') {
         path[--length] = L'\0';
     }
-    if (length == 0 || length >= MAX_PATH || capacity < 2 * (length + 1)) {
+    // Every folder on the way that does not exist yet, top down, then the folder itself.
+    size_t needed = length + 1;
+    for (size_t at = root; at < length; ++at) {
+        if (path[at] == L'\\') {
+            path[at] = L'\0';
+            needed += exists(path) ? 0 : at + 1;
+            path[at] = L'\\';
+        }
+    }
+    if (list == nullptr || capacity < needed) {
+        return needed;
+    }
+    list[0] = L'\0';
+    for (size_t at = root; at < length; ++at) {
+        if (path[at] == L'\\') {
+            path[at] = L'\0';
+            if (!exists(path)) {
+                appendText(list, capacity, path);
+                appendText(list, capacity, L"|");
+            }
+            path[at] = L'\\';
+        }
+    }
+    appendText(list, capacity, path);
+    return needed;
+}
+
+bool appendText(wchar_t* text, size_t capacity, const wchar_t* more)
+{
+    const size_t length = std::wcslen(text);
+    const size_t adding = std::wcslen(more);
+    if (length + adding + 1 > capacity) {
         return false;
     }
-    // Every folder on the way that does not exist yet, top down, then the folder itself.
-    const size_t root = pathRootLength(path);
-    for (size_t at = root; at < length; ++at) {
-        if (path[at] != L'\\') {
-            continue;
-        }
-        path[at] = L'\0';
-        const bool missing = !exists(path);
-        if (missing) {
-            std::wcscat(list, path);
-            std::wcscat(list, L"|");
-        }
-        path[at] = L'\\';
-    }
-    std::wcscat(list, path);
+    std::wmemcpy(text + length, more, adding);
+    text[length + adding] = L'\0';
     return true;
 }

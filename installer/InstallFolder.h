@@ -40,12 +40,33 @@ enum class FolderVerdict {
     OwnFolder,    // missing, empty, or holding this product's files only
     DriveRoot,    // C:\ or \\server\share\: its permissions are the whole drive's
     HoldsOthers,  // holds something else: taking it over would change what is not ours
+    TooLong,      // tarvel.exe in it would have a path that Windows cannot start
 };
 
-// Whether folder may be the install folder. offending receives the first name it holds
-// that is not the product's (empty otherwise).
-FolderVerdict judgeInstallFolder(const wchar_t* folder, wchar_t (&offending)[MAX_PATH]);
+// What a folder holds that is not the product's: the first names, and how many in all.
+struct ForeignEntries {
+    static const size_t kNamed = 10;
+    wchar_t names[kNamed][MAX_PATH] = {};
+    size_t count = 0;
+};
+
+// Whether folder may be the install folder; others receives what it holds besides the
+// product, so that one refusal names it all.
+FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others);
+
+// The longest install folder, closing backslash included, in which tarvel.exe's path stays
+// shorter than MAX_PATH. In a longer one the package would install a program whose first
+// pass, and every logon start-up, could never start.
+extern const size_t kLongestInstallFolder;
+bool programPathFits(const wchar_t* folder);
 
 // The folders to lock, top down, separated by '|': those of folder's path that do not exist
-// yet, then folder itself. Empty when the path is too long.
-bool foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity);
+// yet, then folder itself, without its closing backslash. Each missing level is listed in
+// full, so the list grows with the square of the depth: it is written to list only when
+// capacity holds it and its NUL, and the capacity it needs is answered in any case (0 when
+// tarvel.exe's path in folder would not fit).
+size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity);
+
+// Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,
+// with text unchanged, otherwise.
+bool appendText(wchar_t* text, size_t capacity, const wchar_t* more);

@@ -34,17 +34,94 @@ void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const 
     MsiCloseHandle(record);
 }
 
-void logFailure(MSIHANDLE install, const wchar_t* folder, DWORD status)
+void logFailure(MSIHANDLE install, const wchar_t* text, const wchar_t* folder, DWORD status)
 {
     const MSIHANDLE record = MsiCreateRecord(2);
     if (record == 0) {
         return;
     }
-    MsiRecordSetStringW(record, 0, L"tarvel: the install folder [1] could not be locked: error [2]");
+    MsiRecordSetStringW(record, 0, text);
     MsiRecordSetStringW(record, 1, folder);
     MsiRecordSetInteger(record, 2, static_cast<int>(status));
-    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiProcessMessage(install, INSTALLMESSAGE_ERROR, record);
     MsiCloseHandle(record);
+}
+
+// A property of any length, in text; ERROR_SUCCESS or why it could not be read.
+UINT readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text)
+{
+    wchar_t empty[1] = {L'\0'};
+    DWORD size = 0;
+    UINT status = MsiGetPropertyW(install, name, empty, &size);
+    if (status != ERROR_MORE_DATA && status != ERROR_SUCCESS) {
+        return status;
+    }
+    text = allocateText(size);
+    if (!text) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    ++size;
+    return MsiGetPropertyW(install, name, text.get(), &size);
+}
+
+// Whether two folders are one, closing backslashes aside.
+bool sameFolder(const wchar_t* left, const wchar_t* right)
+{
+    size_t leftLength = std::wcslen(left);
+    size_t rightLength = std::wcslen(right);
+    while (leftLength > 0 && left[leftLength - 1] == L'\\') {
+        --leftLength;
+    }
+    while (rightLength > 0 && right[rightLength - 1] == L'\\') {
+        --rightLength;
+    }
+    return leftLength > 0 && leftLength == rightLength &&
+           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, left, static_cast<int>(leftLength), right,
+                          static_cast<int>(rightLength)) == CSTR_EQUAL;
+}
+
+// Repair and upgrade install into the folder the installed product holds: it was locked at
+// install, so whatever it holds besides the product, only administrators can have added.
+bool isInstalledProductsFolder(MSIHANDLE install, const wchar_t* folder)
+{
+    UniqueHeapText remembered;
+    UniqueHeapText upgradeCode;
+    if (readProperty(install, L"REMEMBERED_INSTALLDIR", remembered) != ERROR_SUCCESS ||
+        !sameFolder(remembered.get(), folder) || readProperty(install, L"UpgradeCode", upgradeCode) != ERROR_SUCCESS) {
+        return false;
+    }
+    wchar_t product[39] = {};
+    return MsiEnumRelatedProductsW(upgradeCode.get(), 0, 0, product) == ERROR_SUCCESS;
+}
+
+void appendNumber(wchar_t* text, size_t capacity, size_t number)
+{
+    wchar_t digits[24] = {};
+    size_t at = 22;
+    do {
+        digits[at--] = static_cast<wchar_t>(L'0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    appendText(text, capacity, digits + at + 1);
+}
+
+// "a, b and c": the first names, then how many more, so that one try shows them all.
+const size_t kEntriesText = ForeignEntries::kNamed * (MAX_PATH + 2) + 32;
+void nameEntries(const ForeignEntries& entries, wchar_t (&text)[kEntriesText])
+{
+    text[0] = L'\0';
+    const size_t named = entries.count < ForeignEntries::kNamed ? entries.count : ForeignEntries::kNamed;
+    for (size_t index = 0; index < named; ++index) {
+        if (index > 0) {
+            appendText(text, kEntriesText, index + 1 == entries.count ? L" and " : L", ");
+        }
+        appendText(text, kEntriesText, entries.names[index]);
+    }
+    if (entries.count > named) {
+        appendText(text, kEntriesText, L" and ");
+        appendNumber(text, kEntriesText, entries.count - named);
+        appendText(text, kEntriesText, L" more");
+    }
 }
 
 // Folders above the install folder stay as they are; one that others may rename lets them
@@ -74,65 +151,94 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 // Install, repair and upgrade, before anything changes: the install folder must be a folder
 // of the product's own. The lock replaces its permissions, and Windows hands them down to
 // everything inside, which uninstall cannot give back: a drive's root, or a folder holding
-// anything else, is refused. Then works out, before any change, which folders the lock must
+// anything else, is refused, but for the installed product's own folder on repair and
+// upgrade. So is a folder too long for tarvel.exe in it to start. Then works out, before any change, which folders the lock must
 // make or lock, for the deferred action (Wine runs deferred actions after the files are
 // copied, so the folders missing now cannot be told there).
 extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
 {
-    wchar_t folder[MAX_PATH + 1] = {};
-    DWORD size = MAX_PATH + 1;
-    if (MsiGetPropertyW(install, L"INSTALLDIR", folder, &size) != ERROR_SUCCESS || folder[0] == L'\0') {
-        logLine(install, INSTALLMESSAGE_ERROR, L"tarvel: no install folder [1]", L"");
+    UniqueHeapText folder;
+    const UINT read = readProperty(install, L"INSTALLDIR", folder);
+    if (read != ERROR_SUCCESS || folder[0] == L'\0') {
+        logFailure(install, L"tarvel: the install folder could not be read: error [2]", L"",
+                   read != ERROR_SUCCESS ? read : static_cast<UINT>(ERROR_PATH_NOT_FOUND));
         return ERROR_INSTALL_FAILURE;
     }
-    wchar_t offending[MAX_PATH] = {};
-    const FolderVerdict verdict = judgeInstallFolder(folder, offending);
+    ForeignEntries others;
+    const FolderVerdict verdict = judgeInstallFolder(folder.get(), others);
+    if (verdict == FolderVerdict::TooLong) {
+        wchar_t limit[24] = {};
+        appendNumber(limit, 24, kLongestInstallFolder);
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is too long: tarvel.exe in it would have a path of 260 characters "
+                L"or more (MAX_PATH), which Windows cannot start. Choose a folder of at most [2] characters, the "
+                L"closing backslash included.",
+                folder.get(), limit);
+        return ERROR_INSTALL_FAILURE;
+    }
     if (verdict == FolderVerdict::DriveRoot) {
         logLine(install, INSTALLMESSAGE_ERROR,
                 L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take "
                 L"over. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
-                folder);
+                folder.get());
         return ERROR_INSTALL_FAILURE;
     }
     if (verdict == FolderVerdict::HoldsOthers) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] holds [2], which is not Ombrix Tarvel's; the install would take over "
-                L"its permissions. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
-                folder, offending);
-        return ERROR_INSTALL_FAILURE;
+        wchar_t names[kEntriesText] = {};
+        nameEntries(others, names);
+        if (!isInstalledProductsFolder(install, folder.get())) {
+            logLine(install, INSTALLMESSAGE_ERROR,
+                    L"tarvel: the install folder [1] holds [2], which [3] not Ombrix Tarvel's; the install would take "
+                    L"over its permissions. Remove what is not Ombrix Tarvel's, or choose a folder of its own, for "
+                    L"example C:\\Tools\\Tarvel\\.",
+                    folder.get(), names, others.count == 1 ? L"is" : L"are");
+            return ERROR_INSTALL_FAILURE;
+        }
+        logLine(install, INSTALLMESSAGE_INFO,
+                L"tarvel: the install folder [1] of the installed product also holds [2], which administrators added; "
+                L"they stay as they are.",
+                folder.get(), names);
     }
-    reportOpenFoldersAbove(install, folder);
-    wchar_t folders[2 * (MAX_PATH + 1)] = {};
-    if (!foldersToLock(folder, folders, sizeof folders / sizeof folders[0])) {
-        logLine(install, INSTALLMESSAGE_ERROR, L"tarvel: the install folder [1] has too long a path", folder);
+    reportOpenFoldersAbove(install, folder.get());
+    const size_t needed = foldersToLock(folder.get(), nullptr, 0);
+    UniqueHeapText folders = allocateText(needed);
+    if (!folders || foldersToLock(folder.get(), folders.get(), needed + 1) > needed + 1) {
+        logFailure(install, L"tarvel: the folders to lock under [1] could not be listed: error [2]", folder.get(),
+                   ERROR_NOT_ENOUGH_MEMORY);
         return ERROR_INSTALL_FAILURE;
     }
     // A deferred action reads its CustomActionData from the property of its own name.
-    return MsiSetPropertyW(install, L"LockInstallFolder", folders);
+    return MsiSetPropertyW(install, L"LockInstallFolder", folders.get());
 }
 
 // Before the folders are made and the files copied: each folder the install makes on the way
 // is made locked, and the install folder, made or found, gets the lock and Administrators as
-// its owner, so that no file can be swapped in before the first pass runs it as SYSTEM. A
-// failure is logged and, like the pass's own outcome, does not fail the install.
+// its owner, so that no file can be swapped in before the first pass runs it as SYSTEM. The
+// lock is the package's promise: a folder that could not be made locked fails the install,
+// which rolls back.
 extern "C" UINT WINAPI LockInstallFolder(MSIHANDLE install)
 {
-    wchar_t folders[2 * (MAX_PATH + 1)] = {};
-    DWORD size = sizeof folders / sizeof folders[0];
-    if (MsiGetPropertyW(install, L"CustomActionData", folders, &size) != ERROR_SUCCESS || folders[0] == L'\0') {
-        logFailure(install, L"", ERROR_PATH_NOT_FOUND);
-        return ERROR_SUCCESS;
+    UniqueHeapText folders;
+    const UINT read = readProperty(install, L"CustomActionData", folders);
+    if (read != ERROR_SUCCESS || folders[0] == L'\0') {
+        logFailure(install, L"tarvel: the folders to lock (its CustomActionData) could not be read: error [2]", L"",
+                   read != ERROR_SUCCESS ? read : static_cast<UINT>(ERROR_INVALID_DATA));
+        return ERROR_INSTALL_FAILURE;
     }
     FolderLock folderLock;
-    for (wchar_t* folder = folders; folder != nullptr;) {
+    for (wchar_t* folder = folders.get(); folder != nullptr;) {
         wchar_t* next = std::wcschr(folder, L'|');
         if (next != nullptr) {
             *next++ = L'\0';
         }
-        const DWORD status =
-            GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES ? folderLock.create(folder) : folderLock.lock(folder);
+        const bool missing = GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES;
+        const DWORD status = missing ? folderLock.create(folder) : folderLock.lock(folder);
         if (status != ERROR_SUCCESS) {
-            logFailure(install, folder, status);
+            logFailure(install,
+                       missing ? L"tarvel: the folder [1] could not be made locked: error [2]"
+                               : L"tarvel: the folder [1] could not be locked: error [2]",
+                       folder, status);
+            return ERROR_INSTALL_FAILURE;
         }
         folder = next;
     }

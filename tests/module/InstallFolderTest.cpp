@@ -8,7 +8,9 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,28 +28,59 @@ TEST(InstallFolder, TheLockIsOwnedByAdministratorsProtectedAndInheritedByAllInsi
 
 TEST(InstallFolder, OnlyAFolderOfItsOwnIsTakenAndEachMissingFolderIsLocked)
 {
-    wchar_t offending[MAX_PATH] = {};
+    ForeignEntries others;
     for (const wchar_t* root : {L"C:\\", L"D:\\", L"C:", L"\\\\server\\share\\"}) {
-        EXPECT_EQ(FolderVerdict::DriveRoot, judgeInstallFolder(root, offending)) << std::string(root, root + 3);
+        EXPECT_EQ(FolderVerdict::DriveRoot, judgeInstallFolder(root, others)) << std::string(root, root + 3);
     }
     const std::wstring folder = L"C:\\install-folder-test";
     CreateDirectoryW(folder.c_str(), nullptr);
-    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((folder + L"\\").c_str(), offending)) << "empty";
+    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((folder + L"\\").c_str(), others)) << "empty";
     for (const wchar_t* name : {L"\\TARVEL.exe", L"\\tarvel-check.exe"}) {
         CloseHandle(CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
-    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder(folder.c_str(), offending)) << "an earlier version's";
+    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder(folder.c_str(), others)) << "an earlier version's";
     CreateDirectoryW((folder + L"\\logs").c_str(), nullptr);
-    EXPECT_EQ(FolderVerdict::HoldsOthers, judgeInstallFolder(folder.c_str(), offending));
-    EXPECT_STREQ(L"logs", offending);
+    CloseHandle(CreateFileW((folder + L"\\notes.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    EXPECT_EQ(FolderVerdict::HoldsOthers, judgeInstallFolder(folder.c_str(), others));
+    ASSERT_EQ(2u, others.count) << "every entry, not the first";
+    std::vector<std::wstring> names = {others.names[0], others.names[1]};
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"logs", L"notes.txt"}), names);
     RemoveDirectoryW((folder + L"\\logs").c_str());
-    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((folder + L"\\missing").c_str(), offending));
+    DeleteFileW((folder + L"\\notes.txt").c_str());
+    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((folder + L"\\missing").c_str(), others));
 
-    wchar_t list[2 * (MAX_PATH + 1)] = {};
-    ASSERT_TRUE(foldersToLock((folder + L"\\a\\b\\").c_str(), list, sizeof list / sizeof list[0]));
+    wchar_t list[2 * MAX_PATH] = {};
+    ASSERT_GT(foldersToLock((folder + L"\\a\\b\\").c_str(), list, 2 * MAX_PATH), 0u);
     EXPECT_EQ(folder + L"\\a|" + folder + L"\\a\\b", std::wstring(list));
-    ASSERT_TRUE(foldersToLock(folder.c_str(), list, sizeof list / sizeof list[0]));
+    ASSERT_GT(foldersToLock(folder.c_str(), list, 2 * MAX_PATH), 0u);
     EXPECT_EQ(folder, std::wstring(list)) << "an existing folder is locked, not made";
+
+    // Twelve new levels whose program path just fits: each listed once, top down, in the
+    // room the list needs and not one character more.
+    std::wstring deep = folder;
+    std::wstring expected;
+    for (int level = 0; level < 12; ++level) {
+        deep += L"\\" + std::wstring(16, static_cast<wchar_t>(L'a' + level));
+        expected += deep + L"|";
+    }
+    const std::wstring padding(kLongestInstallFolder - 1 - deep.size(), L'z');
+    deep += padding;
+    expected.pop_back();
+    expected += padding;
+    ASSERT_EQ(static_cast<size_t>(MAX_PATH - 1), (deep + L"\\tarvel.exe").size());
+    const size_t needed = foldersToLock((deep + L"\\").c_str(), nullptr, 0);
+    ASSERT_EQ(expected.size() + 1, needed);
+    std::vector<wchar_t> room(needed + 1, L'#');
+    EXPECT_EQ(needed, foldersToLock((deep + L"\\").c_str(), room.data(), needed - 1));
+    EXPECT_EQ(L'#', room[0]) << "written with too little room";
+    EXPECT_EQ(needed, foldersToLock((deep + L"\\").c_str(), room.data(), needed));
+    EXPECT_EQ(expected, std::wstring(room.data()));
+    EXPECT_EQ(L'#', room[needed]) << "written past the room given";
+
+    EXPECT_EQ(0u, foldersToLock((deep + L"z\\").c_str(), room.data(), needed)) << "tarvel.exe's path too long";
+    EXPECT_EQ(FolderVerdict::TooLong, judgeInstallFolder((deep + L"z").c_str(), others));
+    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((deep + L"\\").c_str(), others));
 
     for (const wchar_t* name : {L"\\TARVEL.exe", L"\\tarvel-check.exe"}) {
         DeleteFileW((folder + name).c_str());

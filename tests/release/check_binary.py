@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks a shipping binary (tarvel.exe, the package's tarvel_setup.dll): size, imports, the
-headers that let Windows 2000 and XP load it, ASLR and DEP, and no time stamp.
+headers that let Windows 2000 and XP load it, ASLR, DEP and the stack protector, and no time
+stamp.
 
 Usage: check_binary.py BINARY OBJDUMP ALLOWED_IMPORTS DELAYLOAD_DEF_DIR
 """
@@ -69,6 +70,11 @@ def main(exe, objdump, allowed_path, def_dir):
     size = os.path.getsize(exe)
     if size > MAX_SIZE:
         failures.append(f"{size} bytes, more than {MAX_SIZE}")
+
+    # libssp's handler is linked in only when functions carry the stack protector's canary.
+    with open(exe, "rb") as f:
+        if b"stack smashing detected" not in f.read():
+            failures.append("built without the stack protector (-fstack-protector-strong)")
 
     out = subprocess.run([objdump, "-x", exe], capture_output=True, text=True, check=True).stdout
     allowed = allowed_imports(allowed_path)

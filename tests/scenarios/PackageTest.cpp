@@ -209,6 +209,70 @@ TEST_F(Package, ACustomFolderIsLockedAndAnUpgradeStaysInIt)
     RemoveDirectoryW(L"C:\\Custom");
 }
 
+// A real company's folder naming: every level the install makes is made locked, however deep,
+// and a folder whose program path Windows could not start is refused before any change.
+TEST_F(Package, AFolderAtAnyDepthIsMadeLockedAndATooLongOneIsRefused)
+{
+    const std::wstring top = L"C:\\Corp";
+    const std::wstring folder = top +
+                                L"\\Manufacturing Engineering\\Reference Machines\\Storage Power Management"
+                                L"\\Preload Tools\\Vendor Utilities\\Ombrix\\Tarvel";
+    host::clearPath(top);
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=\"" + folder + L"\\\" /l*v C:\\deep.log"))
+        << host::readText("C:\\deep.log");
+    EXPECT_EQ(host::PathKind::File, host::pathKind(folder + L"\\tarvel.exe"));
+    std::vector<std::wstring> levels;
+    for (std::wstring level = folder; level.size() > top.size(); level.resize(level.rfind(L'\\'))) {
+        levels.push_back(level);
+    }
+    levels.push_back(top);
+    for (const std::wstring& level : levels) {
+        EXPECT_FALSE(host::worldReadable(level)) << narrow(level) << " is not locked";
+    }
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    for (const std::wstring& level : levels) {
+        RemoveDirectoryW(level.c_str());
+    }
+
+    // tarvel.exe's path would be 260 characters.
+    const std::wstring tooLong = top + L"\\" + std::wstring(MAX_PATH - 1 - top.size() - 11, L'x') + L"\\";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=" + tooLong + L" /l*v C:\\long.log"));
+    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(top)) << "a refused install made a folder";
+    EXPECT_NE(std::string::npos, host::readText("C:\\long.log").find("is too long: tarvel.exe in it")) << "no reason";
+}
+
+// The product's folder was locked at install: what is added to it, only administrators can
+// have added, and it must not keep the program from being repaired or upgraded.
+TEST_F(Package, WhatAdministratorsAddedToTheProductsFolderNeverBlocksARepairOrAnUpgrade)
+{
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
+    const std::wstring exe = installedExe();
+    const std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
+    host::makeFile(folder + L"\\notes.txt");
+    host::makeDirectory(folder + L"\\logs");
+    host::clearPath(exe);
+    EXPECT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"REINSTALL=ALL REINSTALLMODE=vomus /l*v C:\\repair.log"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe)) << "the repair did not restore the program";
+    const std::string log = host::readText("C:\\repair.log");
+    EXPECT_NE(std::string::npos, log.find("also holds")) << "the log does not name what was added";
+    EXPECT_NE(std::string::npos, log.find("notes.txt"));
+
+    host::clearPath(exe);
+    EXPECT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
+    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
+    EXPECT_EQ(host::PathKind::File, host::pathKind(exe)) << "the upgrade did not install the program";
+    EXPECT_EQ(host::PathKind::File, host::pathKind(folder + L"\\notes.txt"));
+    EXPECT_EQ(host::PathKind::Directory, host::pathKind(folder + L"\\logs"));
+
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelNextPackage()));
+    host::clearPath(folder + L"\\notes.txt");
+    host::clearPath(folder + L"\\logs");
+    RemoveDirectoryW(folder.c_str());
+}
+
 // A command-line folder wins over the remembered one: an upgrade can move the product.
 TEST_F(Package, AFolderGivenToAnUpgradeWinsOverTheRememberedOne)
 {
@@ -242,6 +306,19 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     EXPECT_NE(std::string::npos,
               host::readText("C:\\refused.log").find("C:\\SharedTools\\ holds other.exe, which is not"));
 
+    // Every entry is named, so that one try shows all there is to move.
+    host::makeDirectory(tools + L"\\logs");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\SharedTools\\ /l*v C:\\refused.log"));
+    const std::string log = host::readText("C:\\refused.log");
+    const size_t named = log.find("C:\\SharedTools\\ holds ");
+    ASSERT_NE(std::string::npos, named) << log;
+    const std::string line = log.substr(named, log.find('\n', named) - named);
+    EXPECT_NE(std::string::npos, line.find("other.exe")) << line;
+    EXPECT_NE(std::string::npos, line.find("logs")) << line;
+    EXPECT_NE(std::string::npos, line.find("which are not")) << line;
+    host::clearPath(tools + L"\\logs");
+
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\"));
     EXPECT_TRUE(installedVersions().empty());
     host::clearPath(tools + L"\\other.exe");
@@ -252,16 +329,22 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
 // says so, since whoever renames it can put another program in the install folder's place.
 TEST_F(Package, AFolderOfItsOwnUnderAnOpenParentInstallsAndTheLogNamesTheParent)
 {
+    host::clearPath(L"C:\\OpenParent\\Closed");
     host::clearPath(L"C:\\OpenParent");
     host::makeDirectory(L"C:\\OpenParent");
     host::setPermissions(L"C:\\OpenParent", host::kWorldWritable);
-    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\OpenParent\\Tarvel\\ /l*v C:\\open.log"));
-    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\OpenParent\\Tarvel\\tarvel.exe"));
+    // Two levels up, above a folder that only administrators change: every folder counts.
+    host::makeDirectory(L"C:\\OpenParent\\Closed");
+    ASSERT_FALSE(host::worldWritable(L"C:\\OpenParent\\Closed"));
+    ASSERT_EQ(0u,
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\OpenParent\\Closed\\Tarvel\\ /l*v C:\\open.log"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\OpenParent\\Closed\\Tarvel\\tarvel.exe"));
     EXPECT_NE(std::string::npos,
               host::readText("C:\\open.log")
                   .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
-    host::clearPath(L"C:\\OpenParent\\Tarvel");
+    host::clearPath(L"C:\\OpenParent\\Closed\\Tarvel");
+    host::clearPath(L"C:\\OpenParent\\Closed");
     host::clearPath(L"C:\\OpenParent");
 }
 

@@ -277,7 +277,9 @@ void setPermissions(const std::wstring& path, const wchar_t* sddl)
     LocalFree(descriptor);
 }
 
-bool worldWritable(const std::wstring& path)
+namespace {
+
+bool everyoneHas(const std::wstring& path, ACCESS_MASK rights)
 {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -289,19 +291,28 @@ bool worldWritable(const std::wstring& path)
     BYTE everyone[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof everyone;
     CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
-    bool writable = dacl == nullptr;
+    bool granted = dacl == nullptr;
     for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
         void* entry = nullptr;
         GetAce(dacl, i, &entry);
         const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
         if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(const_cast<DWORD*>(&ace->SidStart), everyone) &&
-            (ace->Mask & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)) != 0) {
-            writable = true;
+            (ace->Mask & rights) != 0) {
+            granted = true;
         }
     }
     LocalFree(descriptor);
-    return writable;
+    return granted;
 }
+
+}  // namespace
+
+bool worldWritable(const std::wstring& path)
+{
+    return everyoneHas(path, FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL);
+}
+
+bool worldReadable(const std::wstring& path) { return everyoneHas(path, FILE_READ_DATA | GENERIC_READ | GENERIC_ALL); }
 
 std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels)
 {

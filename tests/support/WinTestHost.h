@@ -86,5 +86,8 @@ extern const wchar_t kWorldWritable[];
 extern const wchar_t kAdministratorsOnly[];
 // Whether an entry of path lets Everyone write it.
 bool worldWritable(const std::wstring& path);
+// Whether an entry lets Everyone read it: the package's lock gives Everyone nothing, which
+// Wine shows as a mode without the "other" bits.
+bool worldReadable(const std::wstring& path);
 
 }  // namespace host
