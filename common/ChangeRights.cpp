@@ -55,9 +55,14 @@ bool isWellKnownTrusted(PSID sid)
     return false;
 }
 
-// A user is as trusted as the Administrators group when it is a member, directly or through
-// another group.
-bool isAdministrator(PSID sid)
+// domain, a backslash, name and the NUL, each name within 255 characters.
+const size_t kAccountName = 2 * 256 + 1;
+
+// The name by which NetUserGetLocalGroups knows a user: a local account by its own name, a
+// domain account by domain\name. By its bare name, the local account of that name would
+// answer for a domain account (OTHERDOMAIN\Administrator taken for the local Administrator).
+// False when sid is not a user's.
+bool accountToAsk(PSID sid, wchar_t (&account)[kAccountName])
 {
     wchar_t name[256] = {};
     DWORD nameSize = 256;
@@ -67,10 +72,31 @@ bool isAdministrator(PSID sid)
     if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use) || use != SidTypeUser) {
         return false;
     }
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD computerSize = MAX_COMPUTERNAME_LENGTH + 1;
+    account[0] = L'\0';
+    if (!GetComputerNameW(computer, &computerSize) || lstrcmpiW(domain, computer) != 0) {
+        lstrcpynW(account, domain, 256);
+        lstrcpynW(account + lstrlenW(account), L"\\", 2);
+    }
+    lstrcpynW(account + lstrlenW(account), name, 256);
+    return true;
+}
+
+// A user is as trusted as the Administrators group when it is a member, directly or through
+// another group.
+bool isAdministrator(PSID sid)
+{
+    wchar_t account[kAccountName] = {};
+    if (!accountToAsk(sid, account)) {
+        return false;
+    }
     const UniqueSid administratorsSid = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
     wchar_t administrators[256] = {};
     DWORD administratorsSize = 256;
-    domainSize = 256;
+    wchar_t domain[256] = {};
+    DWORD domainSize = 256;
+    SID_NAME_USE use = SidTypeUnknown;
     if (!administratorsSid || !LookupAccountSidW(nullptr, administratorsSid.get(), administrators, &administratorsSize,
                                                  domain, &domainSize, &use)) {
         return false;
@@ -78,7 +104,7 @@ bool isAdministrator(PSID sid)
     BYTE* buffer = nullptr;
     DWORD read = 0;
     DWORD total = 0;
-    if (NetUserGetLocalGroups(nullptr, name, 0, LG_INCLUDE_INDIRECT, &buffer, MAX_PREFERRED_LENGTH, &read, &total) !=
+    if (NetUserGetLocalGroups(nullptr, account, 0, LG_INCLUDE_INDIRECT, &buffer, MAX_PREFERRED_LENGTH, &read, &total) !=
         NERR_Success) {
         if (buffer != nullptr) {
             NetApiBufferFree(buffer);

@@ -7,7 +7,9 @@
 
 #include <sddl.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -102,6 +104,41 @@ TEST(ChangeRights, OnlyTrustedAccountsMayOwnOrChangeWhatAStartupStarts)
                               L"(A;;0x4;;;AU)";
     EXPECT_FALSE(changerOf(root, ObjectKind::Root).found);
     EXPECT_TRUE(changerOf(root, ObjectKind::Folder).found);
+}
+
+// The walk from a start-up's program up to its drive's root, each folder once, the root with
+// its backslash ("C:" names the current folder of drive C:) and told from a folder.
+TEST(ChangeRights, TheWalkUpNamesEveryFolderAboveAndEndsAtTheRoot)
+{
+    struct Step {
+        std::wstring path;
+        ObjectKind kind;
+    };
+    struct Case {
+        const wchar_t* start;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {L"C:\\Up\\Low\\tarvel.exe",
+         {{L"C:\\Up\\Low", ObjectKind::Folder}, {L"C:\\Up", ObjectKind::Folder}, {L"C:\\", ObjectKind::Root}}},
+        // An install folder as Windows Installer gives it: the closing backslash is cut first.
+        {L"C:\\Up\\Low\\", {{L"C:\\Up", ObjectKind::Folder}, {L"C:\\", ObjectKind::Root}}},
+        {L"C:\\", {}},
+        {L"\\\\server\\share\\Tarvel\\tarvel.exe",
+         {{L"\\\\server\\share\\Tarvel", ObjectKind::Folder}, {L"\\\\server\\share\\", ObjectKind::Root}}},
+    };
+    for (const Case& item : cases) {
+        const std::string start(item.start, item.start + std::wcslen(item.start));
+        wchar_t path[MAX_PATH] = {};
+        lstrcpynW(path, item.start, MAX_PATH);
+        ObjectKind kind = ObjectKind::File;
+        for (const Step& step : item.steps) {
+            ASSERT_TRUE(toParentFolder(path, kind)) << start;
+            EXPECT_EQ(step.path, std::wstring(path)) << start;
+            EXPECT_EQ(step.kind, kind) << start << ": " << std::string(step.path.begin(), step.path.end());
+        }
+        EXPECT_FALSE(toParentFolder(path, kind)) << start << " walks on above its root";
+    }
 }
 
 }  // namespace

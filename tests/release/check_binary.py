@@ -71,9 +71,9 @@ def main(exe, objdump, allowed_path, def_dir):
     if size > MAX_SIZE:
         failures.append(f"{size} bytes, more than {MAX_SIZE}")
 
-    # libssp's handler is linked in only when functions carry the stack protector's canary.
+    # The guard's failure (common/StackGuard.cpp) is linked in only when functions carry it.
     with open(exe, "rb") as f:
-        if b"stack smashing detected" not in f.read():
+        if b"stack buffer overrun detected" not in f.read():
             failures.append("built without the stack protector (-fstack-protector-strong)")
 
     out = subprocess.run([objdump, "-x", exe], capture_output=True, text=True, check=True).stdout

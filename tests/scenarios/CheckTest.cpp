@@ -5,11 +5,52 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
 const wchar_t kTask[] = L"Ombrix Tarvel";
+
+BOOL CALLBACK firstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
+{
+    *reinterpret_cast<WORD*>(found) = language;
+    return FALSE;
+}
+
+// A copy of tarvel.exe that says it is "tarvel.exe" of another product: its version resource
+// with the product name "Tarvel" rewritten in place.
+std::wstring placeAnotherProductNamedTarvel(const std::wstring& dir)
+{
+    const std::wstring exe = host::placeTarvel(dir);
+    std::vector<BYTE> version;
+    WORD language = 0;
+    if (HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        EnumResourceLanguagesW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), firstLanguage,
+                               reinterpret_cast<LONG_PTR>(&language));
+        HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language);
+        const auto* bytes =
+            found != nullptr ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+        if (bytes != nullptr) {
+            version.assign(bytes, bytes + SizeofResource(module, found));
+        }
+        FreeLibrary(module);
+    }
+    std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / sizeof(wchar_t));
+    const size_t key = text.find(L"ProductName");
+    const size_t value = key == std::wstring::npos ? key : text.find(L"Tarvel", key);
+    EXPECT_NE(std::wstring::npos, value) << "no product name in tarvel.exe's version resource";
+    if (value != std::wstring::npos) {
+        std::copy_n(L"Ombrix", 6, reinterpret_cast<wchar_t*>(version.data()) + value);
+    }
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    EXPECT_NE(nullptr, update) << GetLastError();
+    EXPECT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language, version.data(),
+                                static_cast<DWORD>(version.size())));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE)) << GetLastError();
+    return exe;
+}
 
 // Everything a check could change: the twelve switches, the Run value and the marker.
 std::wstring machineState()
@@ -46,6 +87,12 @@ protected:
     {
         host::clearPath(state::ownMarker());
         state::clearRunValues();
+        standin::setStopped(false);
+        standin::deleteAllTasks();
+        state::useTaskScheduler(state::kWineTaskScheduler);
+        for (const wchar_t* folder : {L"C:\\checked", L"C:\\open", L"C:\\Up"}) {
+            host::removeTree(folder);
+        }
     }
 
     // The check's status, with the machine exactly as it was before it.
@@ -86,6 +133,18 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
 
     host::deleteValue(HKEY_LOCAL_MACHINE, state::portKey(4), L"LPM");
     EXPECT_EQ(1u, check()) << "a port value missing";
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    HKEY port = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, state::portKey(2).c_str(), 0, KEY_SET_VALUE, &port));
+    const DWORD off = 0;
+    RegSetValueExW(port, L"DIPM", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&off), sizeof off);
+    RegCloseKey(port);
+    EXPECT_EQ(1u, check()) << "the right value as REG_BINARY, which the driver does not read";
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    // Its original file name says tarvel.exe, its product name another product.
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue,
+                      placeAnotherProductNamedTarvel(L"C:\\checked\\other"), KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, check()) << "another product's tarvel.exe";
     ASSERT_EQ(0u, host::runProgram(exe_));
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"\"C:\\gone\\tarvel.exe\"",
                       KEY_WOW64_32KEY);

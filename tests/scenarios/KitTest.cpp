@@ -5,6 +5,7 @@
 #include "tests/scenarios/TarvelState.h"
 
 #include <gtest/gtest.h>
+#include <msi.h>
 
 #include <string>
 
@@ -12,6 +13,7 @@ namespace {
 
 const wchar_t kKit[] = L"C:\\kit";
 const wchar_t kMsiexec[] = L"C:\\windows\\system32\\msiexec.exe";
+const wchar_t kUpgradeCode[] = L"{6C1D7E52-3B8A-4F0E-9D2A-5E4B7C9A1F30}";
 
 // The package's file name, tarvel-<version>.msi.
 std::wstring packageName()
@@ -40,12 +42,24 @@ protected:
             ASSERT_TRUE(CopyFileW((from + L"\\" + file).c_str(), (to + L"\\" + file).c_str(), FALSE)) << GetLastError();
         }
     }
+    // Whatever a test left half-way: a product the kit installed, the stand-in stopped, the
+    // kit's copies and their logs.
     void TearDown() override
     {
+        wchar_t product[39] = {};
+        if (MsiEnumRelatedProductsW(kUpgradeCode, 0, 0, product) == ERROR_SUCCESS) {
+            host::runProgram(kMsiexec, std::wstring(L"/x ") + product + L" /qn");
+        }
         host::clearPath(state::ownMarker());
         state::clearRunValues();
+        standin::setStopped(false);
+        standin::deleteAllTasks();
+        state::useTaskScheduler(state::kWineTaskScheduler);
         for (const wchar_t* exe : {L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}) {
             host::deleteTree(HKEY_CURRENT_USER, std::wstring(L"Software\\Wine\\AppDefaults\\") + exe);
+        }
+        for (const wchar_t* kit : {kKit, L"C:\\kit!1 & (b)"}) {
+            host::removeTree(kit);
         }
     }
     static void asRelease(const wchar_t* release)
@@ -114,6 +128,26 @@ TEST_F(Kit, AProgramThatDoesNothingFailsAndTheLogNamesTheStep)
     EXPECT_EQ(1u, runKit()) << log();
     EXPECT_NE(std::string::npos, log().find("FAIL  check after the first preload pass (exit status 1)")) << log();
     EXPECT_EQ(std::string::npos, log().find(" 0 failed")) << log();
+}
+
+// A cmd that takes itself for WOW64 on 32-bit Windows (or the other way round) toggles
+// another marker than the program reads: every check then sees the other mode, and
+// that is a failure, never a pass.
+TEST_F(Kit, AChecksModeOtherThanTheStepMeantFails)
+{
+    // Wine sets PROCESSOR_ARCHITEW6432 itself in every WOW64 process, whatever its parent
+    // hands down: there the kit always finds the program's marker.
+    if (host::underWow64()) {
+        GTEST_SKIP() << "a WOW64 cmd always knows it runs under WOW64 here";
+    }
+    asRelease(L"winxp");
+    DeleteFileW((L"C:\\kit\\" + packageName()).c_str());
+    SetEnvironmentVariableW(L"PROCESSOR_ARCHITEW6432", L"AMD64");
+    const DWORD status = runKit();
+    SetEnvironmentVariableW(L"PROCESSOR_ARCHITEW6432", nullptr);
+    EXPECT_EQ(1u, status) << log();
+    EXPECT_TRUE(has("FAIL  check after the first preload pass (the check did not see preload mode")) << log();
+    EXPECT_EQ(std::string::npos, log().find("PASS  check after the first preload pass")) << log();
 }
 
 // What the marker holds stays: a directory is moved aside and back, never emptied, and a

@@ -38,11 +38,17 @@ protected:
         state::clearDriverKeys();
         state::clearRunValues();
     }
+    // The prefix as the test found it: Program Files\Tarvel is where the package installs.
     void TearDown() override
     {
         host::clearPath(marker_);
         standin::deleteAllTasks();
+        standin::clearFaults();
+        standin::setStopped(false);
         state::useTaskScheduler(state::kWineTaskScheduler);
+        host::clearPath(exe_);
+        RemoveDirectoryW(exe_.substr(0, exe_.rfind(L'\\')).c_str());
+        host::deleteTree(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\tarvel.exe");
     }
 
     // A pass that, whatever the Task Scheduler does, writes the ports and no Run value; its

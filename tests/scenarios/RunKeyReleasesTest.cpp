@@ -347,6 +347,22 @@ TEST(Events, EveryPassTellsItsOutcomeInOneEvent)
                                         printed("err", L"5"), printed("err", L"0x00000005")}),
               events[0].strings);
     state::clearDriverKeys();
+
+    // An HRESULT, as %errorlevel% and as the Task Scheduler's documentation show it.
+    state::useTaskScheduler(host::standInDll());
+    standin::setStopped(true);
+    host::setWindowsVersion(L"tarvel.exe", L"win7");
+    host::makeDirectory(marker);
+    log = host::wineDebugOutput(exe, channels);
+    standin::setStopped(false);
+    state::useTaskScheduler(state::kWineTaskScheduler);
+    clearMarkers();
+    events = printedEvents(log);
+    ASSERT_EQ(1u, events.size()) << log;
+    ASSERT_LE(7u, events[0].strings.size()) << log;
+    EXPECT_EQ(printed("err", L"-2147216619"), events[0].strings[5]);
+    EXPECT_EQ(printed("err", L"0x80041315"), events[0].strings[6]);
+    state::clearDriverKeys();
 }
 
 // A key that refuses its writes costs only its own values; the exit status names the first

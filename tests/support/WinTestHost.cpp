@@ -251,6 +251,24 @@ void clearPath(const std::wstring& path)
     ASSERT_EQ(PathKind::Missing, pathKind(path)) << "cannot clear the path";
 }
 
+void removeTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            SetFileAttributesW((path + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            removeTree(path + L"\\" + name);
+        }
+        if (!FindNextFileW(search, &found)) {
+            FindClose(search);
+            search = INVALID_HANDLE_VALUE;
+        }
+    }
+    clearPath(path);
+}
+
 void makeFile(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -72,6 +72,8 @@ enum class PathKind { Missing, Directory, File };
 PathKind pathKind(const std::wstring& path);
 // Leaves nothing at path, file or directory.
 void clearPath(const std::wstring& path);
+// Leaves nothing at path, with whatever a folder there holds: what a fixture made.
+void removeTree(const std::wstring& path);
 void makeFile(const std::wstring& path);
 void makeDirectory(const std::wstring& path);
 // The whole of a text file, as bytes; empty when it cannot be read.

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Usage: prefix.sh up|down ROOT
-# up: makes the 32-bit and the 64-bit test prefix under ROOT when they are missing and keeps
-# a Wine server running for each; down: stops those servers.
+# up: makes the 32-bit and the 64-bit test prefix under ROOT from a pristine copy of each, kept
+# under ROOT/pristine from the first wineboot, and keeps a Wine server running for each; down:
+# stops those servers. Every run starts from the pristine prefix, so that nothing a run left
+# behind (a product installed by a test that was cut short, a fault injected into the Task
+# Scheduler stand-in) can fail or pass the next one.
 set -euo pipefail
 action=$1
 root=$2
@@ -14,16 +17,25 @@ for arch in win32 win64; do
     export WINEPREFIX="$root/$arch"
     case $action in
     up)
-        if [ ! -f "$WINEPREFIX/system.reg" ]; then
-            rm -rf "$WINEPREFIX"
-            mkdir -p "$WINEPREFIX"
-            WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1
+        pristine="$root/pristine/$arch"
+        # No service (the Task Scheduler above all) is left running from an earlier run.
+        if [ -d "$WINEPREFIX" ]; then
+            wineserver -k </dev/null >/dev/null 2>&1 || true
             wineserver -w
         fi
-        # Every run starts with a new server, so no service (the Task Scheduler above all)
-        # is left running from an earlier run.
-        wineserver -k </dev/null >/dev/null 2>&1 || true
-        wineserver -w
+        if [ ! -f "$pristine/system.reg" ]; then
+            rm -rf "$WINEPREFIX" "$pristine"
+            mkdir -p "$WINEPREFIX" "$root/pristine"
+            WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1
+            wineserver -w
+            # The copy is whole only once it is complete: a run cut while copying makes it anew.
+            rm -rf "$pristine.partial"
+            cp -a "$WINEPREFIX" "$pristine.partial"
+            mv "$pristine.partial" "$pristine"
+        else
+            rm -rf "$WINEPREFIX"
+            cp -a "$pristine" "$WINEPREFIX"
+        fi
         # Everything Wine starts in the background inherits the output of whoever starts it
         # first; started here, that is /dev/null rather than a test's pipe.
         wineserver -p </dev/null >/dev/null 2>&1
