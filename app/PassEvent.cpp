@@ -44,15 +44,21 @@ void formatHex(DWORD number, wchar_t (&text)[16])
     }
 }
 
-// The system's own words for status, on one line; empty where it has none (the Task
-// Scheduler's own codes, for one).
+// The system's own words for status, on one line, with a space before them; empty where
+// Windows has none. A Task Scheduler status (FACILITY_ITF) has its words in taskschd.dll's
+// message table, from Windows 6.0 on.
 void describeStatus(DWORD status, wchar_t (&text)[512])
 {
-    text[0] = L'\0';
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                       nullptr, status, 0, text, 512, nullptr);
-    DWORD end = length < 512 ? length : 0;
+    text[0] = L' ';
+    const DWORD flags = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, status, 0, text + 1, 511, nullptr);
+    if (length == 0 && HRESULT_FACILITY(status) == FACILITY_ITF) {
+        if (HMODULE scheduler = LoadLibraryExW(L"taskschd.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+            length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, scheduler, status, 0, text + 1, 511, nullptr);
+            FreeLibrary(scheduler);
+        }
+    }
+    DWORD end = length < 511 ? length + 1 : 0;
     while (end > 0 && (text[end - 1] == L' ' || text[end - 1] == L'\r' || text[end - 1] == L'\n')) {
         --end;
     }

@@ -44,13 +44,14 @@ DWORD keepTaskInPlace(const wchar_t* modulePath)
 
 // Whatever program an active task starts, it must not start at logon any more. The query
 // answers 0 both for "no active task" and for "could not ask": either way there is nothing
-// this pass could delete, so both read as success.
-DWORD removeActiveTask()
+// this pass could delete, so both read as success, and neither as a removal.
+DWORD removeActiveTask(bool& removed)
 {
     LONG status = 0;
     CoInitialize(nullptr);
     if (IsLogonStartupEnabled(kTarvelTaskName) != 0) {
         status = DisableLogonStartup(kTarvelTaskName);
+        removed = status == 0;
     }
     CoUninitialize();
     return static_cast<DWORD>(status);
@@ -58,8 +59,9 @@ DWORD removeActiveTask()
 
 // Makes the logon start-up the one the release and mode want: exactly one start-up in
 // preload mode, none in normal mode. A path the program could not read whole is never
-// registered: it would start a wrong file, or none, at logon.
-DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath, bool haveModulePath)
+// registered: it would start a wrong file, or none, at logon. removed says whether the pass
+// deleted a start-up.
+DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath, bool haveModulePath, bool& removed)
 {
     if (registersStartup(wanted) && !haveModulePath) {
         return ERROR_FILENAME_EXCED_RANGE;
@@ -68,28 +70,31 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
     if (wanted.task == TaskWanted::InPlace) {
         status = keepTaskInPlace(modulePath);
     } else if (wanted.task == TaskWanted::NoActiveTask) {
-        status = removeActiveTask();
+        status = removeActiveTask(removed);
     }
-    const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry();
+    bool runRemoved = false;
+    const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry(&runRemoved);
+    removed = removed || runRemoved;
     return firstFailure(status, static_cast<DWORD>(run));
 }
 
-// What became of the logon start-up, as the pass's event tells it.
-void describeStartup(const WantedStartup& wanted, DWORD status, const wchar_t* modulePath,
+// What became of the logon start-up, as the pass's event tells it: "removed" only for what
+// the pass deleted, so that a Task Scheduler out of reach never reads as a removal.
+void describeStartup(const WantedStartup& wanted, DWORD status, bool removed, const wchar_t* modulePath,
                      wchar_t (&text)[MAX_PATH + 64])
 {
     const int room = MAX_PATH + 64;
     if (status != ERROR_SUCCESS) {
         lstrcpynW(text, L"failed", room);
-    } else if (!registersStartup(wanted)) {
-        lstrcpynW(text, L"removed", room);
-    } else {
+    } else if (registersStartup(wanted)) {
         lstrcpynW(text,
                   wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
                                   : L"registered as the task \"Ombrix Tarvel\" for ",
                   room);
         const int length = lstrlenW(text);
         lstrcpynW(text + length, modulePath, room - length);
+    } else {
+        lstrcpynW(text, removed ? L"removed" : L"absent: no logon start-up found", room);
     }
 }
 }  // namespace
@@ -115,11 +120,12 @@ BOOL CTarvelApp::InitInstance()
     const DWORD portValue = preload ? kPortsOff : kPortsOn;
     noteFailure(PassStep::Ports, static_cast<DWORD>(applyPortPowerSettings(portValue)));
     const WantedStartup wanted = wantedStartup(os, isVistaOrLater(), preload);
-    const DWORD startupStatus = bringStartupInLine(wanted, modulePath, haveModulePath);
+    bool removed = false;
+    const DWORD startupStatus = bringStartupInLine(wanted, modulePath, haveModulePath, removed);
     noteFailure(PassStep::Startup, startupStatus);
 
     wchar_t startup[MAX_PATH + 64] = {};
-    describeStartup(wanted, startupStatus, modulePath, startup);
+    describeStartup(wanted, startupStatus, removed, modulePath, startup);
     PassOutcome outcome;
     outcome.preload = preload;
     outcome.markerPath = marker;

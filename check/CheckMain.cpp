@@ -15,7 +15,7 @@ int main()
     Report report;
     Text line;
     line << "marker " << marker << ": " << (preload ? "present" : "absent") << " (" << mode << ")";
-    report.note(line.c_str());
+    report.note(line);
 
     DWORD failure = checkPorts(report, preload ? kPortsOff : kPortsOn);
     // The start-up a pass would leave: what it does not make so, the check does not ask.

@@ -71,7 +71,7 @@ HRESULT checkPrincipal(Report& report, ITaskDefinition* definition, TaskFacts& f
     Text found;
     found << named;
     facts.forAdministrators = isAdministratorsGroup(named);
-    report.line("start-up: task's group", "Administrators (S-1-5-32-544)", found.c_str(), facts.forAdministrators);
+    report.line("start-up: task's group", "Administrators (S-1-5-32-544)", found, facts.forAdministrators);
     return S_OK;
 }
 

@@ -15,8 +15,8 @@ DWORD checkRunValue(Report& report, bool wantedPresent);
 HRESULT checkLogonTask(Report& report, TaskWanted wanted);
 
 // The program a start-up names is there and is a tarvel program, and nobody but
-// administrators may replace it.
-DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program);
+// administrators may replace it; the arguments it is started with are shown, not judged.
+DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments = L"");
 
 // The program a start-up names, its folder and every folder above it up to the drive's root
 // may be changed by administrators only.

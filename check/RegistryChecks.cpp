@@ -7,6 +7,7 @@
 
 #include <cwchar>
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -34,11 +35,11 @@ LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD 
                                ? ERROR_FILE_NOT_FOUND
                                : RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if (status == ERROR_FILE_NOT_FOUND) {
-        report.line(what.c_str(), wants.c_str(), "absent", false);
+        report.line(what, wants, "absent", false);
         return ERROR_SUCCESS;
     }
     if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof value))) {
-        report.line(what.c_str(), wants.c_str(), "another type", false);
+        report.line(what, wants, "another type", false);
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
@@ -46,30 +47,83 @@ LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD 
     }
     Text found;
     found << "REG_DWORD " << value;
-    report.line(what.c_str(), wants.c_str(), found.c_str(), value == wanted);
+    report.line(what, wants, found, value == wanted);
     return ERROR_SUCCESS;
 }
 
 // The program's path from a Run value: quoted, with anything after the closing quote left
 // aside, or the whole value.
-void programOf(wchar_t* command)
+// The Run value as Explorer reads it at logon: REG_SZ, or REG_EXPAND_SZ expanded, whole
+// whatever its length. ERROR_FILE_NOT_FOUND when absent, ERROR_INVALID_DATA for any other
+// type.
+LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
 {
-    if (command[0] != L'"') {
-        return;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExW(key, kRunValueNameW, nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) {
+        return ERROR_INVALID_DATA;
     }
-    wchar_t* closing = std::wcschr(command + 1, L'"');
-    const size_t length = closing != nullptr ? static_cast<size_t>(closing - command - 1) : std::wcslen(command + 1);
-    std::wmemmove(command, command + 1, length);
-    command[length] = L'\0';
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // Room for a value stored without its terminator, which allocateText adds.
+    UniqueHeapText value = allocateText(size / sizeof(wchar_t) + 1);
+    if (!value) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    status = RegQueryValueExW(key, kRunValueNameW, nullptr, &type, reinterpret_cast<BYTE*>(value.get()), &size);
+    if (status != ERROR_SUCCESS || type != REG_EXPAND_SZ) {
+        command = std::move(value);
+        return status;
+    }
+    const DWORD needed = ExpandEnvironmentStringsW(value.get(), nullptr, 0);
+    command = allocateText(needed);
+    if (!command) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ExpandEnvironmentStringsW(value.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
+                                                                              : static_cast<LSTATUS>(GetLastError());
+}
+
+// Splits a command line into the program it starts, as CreateProcess finds it, and its
+// arguments: a quoted program ends at its closing quote; an unquoted one is the shortest part
+// ending at a space that names an existing file, else the whole line. False when the program's
+// path is too long for Windows to start it.
+bool splitCommand(const wchar_t* command, wchar_t (&program)[MAX_PATH + 1], const wchar_t*& arguments)
+{
+    const wchar_t* start = command[0] == L'"' ? command + 1 : command;
+    const wchar_t* end = nullptr;
+    if (command[0] == L'"') {
+        end = std::wcschr(start, L'"');
+        end = end != nullptr ? end : start + std::wcslen(start);
+        arguments = *end == L'"' ? end + 1 : end;
+    } else {
+        for (const wchar_t* space = std::wcschr(start, L' '); space != nullptr && end == nullptr;
+             space = std::wcschr(space + 1, L' ')) {
+            const size_t length = static_cast<size_t>(space - start);
+            if (length <= MAX_PATH) {
+                lstrcpynW(program, start, static_cast<int>(length) + 1);
+                asWindowsReadsIt(program);
+                end = fileExists(program) ? space : nullptr;
+            }
+        }
+        end = end != nullptr ? end : start + std::wcslen(start);
+        arguments = end;
+    }
+    while (*arguments == L' ') {
+        ++arguments;
+    }
+    const size_t length = static_cast<size_t>(end - start);
+    if (length > MAX_PATH) {
+        return false;
+    }
+    lstrcpynW(program, start, static_cast<int>(length) + 1);
+    asWindowsReadsIt(program);
+    return true;
 }
 
 }  // namespace
-
-bool fileExists(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 DWORD checkPorts(Report& report, DWORD wanted)
 {
@@ -98,32 +152,30 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
     if (status != ERROR_SUCCESS) {
         return static_cast<DWORD>(status);
     }
-    // Room for a quoted path of MAX_PATH characters and its terminator; a longer value
-    // cannot name the program.
-    wchar_t command[MAX_PATH + 3] = {};
-    DWORD type = REG_NONE;
-    DWORD size = sizeof command - sizeof(wchar_t);
-    status = key == nullptr
-                 ? ERROR_FILE_NOT_FOUND
-                 : RegQueryValueExW(key.get(), kRunValueNameW, nullptr, &type, reinterpret_cast<BYTE*>(command), &size);
+    UniqueHeapText command;
+    status = key == nullptr ? ERROR_FILE_NOT_FOUND : readRunCommand(key.get(), command);
     if (status == ERROR_FILE_NOT_FOUND) {
         report.line(what, wants, "absent", !wantedPresent);
         return ERROR_SUCCESS;
     }
-    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ)) {
+    if (status == ERROR_INVALID_DATA || status == ERROR_MORE_DATA) {
         report.line(what, wants, "a value that names no program", false);
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
         return static_cast<DWORD>(status);
     }
-    Text found;
-    found << command;
     if (!wantedPresent) {
-        report.line(what, wants, found.c_str(), false);
+        Text found;
+        found << command.get();
+        report.line(what, wants, found, false);
         return ERROR_SUCCESS;
     }
-    programOf(command);
-    asWindowsReadsIt(command);
-    return checkStartedProgram(report, what, command);
+    wchar_t program[MAX_PATH + 1] = {};
+    const wchar_t* arguments = L"";
+    if (!splitCommand(command.get(), program, arguments)) {
+        report.line(what, wants, "a path too long to start", false);
+        return ERROR_SUCCESS;
+    }
+    return checkStartedProgram(report, what, program, arguments);
 }

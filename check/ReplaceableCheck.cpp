@@ -7,35 +7,29 @@
 
 namespace {
 
-DWORD checkOne(Report& report, const char* kind, const wchar_t* path, ObjectKind objectKind)
-{
-    Changer changer;
-    const DWORD status = untrustedChangerOf(path, objectKind, changer);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    Text what;
-    what << "start-up: " << kind << " " << path;
-    Text found;
-    if (changer.found) {
-        found << changer.how << " " << changer.account;
-    } else {
-        found << "changed by administrators only";
-    }
-    report.line(what.c_str(), "changed by administrators only", found.c_str(), !changer.found);
-    return ERROR_SUCCESS;
-}
+const char* kindName(ObjectKind kind) { return kind == ObjectKind::File ? "program" : "folder"; }
 
 }  // namespace
 
 DWORD checkNotReplaceable(Report& report, const wchar_t* program)
 {
-    DWORD status = checkOne(report, "program", program, ObjectKind::File);
-    wchar_t folder[MAX_PATH + 1] = {};
-    lstrcpynW(folder, program, MAX_PATH + 1);
-    ObjectKind kind = ObjectKind::Folder;
-    while (status == ERROR_SUCCESS && toParentFolder(folder, kind)) {
-        status = checkOne(report, "folder", folder, kind);
-    }
-    return status;
+    DWORD failure = ERROR_SUCCESS;
+    walkUp(program, ObjectKind::File, machineJudge(),
+           [&](const wchar_t* path, ObjectKind kind, DWORD status, const Changer& changer) {
+               if (status != ERROR_SUCCESS) {
+                   failure = status;
+                   return false;
+               }
+               Text what;
+               what << "start-up: " << kindName(kind) << " " << path;
+               Text found;
+               if (changer.found) {
+                   found << changer.how << " " << changer.account;
+               } else {
+                   found << "changed by administrators only";
+               }
+               report.line(what, "changed by administrators only", found, !changer.found);
+               return true;
+           });
+    return failure;
 }

@@ -1,27 +1,27 @@
 #include "check/Report.h"
 
-Text& Text::operator<<(const char* text)
+Text& Text::operator<<(const wchar_t* text)
 {
-    while (*text != '\0' && length_ + 1 < sizeof buffer_) {
+    while (*text != L'\0' && length_ + 1 < kCapacity) {
         buffer_[length_++] = *text++;
     }
-    buffer_[length_] = '\0';
+    buffer_[length_] = L'\0';
     return *this;
 }
 
-Text& Text::operator<<(const wchar_t* text)
+Text& Text::operator<<(const char* text)
 {
-    char converted[2 * MAX_PATH] = {};
-    WideCharToMultiByte(CP_ACP, 0, text, -1, converted, sizeof converted - 1, nullptr, nullptr);
+    wchar_t converted[512] = {};
+    MultiByteToWideChar(CP_ACP, 0, text, -1, converted, 511);
     return *this << converted;
 }
 
 Text& Text::operator<<(unsigned long number)
 {
-    char digits[16] = {};
+    wchar_t digits[16] = {};
     int at = 14;
     do {
-        digits[at--] = static_cast<char>('0' + number % 10);
+        digits[at--] = static_cast<wchar_t>(L'0' + number % 10);
         number /= 10;
     } while (number != 0);
     return *this << digits + at + 1;
@@ -38,9 +38,9 @@ Text& Text::operator<<(int number)
 
 Text Text::hex(unsigned long number)
 {
-    char digits[11] = "0x";
+    wchar_t digits[11] = L"0x";
     for (int at = 9; at >= 2; --at) {
-        digits[at] = "0123456789ABCDEF"[number & 0xF];
+        digits[at] = L"0123456789ABCDEF"[number & 0xF];
         number >>= 4;
     }
     Text text;
@@ -49,20 +49,36 @@ Text Text::hex(unsigned long number)
 }
 
 namespace {
+
+// To a console, as UTF-16, which shows every language its font has. Redirected, in the
+// console's output code page, as Windows' own console tools write (the OEM code page without
+// a console): a character that code page lacks becomes "?" there alone.
 void print(const Text& text)
 {
-    const char* line = text.c_str();
-    DWORD length = 0;
-    while (line[length] != '\0') {
-        ++length;
-    }
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    Text line = text;
+    line << L"\r\n";
+    const wchar_t* wide = line.c_str();
+    const int length = lstrlenW(wide);
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, length, &written, nullptr);
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "\r\n", 2, &written, nullptr);
+    DWORD mode = 0;
+    if (GetConsoleMode(output, &mode)) {
+        WriteConsoleW(output, wide, static_cast<DWORD>(length), &written, nullptr);
+        return;
+    }
+    UINT codePage = GetConsoleOutputCP();
+    if (codePage == 0) {
+        codePage = GetOEMCP();
+    }
+    // Each UTF-16 unit becomes at most four bytes (a surrogate pair at most four together).
+    char bytes[4 * Text::kCapacity] = {};
+    const int size = WideCharToMultiByte(codePage, 0, wide, length, bytes, sizeof bytes, nullptr, nullptr);
+    WriteFile(output, bytes, static_cast<DWORD>(size > 0 ? size : 0), &written, nullptr);
 }
+
 }  // namespace
 
-void Report::line(const char* what, const char* wanted, const char* found, bool holds)
+void Report::line(const Text& what, const Text& wanted, const Text& found, bool holds)
 {
     ++checks_;
     if (!holds) {
@@ -73,12 +89,7 @@ void Report::line(const char* what, const char* wanted, const char* found, bool 
     print(text);
 }
 
-void Report::note(const char* text)
-{
-    Text line;
-    line << text;
-    print(line);
-}
+void Report::note(const Text& text) { print(text); }
 
 int Report::finish(const char* mode, DWORD failure)
 {
@@ -90,8 +101,12 @@ int Report::finish(const char* mode, DWORD failure)
         if (failure == ERROR_INVALID_FUNCTION) {
             failure = static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION));
         }
-        text << "could not check the machine (" << mode << "): status " << Text::hex(failure).c_str();
+        text << "could not check the machine (" << mode << "): status " << Text::hex(failure);
         print(text);
+        // What keeps a check from reading a key or the task, as a rule: it was not elevated.
+        if (failure == ERROR_ACCESS_DENIED || failure == static_cast<DWORD>(E_ACCESSDENIED)) {
+            print(Text("tarvel-check: access is denied; run it elevated, as an administrator or as SYSTEM"));
+        }
         return static_cast<int>(failure);
     }
     if (differences_ != 0) {

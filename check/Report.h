@@ -1,6 +1,7 @@
 #pragma once
 // What tarvel-check prints: one line per check, then a summary, on standard output. Text is
-// built here rather than with the C runtime's formatting, which would double the program.
+// built here rather than with the C runtime's formatting, which would double the program,
+// and kept in UTF-16 until it is written, so that a path in any language comes out whole.
 #include <windows.h>
 
 #include <cstddef>
@@ -8,25 +9,30 @@
 // One line's text, cut at its capacity.
 class Text {
 public:
+    Text() = default;
+    // A fixed text of the program's own, in the ANSI code page.
+    Text(const char* text) { *this << text; }  // NOLINT(google-explicit-constructor): a line's parts
     Text& operator<<(const char* text);
-    // In the ANSI code page, as the rest of the line.
     Text& operator<<(const wchar_t* text);
+    Text& operator<<(const Text& text) { return *this << text.c_str(); }
     Text& operator<<(unsigned long number);
     Text& operator<<(int number);
     // 0x followed by eight hex digits.
     static Text hex(unsigned long number);
-    const char* c_str() const { return buffer_; }
+    const wchar_t* c_str() const { return buffer_; }
+
+    static const size_t kCapacity = 1024;
 
 private:
-    char buffer_[1024] = {};
+    wchar_t buffer_[kCapacity] = {};
     size_t length_ = 0;
 };
 
 class Report {
 public:
     // "<what>: wants <wanted>, found <found>: holds" (or "DIFFERS").
-    void line(const char* what, const char* wanted, const char* found, bool holds);
-    void note(const char* text);
+    void line(const Text& what, const Text& wanted, const Text& found, bool holds);
+    void note(const Text& text);
     // Prints the summary and answers the exit status: 0 when every check held, 1 when one
     // differs, failure itself when a check could not be made.
     int finish(const char* mode, DWORD failure);

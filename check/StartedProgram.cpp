@@ -66,6 +66,12 @@ bool isTarvelProgram(const wchar_t* path, Text& version)
 
 }  // namespace
 
+bool fileExists(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 void asWindowsReadsIt(wchar_t* path)
 {
     for (wchar_t* at = path; *at != L'\0'; ++at) {
@@ -75,13 +81,16 @@ void asWindowsReadsIt(wchar_t* path)
     }
 }
 
-DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program)
+DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments)
 {
     const bool exists = program[0] != L'\0' && fileExists(program);
     Text version;
     const bool tarvel = exists && isTarvelProgram(program, version);
     Text found;
-    found << program << " (" << (!exists ? "missing" : tarvel ? version.c_str() : "not tarvel") << ")";
-    report.line(what, "an existing tarvel program", found.c_str(), tarvel);
+    found << program << " (" << (!exists ? Text("missing") : tarvel ? version : Text("not tarvel")) << ")";
+    if (arguments[0] != L'\0') {
+        found << ", with the arguments " << arguments;
+    }
+    report.line(what, "an existing tarvel program", found, tarvel);
     return tarvel ? checkNotReplaceable(report, program) : ERROR_SUCCESS;
 }

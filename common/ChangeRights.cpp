@@ -1,6 +1,7 @@
 #include "common/ChangeRights.h"
 
 #include "common/Owners.h"
+#include "common/SystemFacts.h"
 #include "common/WellKnownSids.h"
 
 #include <aclapi.h>
@@ -20,6 +21,8 @@ const ACCESS_MASK kChangingRights =
 const ACCESS_MASK kEmptyingRights = FILE_DELETE_CHILD | GENERIC_ALL;
 // Whoever may rewrite the permissions or take the owner can give themselves any other right.
 const ACCESS_MASK kPermissionRights = WRITE_DAC | WRITE_OWNER;
+// Above the program's folder: rename or delete the folder or what it holds, or re-permission it.
+const ACCESS_MASK kWayDownRights = DELETE | kEmptyingRights | kPermissionRights;
 
 ACCESS_MASK changingRights(ObjectKind kind)
 {
@@ -28,6 +31,8 @@ ACCESS_MASK changingRights(ObjectKind kind)
             return kChangingRights;
         case ObjectKind::Folder:
             return kChangingRights | kEmptyingRights;
+        case ObjectKind::Above:
+            return kWayDownRights;
         case ObjectKind::Root:
             return kEmptyingRights | kPermissionRights;
     }
@@ -36,8 +41,14 @@ ACCESS_MASK changingRights(ObjectKind kind)
 
 const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-bool isWellKnownTrusted(PSID sid)
+bool isWellKnownTrusted(PSID sid, const Judge& judge)
 {
+    if (judge.powerUsersTrusted) {
+        const UniqueSid powerUsers = builtinGroupSid(DOMAIN_ALIAS_RID_POWER_USERS);
+        if (powerUsers && EqualSid(sid, powerUsers.get())) {
+            return true;
+        }
+    }
     const UniqueSid system = ntAuthoritySid(SECURITY_LOCAL_SYSTEM_RID);
     const UniqueSid administrators = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
     SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;
@@ -150,7 +161,20 @@ const char* howChanged(ACCESS_MASK rights, ObjectKind kind)
 
 }  // namespace
 
-bool isTrustedAccount(PSID sid) { return isWellKnownTrusted(sid) || isAdministrator(sid); }
+bool isTrustedAccount(PSID sid, const Judge& judge) { return isWellKnownTrusted(sid, judge) || isAdministrator(sid); }
+
+DWORD readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
+{
+    return GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                 nullptr, nullptr, nullptr, descriptor);
+}
+
+Judge machineJudge()
+{
+    Judge judge;
+    judge.powerUsersTrusted = !isVistaOrLater();
+    return judge;
+}
 
 size_t pathRootLength(const wchar_t* path)
 {
@@ -178,18 +202,19 @@ bool toParentFolder(wchar_t* path, ObjectKind& kind)
     }
     const size_t at = static_cast<size_t>(slash - path);
     // The root keeps its backslash: "C:" alone names the current folder of drive C:.
-    kind = at < root ? ObjectKind::Root : ObjectKind::Folder;
+    kind = at < root ? ObjectKind::Root : kind == ObjectKind::File ? ObjectKind::Folder : ObjectKind::Above;
     path[at < root ? root : at] = L'\0';
     return true;
 }
 
-Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind)
+Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const Judge& judge)
 {
     Changer changer;
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     // The owner may always rewrite the permissions.
-    if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr && !isTrustedAccount(owner)) {
+    if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
+        !isTrustedAccount(owner, judge)) {
         changer.found = true;
         changer.how = "owned by";
         nameAccount(owner, changer);
@@ -220,7 +245,7 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind)
             continue;
         }
         const PSID trustee = const_cast<DWORD*>(&ace->SidStart);
-        if (!isTrustedAccount(trustee)) {
+        if (!isTrustedAccount(trustee, judge)) {
             changer.found = true;
             changer.how = howChanged(ace->Mask & wanted, kind);
             nameAccount(trustee, changer);
@@ -230,16 +255,14 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind)
     return changer;
 }
 
-DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer)
+DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD status =
-        GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, nullptr, nullptr, &descriptor);
+    const DWORD status = judge.read(path, &descriptor);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     const UniqueLocal owned(descriptor);
-    changer = untrustedChanger(descriptor, kind);
+    changer = untrustedChanger(descriptor, kind, judge);
     return ERROR_SUCCESS;
 }

@@ -5,8 +5,11 @@
 #include <windows.h>
 
 enum class ObjectKind {
-    File,
-    Folder,
+    File,    // the program a start-up starts
+    Folder,  // the folder that holds it: a file added beside the program counts
+    // A folder further up: only what renames, deletes or re-permissions the way down counts;
+    // adding a file or folder next to it replaces nothing.
+    Above,
     // A drive's root: everyone may add folders to a standard one; only the rights that
     // rename or delete what it holds count there.
     Root,
@@ -18,20 +21,58 @@ struct Changer {
     wchar_t account[256] = {};  // the account's name, or its SID when it has none
 };
 
+// Reads path's owner and DACL into a descriptor from LocalAlloc.
+using DescriptorReader = DWORD (*)(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
+DWORD readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
+
+// How objects are judged: where each path's descriptor comes from (the file system, or in a
+// test Windows' own descriptors, which Wine cannot keep), and whether Power Users count as
+// administrators: before Windows 6.0 they are, by design, able to change Program Files and
+// the system; from 6.0 on a member is an ordinary user.
+struct Judge {
+    DescriptorReader read = readDescriptor;
+    bool powerUsersTrusted = false;
+};
+// The machine's own: its file system, its release.
+Judge machineJudge();
+
 // The first untrusted account that owns the object or that an allow entry for the object
 // itself gives a changing right. Trusted: SYSTEM, Administrators, TrustedInstaller, CREATOR
-// OWNER (a placeholder) and the users who are members of Administrators.
-Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind);
+// OWNER (a placeholder), the users who are members of Administrators, and Power Users where
+// judge says so.
+Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const Judge& judge = Judge());
 
-// Reads path's owner and permissions; ERROR_SUCCESS unless they could not be read.
-DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer);
+// Reads path's owner and permissions as judge reads them; ERROR_SUCCESS unless they could
+// not be read.
+DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge);
 
-bool isTrustedAccount(PSID sid);
+bool isTrustedAccount(PSID sid, const Judge& judge = Judge());
 
 // The part of a path that no rename can change: "C:\\" (or "C:"), "\\\\server\\share\\"; 0 for a
 // relative path.
 size_t pathRootLength(const wchar_t* path);
 
-// Cuts path to the folder that holds it, trailing backslashes aside; kind receives Root when
-// that is the drive's root, else Folder. False when nothing holds path (a root, a bare name).
+// Cuts path to the folder that holds it, trailing backslashes aside. kind says what path was
+// and receives what the holder is: the Folder of a File, a folder Above any folder, the Root
+// of whatever the drive's root holds. False when nothing holds path (a root, a bare name).
 bool toParentFolder(wchar_t* path, ObjectKind& kind);
+
+// Judges start (a program: File; an install folder: Folder) and every folder above it up to
+// the drive's root, top last: visit(path, kind, status, changer) for each, status saying
+// whether its descriptor could be read; the walk stops when visit answers false.
+template <typename Visit>
+void walkUp(const wchar_t* start, ObjectKind kind, const Judge& judge, Visit visit)
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    if (lstrlenW(start) > MAX_PATH) {
+        return;
+    }
+    lstrcpynW(path, start, MAX_PATH + 1);
+    do {
+        Changer changer;
+        const DWORD status = untrustedChangerOf(path, kind, changer, judge);
+        if (!visit(static_cast<const wchar_t*>(path), kind, status, static_cast<const Changer&>(changer))) {
+            return;
+        }
+    } while (toParentFolder(path, kind));
+}

@@ -128,22 +128,21 @@ void nameEntries(const ForeignEntries& entries, wchar_t (&text)[kEntriesText])
 // put a program of their own in the install folder's place, which the install log says.
 void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 {
-    wchar_t above[MAX_PATH + 1] = {};
-    lstrcpynW(above, folder, MAX_PATH + 1);
-    ObjectKind kind = ObjectKind::Folder;
-    while (toParentFolder(above, kind)) {
-        Changer changer;
-        if (GetFileAttributesW(above) != INVALID_FILE_ATTRIBUTES &&
-            untrustedChangerOf(above, kind, changer) == ERROR_SUCCESS && changer.found) {
-            wchar_t how[64] = {};
-            MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
-            logLine(install, INSTALLMESSAGE_INFO,
-                    L"tarvel: the folder [1] above the install folder can be [2] [3]: whoever may rename it can put "
-                    L"another program in the install folder's place. Lock it, or choose a folder under one that "
-                    L"only administrators can change.",
-                    above, how, changer.account);
-        }
-    }
+    walkUp(folder, ObjectKind::Folder, machineJudge(),
+           [&](const wchar_t* path, ObjectKind kind, DWORD status, const Changer& changer) {
+               // The install folder itself gets the lock; a folder missing yet is made locked.
+               if (kind != ObjectKind::Folder && status == ERROR_SUCCESS && changer.found &&
+                   GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+                   wchar_t how[64] = {};
+                   MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
+                   logLine(install, INSTALLMESSAGE_INFO,
+                           L"tarvel: the folder [1] above the install folder can be [2] [3]: whoever may rename it "
+                           L"can put another program in the install folder's place. Lock it, or choose a folder "
+                           L"under one that only administrators can change.",
+                           path, how, changer.account);
+               }
+               return true;
+           });
 }
 
 }  // namespace

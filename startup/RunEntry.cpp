@@ -54,7 +54,7 @@ LSTATUS registerRunEntry(const wchar_t* modulePath)
                           static_cast<DWORD>(bytes));
 }
 
-LSTATUS unregisterRunEntry()
+LSTATUS unregisterRunEntry(bool* removed)
 {
     UniqueHkey key;
     const LSTATUS opened = openRunKey(key);
@@ -62,6 +62,9 @@ LSTATUS unregisterRunEntry()
         return opened;
     }
     const LSTATUS deleted = RegDeleteValueA(key.get(), kRunValueName);
+    if (removed != nullptr) {
+        *removed = deleted == ERROR_SUCCESS;
+    }
     // A value that is not there is already as normal mode wants it.
     return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
 }

@@ -5,8 +5,8 @@
 // logon task). modulePath must be the executable's whole path; a path that is empty or too
 // long for one is refused with ERROR_FILENAME_EXCED_RANGE. Both answer the registry's status.
 LSTATUS registerRunEntry(const wchar_t* modulePath);
-// A value already absent is success.
-LSTATUS unregisterRunEntry();
+// A value already absent is success; removed, when given, says whether there was one.
+LSTATUS unregisterRunEntry(bool* removed = nullptr);
 
 // Under HKEY_LOCAL_MACHINE; a 32-bit program's view of it on 64-bit Windows.
 extern const char kRunKey[];

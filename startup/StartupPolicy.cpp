@@ -11,10 +11,10 @@ WantedStartup wantedStartup(OsClass os, bool taskSchedulerPresent, bool preload)
         // A Run value left by a copy run under another release would start a second pass.
         return {false, preload ? TaskWanted::InPlace : TaskWanted::NoActiveTask};
     }
-    if (preload) {
-        return {true, TaskWanted::NotLookedAt};
-    }
-    return {false, taskSchedulerPresent ? TaskWanted::NoActiveTask : TaskWanted::NotLookedAt};
+    // Wherever a Task Scheduler 2.0 is, a task left by another release (an in-place upgrade
+    // from Windows 7) would start the program as well, or a file someone put in its place:
+    // exactly one start-up in preload mode, none in normal mode.
+    return {preload, taskSchedulerPresent ? TaskWanted::NoActiveTask : TaskWanted::NotLookedAt};
 }
 
 bool isAdministratorsGroup(const wchar_t* group)

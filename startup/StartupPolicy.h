@@ -5,7 +5,7 @@
 #include "common/SystemFacts.h"
 
 enum class TaskWanted {
-    NotLookedAt,   // no Task Scheduler 2.0 (before 6.0), or a Run-value pass: no COM at all
+    NotLookedAt,   // no Task Scheduler 2.0 (before 6.0): no COM at all
     InPlace,       // see taskInPlace
     NoActiveTask,  // absent, disabled, or not started at logon
 };

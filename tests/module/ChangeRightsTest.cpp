@@ -9,6 +9,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -120,9 +121,9 @@ TEST(ChangeRights, TheWalkUpNamesEveryFolderAboveAndEndsAtTheRoot)
     };
     const Case cases[] = {
         {L"C:\\Up\\Low\\tarvel.exe",
-         {{L"C:\\Up\\Low", ObjectKind::Folder}, {L"C:\\Up", ObjectKind::Folder}, {L"C:\\", ObjectKind::Root}}},
+         {{L"C:\\Up\\Low", ObjectKind::Folder}, {L"C:\\Up", ObjectKind::Above}, {L"C:\\", ObjectKind::Root}}},
         // An install folder as Windows Installer gives it: the closing backslash is cut first.
-        {L"C:\\Up\\Low\\", {{L"C:\\Up", ObjectKind::Folder}, {L"C:\\", ObjectKind::Root}}},
+        {L"C:\\Up\\Low\\", {{L"C:\\Up", ObjectKind::Above}, {L"C:\\", ObjectKind::Root}}},
         {L"C:\\", {}},
         {L"\\\\server\\share\\Tarvel\\tarvel.exe",
          {{L"\\\\server\\share\\Tarvel", ObjectKind::Folder}, {L"\\\\server\\share\\", ObjectKind::Root}}},
@@ -131,7 +132,7 @@ TEST(ChangeRights, TheWalkUpNamesEveryFolderAboveAndEndsAtTheRoot)
         const std::string start(item.start, item.start + std::wcslen(item.start));
         wchar_t path[MAX_PATH] = {};
         lstrcpynW(path, item.start, MAX_PATH);
-        ObjectKind kind = ObjectKind::File;
+        ObjectKind kind = item.start[std::wcslen(item.start) - 1] == L'\\' ? ObjectKind::Folder : ObjectKind::File;
         for (const Step& step : item.steps) {
             ASSERT_TRUE(toParentFolder(path, kind)) << start;
             EXPECT_EQ(step.path, std::wstring(path)) << start;
@@ -139,6 +140,137 @@ TEST(ChangeRights, TheWalkUpNamesEveryFolderAboveAndEndsAtTheRoot)
         }
         EXPECT_FALSE(toParentFolder(path, kind)) << start << " walks on above its root";
     }
+}
+
+// Windows' own descriptors, path by path, which Wine keeps only as Unix modes.
+const std::vector<std::pair<std::wstring, std::wstring>>* windowsDescriptors = nullptr;
+
+DWORD readWindowsDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
+{
+    for (const auto& entry : *windowsDescriptors) {
+        if (lstrcmpiW(entry.first.c_str(), path) == 0) {
+            return ConvertStringSecurityDescriptorToSecurityDescriptorW(entry.second.c_str(), SDDL_REVISION_1,
+                                                                        descriptor, nullptr)
+                       ? ERROR_SUCCESS
+                       : GetLastError();
+        }
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+// The walk from a program up to its root on Windows' own default permissions: a package in
+// its default folder holds on every release, and what only adds files above it replaces
+// nothing.
+TEST(ChangeRights, OnWindowsOwnDefaultsOnlyWhatReplacesTheWayDownIsReported)
+{
+    const std::wstring installer = kTrustedInstaller;
+    const std::wstring lock = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    const std::wstring locked = L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)";
+    const std::wstring root10 = L"O:" + installer +
+                                L"D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)"
+                                L"(A;;LC;;;AU)";
+    const std::wstring programData10 =
+        L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;FA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;0x116;;;BU)";
+    const std::wstring madeInProgramData10 =
+        L"O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)";
+    const std::wstring madeInRoot10 =
+        L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;OICIID;SDGXGWGR;;;AU)";
+    const std::wstring rootXp =
+        L"O:BAD:AI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICIIO;FA;;;CO)(A;OICI;0x1200a9;;;BU)"
+        L"(A;CI;LC;;;BU)(A;CIIO;DC;;;BU)(A;;0x1200a9;;;WD)";
+    const std::wstring programFilesXp =
+        L"O:BAD:PAI(A;OICI;FA;;;BA)(A;OICIIO;FA;;;CO)(A;OICI;FA;;;SY)"
+        L"(A;OICI;0x1301bf;;;S-1-5-32-547)(A;OICI;0x1200a9;;;BU)";
+    const std::wstring madeInRootXp =
+        L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;CIID;LC;;;BU)(A;CIID;DC;;;BU)";
+    struct Case {
+        const char* what;
+        bool beforeVista;
+        const wchar_t* program;
+        std::vector<std::pair<std::wstring, std::wstring>> descriptors;
+        // The one path reported, and by whom; none when the start-up holds.
+        std::wstring reported;
+        std::wstring account;
+    };
+    const Case cases[] = {
+        {"XP: the package's default folder",
+         true,
+         L"C:\\Program Files\\Tarvel\\tarvel.exe",
+         {{L"C:\\Program Files\\Tarvel\\tarvel.exe", locked},
+          {L"C:\\Program Files\\Tarvel", lock},
+          {L"C:\\Program Files", programFilesXp},
+          {L"C:\\", rootXp}},
+         L"",
+         L""},
+        {"XP: a locked folder in a folder made in the root",
+         true,
+         L"C:\\Company\\Tarvel\\tarvel.exe",
+         {{L"C:\\Company\\Tarvel\\tarvel.exe", locked},
+          {L"C:\\Company\\Tarvel", lock},
+          {L"C:\\Company", madeInRootXp},
+          {L"C:\\", rootXp}},
+         L"",
+         L""},
+        {"10: the package locked in ProgramData",
+         false,
+         L"C:\\ProgramData\\Tarvel\\tarvel.exe",
+         {{L"C:\\ProgramData\\Tarvel\\tarvel.exe", locked},
+          {L"C:\\ProgramData\\Tarvel", lock},
+          {L"C:\\ProgramData", programData10},
+          {L"C:\\", root10}},
+         L"",
+         L""},
+        {"10: the program in a folder made in ProgramData",
+         false,
+         L"C:\\ProgramData\\Tools\\tarvel.exe",
+         {{L"C:\\ProgramData\\Tools\\tarvel.exe", locked},
+          {L"C:\\ProgramData\\Tools", madeInProgramData10},
+          {L"C:\\ProgramData", programData10},
+          {L"C:\\", root10}},
+         L"C:\\ProgramData\\Tools",
+         L"Users"},
+        {"10: a locked folder in a folder made in the root",
+         false,
+         L"C:\\Company\\Tarvel\\tarvel.exe",
+         {{L"C:\\Company\\Tarvel\\tarvel.exe", locked},
+          {L"C:\\Company\\Tarvel", lock},
+          {L"C:\\Company", madeInRoot10},
+          {L"C:\\", root10}},
+         L"C:\\Company",
+         L"Authenticated Users"},
+        {"10: Power Users may change a folder above",
+         false,
+         L"C:\\Company\\Tarvel\\tarvel.exe",
+         {{L"C:\\Company\\Tarvel\\tarvel.exe", locked},
+          {L"C:\\Company\\Tarvel", lock},
+          {L"C:\\Company", programFilesXp},
+          {L"C:\\", root10}},
+         L"C:\\Company",
+         L"Power Users"},
+    };
+    for (const Case& item : cases) {
+        windowsDescriptors = &item.descriptors;
+        Judge judge;
+        judge.read = readWindowsDescriptor;
+        judge.powerUsersTrusted = item.beforeVista;
+        std::vector<std::wstring> walked;
+        std::wstring reported;
+        std::wstring account;
+        walkUp(item.program, ObjectKind::File, judge,
+               [&](const wchar_t* path, ObjectKind, DWORD status, const Changer& changer) {
+                   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), status) << item.what;
+                   walked.emplace_back(path);
+                   if (changer.found) {
+                       reported += (reported.empty() ? L"" : L"; ") + std::wstring(path);
+                       account = changer.account;
+                   }
+                   return true;
+               });
+        EXPECT_EQ(item.descriptors.size(), walked.size()) << item.what;
+        EXPECT_EQ(item.reported, reported) << item.what;
+        EXPECT_EQ(item.account, account) << item.what;
+    }
+    windowsDescriptors = nullptr;
 }
 
 }  // namespace

@@ -171,6 +171,27 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
                        "Everyone: DIFFERS"));
     host::setPermissions(L"C:\\open", host::kAdministratorsOnly);
     EXPECT_EQ(0u, check()) << "a forward-slash value";
+    // As Explorer reads the value: arguments after the program, an environment variable expanded.
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\open\\tarvel.exe /quiet",
+                      KEY_WOW64_32KEY);
+    EXPECT_EQ(0u, check()) << "an unquoted value with an argument";
+    EXPECT_EQ(1, count(report(), ", with the arguments /quiet: holds")) << report();
+    HKEY run = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, state::kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &run));
+    const wchar_t expandable[] = L"\"%SystemDrive%\\open\\tarvel.exe\"";
+    RegSetValueExW(run, state::kRunValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expandable),
+                   sizeof expandable);
+    RegCloseKey(run);
+    EXPECT_EQ(0u, check()) << "a REG_EXPAND_SZ value";
+    // A path in another language comes out in the code page of the console it is redirected
+    // from: Wine gives the check none, so the OEM code page, as Windows' own tools write.
+    const std::wstring foreign = host::placeTarvel(L"C:\\open\\T\u00e4st");
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, foreign, KEY_WOW64_32KEY);
+    char encoded[MAX_PATH] = {};
+    WideCharToMultiByte(GetOEMCP(), 0, foreign.c_str(), -1, encoded, MAX_PATH, nullptr, nullptr);
+    ASSERT_NE(std::string(encoded), std::string(foreign.begin(), foreign.end())) << "no letter outside ASCII";
+    EXPECT_EQ(2, count(report(), encoded)) << "the program and its folder, as the console reads them";
     // A folder further up: whoever renames it puts a program of their own in its place.
     const std::wstring deep = host::placeTarvel(L"C:\\Up\\Low");
     host::setPermissions(L"C:\\Up", host::kWorldWritable);
@@ -303,6 +324,10 @@ TEST_F(Check, WhatTheCheckFindsWrongWithTheStartupOnePassRepairs)
          }},
         {"10 normal: the task of 7 left", L"win10", false,
          [](const std::wstring& exe) { store(exe, TASK_RUNLEVEL_HIGHEST, L"Administrators"); }},
+        // After an in-place upgrade from 7: whoever makes C:\\Gone\\tarvel.exe runs it with the
+        // highest rights at an administrator's logon.
+        {"10 preload: the task of 7 left, starting a file gone", L"win10", true,
+         [](const std::wstring&) { store(L"C:\\Gone\\tarvel.exe", TASK_RUNLEVEL_HIGHEST, L"Administrators"); }},
     };
     for (const Case& item : cases) {
         standin::deleteAllTasks();

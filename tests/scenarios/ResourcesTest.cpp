@@ -115,10 +115,16 @@ TEST(Resources, TheMessageTableGivesEachEventItsSentence)
          L"The pass did its whole job in normal mode: the marker C:\\Preload64 is absent, the DIPM and LPM switches "
          L"of iaStor ports 0 to 5 are 1, and the logon start-up is removed.\r\n"},
         {1002,
-         {L"normal", L"C:\\Preload", L"1", L"removed", L"port values", L"5", L"0x00000005", L"Access is denied."},
+         {L"normal", L"C:\\Preload", L"1", L"removed", L"port values", L"5", L"0x00000005", L" Access is denied."},
          L"The pass in normal mode did not do its whole job: its step \"port values\" failed with status 5 "
          L"(0x00000005). Access is denied. Marker C:\\Preload; DIPM and LPM of iaStor ports 0 to 5 to be 1; logon "
          L"start-up: removed.\r\n"},
+        // A status Windows has no text for.
+        {1002,
+         {L"preload", L"C:\\Preload", L"0", L"failed", L"logon start-up", L"-2147216619", L"0x80041315", L""},
+         L"The pass in preload mode did not do its whole job: its step \"logon start-up\" failed with status "
+         L"-2147216619 (0x80041315). Marker C:\\Preload; DIPM and LPM of iaStor ports 0 to 5 to be 0; logon start-up: "
+         L"failed.\r\n"},
     };
     for (const Event& event : events) {
         wchar_t text[1024] = {};

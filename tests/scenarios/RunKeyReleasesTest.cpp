@@ -342,10 +342,11 @@ TEST(Events, EveryPassTellsItsOutcomeInOneEvent)
     EXPECT_EQ(0u, events[0].call.find("CAFE4242,0x0001,0x0000,0x000003ea,")) << "error, 1002: " << log;
     ASSERT_EQ(8u, events[0].strings.size()) << log;
     events[0].strings.pop_back();
-    EXPECT_EQ((std::vector<std::string>{printed("err", L"normal"), printed("err", marker), printed("err", L"1"),
-                                        printed("err", L"removed"), printed("err", L"port values"),
-                                        printed("err", L"5"), printed("err", L"0x00000005")}),
-              events[0].strings);
+    EXPECT_EQ(
+        (std::vector<std::string>{printed("err", L"normal"), printed("err", marker), printed("err", L"1"),
+                                  printed("err", L"absent: no logon start-up found"), printed("err", L"port values"),
+                                  printed("err", L"5"), printed("err", L"0x00000005")}),
+        events[0].strings);
     state::clearDriverKeys();
 
     // An HRESULT, as %errorlevel% and as the Task Scheduler's documentation show it.
@@ -354,14 +355,28 @@ TEST(Events, EveryPassTellsItsOutcomeInOneEvent)
     host::setWindowsVersion(L"tarvel.exe", L"win7");
     host::makeDirectory(marker);
     log = host::wineDebugOutput(exe, channels);
-    standin::setStopped(false);
-    state::useTaskScheduler(state::kWineTaskScheduler);
     clearMarkers();
     events = printedEvents(log);
     ASSERT_EQ(1u, events.size()) << log;
     ASSERT_LE(7u, events[0].strings.size()) << log;
     EXPECT_EQ(printed("err", L"-2147216619"), events[0].strings[5]);
     EXPECT_EQ(printed("err", L"0x80041315"), events[0].strings[6]);
+
+    // Out of reach, the Task Scheduler holds a task the pass could not see: nothing removed.
+    standin::Task task;
+    task.triggers = {{TASK_TRIGGER_LOGON, true}};
+    task.actions = {{TASK_ACTION_EXEC, exe, true, L""}};
+    standin::storeTask(L"Ombrix Tarvel", task);
+    log = host::wineDebugOutput(exe, channels);
+    standin::setStopped(false);
+    EXPECT_FALSE(standin::taskNames().empty());
+    standin::deleteAllTasks();
+    state::useTaskScheduler(state::kWineTaskScheduler);
+    events = printedEvents(log);
+    ASSERT_EQ(1u, events.size()) << log;
+    EXPECT_EQ(0u, events[0].call.find("CAFE4242,0x0004,0x0000,0x000003e9,")) << "information, 1001: " << log;
+    ASSERT_EQ(4u, events[0].strings.size()) << log;
+    EXPECT_EQ(printed("trace", L"absent: no logon start-up found"), events[0].strings[3]);
     state::clearDriverKeys();
 }
 
