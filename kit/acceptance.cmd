@@ -1,20 +1,24 @@
 @echo off
 rem Acceptance of tarvel on a reference machine of one Windows release (XP and later).
-rem Run it as an administrator from the kit's folder, beside tarvel.exe, tarvel-check.exe
-rem and, when there, the package tarvel-*.msi. It passes the program through preload and
-rem normal mode, and the package through install and uninstall, checking the machine with
-rem tarvel-check.exe after each step; then it puts the marker back as it found it and runs
-rem a last pass, so that the machine ends as its marker asks. The log and the saved port
-rem keys go to logs\ beside it. Exit status: 0 when every step passed, else 1 (5 when not
-rem run as an administrator, 2 when the kit is not whole, 3 when an earlier run left the
-rem marker aside).
+rem Run it as an administrator from the kit's folder, beside tarvel.exe, tarvel-check.exe,
+rem restore.cmd and, when there, the package tarvel-*.msi. It passes the program through
+rem preload and normal mode, and the package through install and uninstall, checking the
+rem machine with tarvel-check.exe after each step; then it puts the marker back as it found
+rem it and runs a last pass, so that the machine ends as its marker asks. The log and the
+rem saved port keys go to logs\ beside it. Exit status: 0 when every step passed, else 1 (5
+rem when not run as an administrator, 2 when the kit is not whole or cannot keep its log, 3
+rem when an earlier run was cut short and its changes are not undone yet).
 rem
 rem It never deletes what the marker holds: a marker it found (a directory with whatever it
 rem holds, or a file, read-only or not) is renamed aside to C:\Preload.acceptance and back;
-rem only a marker directory the kit made itself is removed, and only while it is empty.
-rem Before its first change it writes logs\restore.cmd, which puts the marker back as it
-rem was found should the run be cut short. A product installed on the machine is left
-rem alone: install and uninstall are skipped, and the last pass is the installed program's.
+rem only a marker directory the kit made itself is removed, and only while it is empty. A
+rem product installed on the machine is left alone: install and uninstall are skipped, and
+rem the last pass is the installed program's.
+rem
+rem A run records what it is about to change in logs\run.state before it changes it: the
+rem marker as found, the package it installs. A run that ends removes the file; while it is
+rem there, a new run changes nothing and stops with 3, and logs\restore.cmd undoes what it
+rem names. Without a log it can write, the kit changes nothing.
 rem
 rem Statuses are compared as text with 0: "if errorlevel 1" and a signed comparison take
 rem every negative HRESULT for success. Delayed expansion stays off, so that a "!" in the
@@ -24,6 +28,8 @@ setlocal EnableExtensions DisableDelayedExpansion
 set "KIT=%~dp0"
 set "LOGS=%~dp0logs"
 set "LOG=%~dp0logs\acceptance.log"
+set "STATE=%~dp0logs\run.state"
+set "UPGRADE_KEY=HKLM\SOFTWARE\Classes\Installer\UpgradeCodes\25E7D1C6A8B3E0F4D9A2E5B4C7A9F103"
 set "PORTS=HKLM\SYSTEM\CurrentControlSet\Services\iaStor\Parameters"
 set "MARKER=C:\Preload"
 set "ASIDE_NAME=Preload.acceptance"
@@ -52,12 +58,29 @@ if not exist "%KIT%tarvel-check.exe" (
     echo acceptance: tarvel-check.exe is not beside acceptance.cmd.
     exit /b 2
 )
+if not exist "%KIT%restore.cmd" (
+    echo acceptance: restore.cmd is not beside acceptance.cmd.
+    exit /b 2
+)
+if exist "%STATE%" (
+    echo acceptance: an earlier run was cut short before it undid its changes: run logs\restore.cmd first, as an administrator. Nothing was changed.
+    exit /b 3
+)
 if exist "%ASIDE%" (
     echo acceptance: %ASIDE% is there: an earlier run was cut short. Run logs\restore.cmd first.
     exit /b 3
 )
 
-if not exist "%LOGS%" mkdir "%LOGS%"
+rem Without a log that says what it changed, a run cut short could not be undone.
+if not exist "%LOGS%\" mkdir "%LOGS%" >nul 2>&1 <nul
+if exist "%LOGS%\write.test" del "%LOGS%\write.test" >nul 2>&1 <nul
+echo written> "%LOGS%\write.test" 2>nul
+if not exist "%LOGS%\write.test" (
+    echo acceptance: it cannot write its log in its logs folder ^(read-only media, or a file of that name^). Copy the kit to a writable folder and run it there. Nothing was changed.
+    exit /b 2
+)
+del "%LOGS%\write.test" <nul
+copy /y "%KIT%restore.cmd" "%LOGS%\restore.cmd" >nul <nul
 echo tarvel acceptance, %DATE% %TIME% > "%LOG%"
 ver >> "%LOG%"
 echo PROCESSOR_ARCHITECTURE=%PROCESSOR_ARCHITECTURE% PROCESSOR_ARCHITEW6432=%PROCESSOR_ARCHITEW6432% >> "%LOG%"
@@ -70,7 +93,7 @@ call :say "marker %MARKER%: %FOUND%"
 rem A deployed product: its upgrade code is registered, or it keeps its folder.
 set "INSTALLED="
 set "INSTALLDIR="
-reg query "HKLM\SOFTWARE\Classes\Installer\UpgradeCodes\25E7D1C6A8B3E0F4D9A2E5B4C7A9F103" >nul 2>&1 <nul
+reg query "%UPGRADE_KEY%" >nul 2>&1 <nul
 if "%errorlevel%"=="0" set "INSTALLED=yes"
 for %%k in ("HKLM\SOFTWARE\Ombrix\Tarvel" "HKLM\SOFTWARE\Wow6432Node\Ombrix\Tarvel") do (
     for /f "tokens=1,2,*" %%a in ('reg query "%%~k" /v InstallDir 2^>nul ^<nul') do (
@@ -84,7 +107,17 @@ set "LAST=%KIT%tarvel.exe"
 if defined INSTALLDIR if exist "%INSTALLDIR%tarvel.exe" set "LAST=%INSTALLDIR%tarvel.exe"
 if defined INSTALLED call :say "Ombrix Tarvel is installed here: the kit leaves it installed, and its last pass runs %LAST%"
 
-call :writeRestore
+rem What restore.cmd needs to undo a run cut short at any later point, written before the
+rem first change.
+> "%STATE%" echo FOUND=%FOUND%
+call :record "MARKER=%MARKER%"
+call :record "ASIDE=%ASIDE%"
+call :record "LAST=%LAST%"
+if not exist "%STATE%" (
+    call :say "acceptance: %STATE% could not be written. Nothing was changed."
+    exit /b 2
+)
+call :say "if the run is cut short, %LOGS%\restore.cmd undoes what it changed"
 if exist "%LOGS%\ports-before.reg" del "%LOGS%\ports-before.reg" <nul
 reg export "%PORTS%" "%LOGS%\ports-before.reg" >nul 2>&1 <nul
 if "%errorlevel%"=="0" (
@@ -111,9 +144,12 @@ if defined INSTALLED (
     call :say "install and uninstall skipped: the product installed here stays as it is"
 ) else if defined PACKAGE (
     call :marker present
+    call :record "PACKAGE=%PACKAGE%"
+    call :record "INSTALLED=yes"
     call :package install /i
     call :check "check after the install"
     call :package uninstall /x
+    call :uninstalled
     call :marker absent
     call :check "no start-up left after the uninstall" noports
 ) else (
@@ -124,8 +160,10 @@ if "%FOUND%"=="absent" (call :marker absent) else (call :marker present)
 call :pass "last pass, with the marker as it was found" "%LAST%"
 call :check "check with the marker as it was found"
 
+rem Whatever failed, the machine is back as found: nothing is left for restore.cmd to undo.
+del "%STATE%" <nul
 call :say "%PASSED% passed, %FAILED% failed"
-call :say "should the marker not be as it was found, %LOGS%\restore.cmd puts it back (run it as an administrator)"
+call :say "%LOGS%\restore.cmd ports puts the port values saved before the run back (run it as an administrator)"
 if not "%FAILED%"=="0" exit /b 1
 exit /b 0
 
@@ -182,9 +220,10 @@ start "" /wait msiexec %2 "%PACKAGE%" /qn /l*v "%LOGS%\%1.log" <nul
 call :result "%1 of the package" %errorlevel%
 goto :eof
 
-rem The check must also have seen the mode the step meant; noports: the ports are first set
-rem with reg.exe as a normal pass sets them, so that the check can say 0 only when no
-rem start-up of the program is left.
+rem The check is judged by its exit status and the mode it saw (its first line names it), not
+rem by whether its lines could be kept; noports: the ports are first set with reg.exe as a
+rem normal pass sets them, so that the check can say 0 only when no start-up of the program
+rem is left.
 :check
 echo --- %~1 >> "%LOG%"
 if not "%MARKER_OK%"=="yes" (
@@ -197,16 +236,37 @@ if "%2"=="noports" (
         reg add "%PORTS%\Port%%n" /v LPM /t REG_DWORD /d 1 /f >nul <nul
     )
 )
+if exist "%LOGS%\check.txt" del "%LOGS%\check.txt" >nul 2>&1 <nul
+type nul> "%LOGS%\check.txt" 2>nul
+if not exist "%LOGS%\check.txt" goto checkUnsaved
 "%KIT%tarvel-check.exe" > "%LOGS%\check.txt" 2>&1 <nul
 set "STATUS=%errorlevel%"
 type "%LOGS%\check.txt" >> "%LOG%"
 find "(%MODE% mode)" "%LOGS%\check.txt" >nul 2>&1 <nul
+goto checkJudged
+:checkUnsaved
+call :say "NOTE  the lines of the %~1 could not be saved; it is judged all the same"
+"%KIT%tarvel-check.exe" >nul 2>&1 <nul
+set "STATUS=%errorlevel%"
+"%KIT%tarvel-check.exe" 2>nul <nul | find "(%MODE% mode)" >nul 2>&1
+:checkJudged
 if not "%errorlevel%"=="0" (
     set /a FAILED+=1
     call :say "FAIL  %~1 (the check did not see %MODE% mode; exit status %STATUS%)"
     goto :eof
 )
 call :result %1 %STATUS%
+goto :eof
+
+rem The package the kit installed is gone again: nothing for restore.cmd to uninstall.
+:uninstalled
+reg query "%UPGRADE_KEY%" >nul 2>&1 <nul
+if errorlevel 1 call :record "INSTALLED=no"
+goto :eof
+
+rem One line NAME=value of run.state, for restore.cmd; any path, as :say takes it.
+:record
+for /f "delims=" %%l in ("%~1") do >> "%STATE%" echo %%l
 goto :eof
 
 :skipped
@@ -231,31 +291,4 @@ for /f "delims=" %%l in ("%~1") do (
     echo %%l
     >> "%LOG%" echo %%l
 )
-goto :eof
-
-rem logs\restore.cmd: the marker back as it was found, then one pass of the program that the
-rem last pass runs. Written before the first change, from fixed lines and the found state.
-:writeRestore
-set "RESTORE=%LOGS%\restore.cmd"
-> "%RESTORE%" echo @echo off
->> "%RESTORE%" echo rem Puts the marker back as the acceptance kit found it, then runs tarvel once, so that
->> "%RESTORE%" echo rem the machine is as its marker asks. Run it as an administrator.
->> "%RESTORE%" echo rem The port keys as they were before the kit ran are in ports-before.reg beside this
->> "%RESTORE%" echo rem script. To put them back as well, run "restore.cmd ports", which also runs
->> "%RESTORE%" echo rem reg import "ports-before.reg" (this keeps values the kit added where none were).
->> "%RESTORE%" echo setlocal EnableExtensions DisableDelayedExpansion
->> "%RESTORE%" echo set "FOUND=%FOUND%"
->> "%RESTORE%" echo set "MARKER=%MARKER%"
->> "%RESTORE%" echo set "ASIDE=%ASIDE%"
->> "%RESTORE%" echo set "LAST=%%~dp0..\tarvel.exe"
-if defined INSTALLDIR >> "%RESTORE%" echo set "INSTALLDIR=%INSTALLDIR%"
-if defined INSTALLDIR >> "%RESTORE%" echo if exist "%%INSTALLDIR%%tarvel.exe" set "LAST=%%INSTALLDIR%%tarvel.exe"
->> "%RESTORE%" echo if "%%FOUND%%"=="absent" if exist "%%MARKER%%\" rmdir "%%MARKER%%" ^<nul
->> "%RESTORE%" echo if not "%%FOUND%%"=="absent" if exist "%%ASIDE%%" if not exist "%%MARKER%%" ren "%%ASIDE%%" "%MARKER:~3%" ^<nul
->> "%RESTORE%" echo if "%%FOUND%%"=="absent" if exist "%%MARKER%%" echo restore: %%MARKER%% is not empty; it was not there before the kit ran.
->> "%RESTORE%" echo if not "%%FOUND%%"=="absent" if exist "%%ASIDE%%" echo restore: %%ASIDE%% could not be moved back to %%MARKER%%.
->> "%RESTORE%" echo if /i "%%~1"=="ports" reg import "%%~dp0ports-before.reg"
->> "%RESTORE%" echo start "" /wait "%%LAST%%" ^<nul
->> "%RESTORE%" echo echo restore: marker %%MARKER%% %%FOUND%% again; tarvel ended with %%errorlevel%%.
-call :say "if the run is cut short, %RESTORE% puts the marker back as it was found"
 goto :eof

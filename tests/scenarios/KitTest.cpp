@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <msi.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -37,8 +38,9 @@ protected:
     {
         const std::wstring from = host::tarvelKit();
         CreateDirectoryW(to.c_str(), nullptr);
-        for (const std::wstring& file : {std::wstring(L"acceptance.cmd"), std::wstring(L"tarvel.exe"),
-                                         std::wstring(L"tarvel-check.exe"), packageName()}) {
+        for (const std::wstring& file :
+             {std::wstring(L"acceptance.cmd"), std::wstring(L"restore.cmd"), std::wstring(L"tarvel.exe"),
+              std::wstring(L"tarvel-check.exe"), packageName()}) {
             ASSERT_TRUE(CopyFileW((from + L"\\" + file).c_str(), (to + L"\\" + file).c_str(), FALSE)) << GetLastError();
         }
     }
@@ -85,6 +87,40 @@ protected:
         GetExitCodeProcess(process, &status);
         CloseHandle(process);
         return status;
+    }
+    // Waits until nothing the kit started runs any more: a cut kit leaves them running.
+    static void waitForItsPrograms()
+    {
+        for (int tries = 0; tries < 600; ++tries) {
+            bool running = false;
+            const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+            PROCESSENTRY32W entry = {};
+            entry.dwSize = sizeof entry;
+            for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+                for (const wchar_t* name : {L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}) {
+                    running = running || lstrcmpiW(entry.szExeFile, name) == 0;
+                }
+            }
+            CloseHandle(snapshot);
+            if (!running) {
+                return;
+            }
+            Sleep(100);
+        }
+        ADD_FAILURE() << "what the cut kit started did not end";
+    }
+    // Starts the kit and cuts it short (its cmd killed, as by a closed window) once reached
+    // says so; false when it ended before.
+    static bool cutKitWhen(bool (*reached)())
+    {
+        const HANDLE process = host::startProgram(L"C:\\windows\\system32\\cmd.exe", L"/c acceptance.cmd", kKit);
+        bool cut = false;
+        while (!cut && WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
+            cut = reached() && TerminateProcess(process, 1);
+        }
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+        return cut;
     }
     static std::string log() { return host::readText("C:\\kit\\logs\\acceptance.log"); }
     static bool has(const std::string& line) { return log().find(line) != std::string::npos; }
@@ -148,6 +184,106 @@ TEST_F(Kit, AChecksModeOtherThanTheStepMeantFails)
     EXPECT_EQ(1u, status) << log();
     EXPECT_TRUE(has("FAIL  check after the first preload pass (the check did not see preload mode")) << log();
     EXPECT_EQ(std::string::npos, log().find("PASS  check after the first preload pass")) << log();
+}
+
+// Everything of the machine that a kit run or restore.cmd may change.
+std::wstring machine()
+{
+    const std::wstring marker = state::ownMarker();
+    std::wstring text = L"marker " + std::to_wstring(static_cast<int>(host::pathKind(marker)));
+    text += L" aside " + std::to_wstring(static_cast<int>(host::pathKind(marker + L".acceptance")));
+    text += L" run " + (state::runValue().present ? state::runValue().text() : L"-");
+    const host::RegValue port = host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM");
+    text += L" port " + (port.present ? std::to_wstring(port.data.at(0)) : L"-");
+    wchar_t product[39] = {};
+    text += MsiEnumRelatedProductsW(kUpgradeCode, 0, 0, product) == ERROR_SUCCESS ? L" installed" : L" not installed";
+    return text;
+}
+
+std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// A run cut short at any point is never taken for the machine's own state: the next run
+// changes nothing, and restore.cmd undoes what the cut run changed, whatever step it was at.
+TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
+{
+    asRelease(L"winxp");
+    const std::wstring marker = state::ownMarker();
+    const std::wstring package = L"C:\\kit\\" + packageName();
+    const std::wstring aside = L"C:\\kit-package-aside.msi";
+    struct Cut {
+        const char* what;
+        bool markerFound;
+        bool withPackage;
+        bool (*reached)();
+    };
+    const Cut cuts[] = {
+        {"its own marker in place", false, false,
+         [] { return host::pathKind(state::ownMarker()) == host::PathKind::Directory; }},
+        {"a found marker moved aside", true, false,
+         [] { return host::pathKind(state::ownMarker() + L".acceptance") == host::PathKind::Directory; }},
+        {"the package being installed", false, true,
+         [] { return host::pathKind(L"C:\\kit\\logs\\install.log") == host::PathKind::File; }},
+    };
+    for (const Cut& cut : cuts) {
+        host::removeTree(marker);
+        if (cut.markerFound) {
+            host::makeDirectory(marker);
+            host::makeFile(marker + L"\\readme.txt");
+        }
+        state::clearRunValues();
+        host::writeDword(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM", 7);
+        // Without the package the runs are short; its own cut puts it back.
+        if (!cut.withPackage) {
+            MoveFileW(package.c_str(), aside.c_str());
+        }
+        const std::wstring found = machine();
+        ASSERT_TRUE(cutKitWhen(cut.reached)) << cut.what << ": the kit ended first\n" << log();
+        waitForItsPrograms();
+        const std::wstring left = machine();
+        EXPECT_NE(found, left) << cut.what << ": the cut run changed nothing";
+
+        EXPECT_EQ(3u, runKit()) << cut.what;
+        EXPECT_EQ(left, machine()) << cut.what << ": a run after a cut one changed the machine";
+        // The first also puts back the port values from before the run, with no pass after them.
+        const bool ports = &cut == &cuts[0];
+        const DWORD restored =
+            host::runProgram(L"C:\\windows\\system32\\cmd.exe",
+                             L"/c C:\\kit\\logs\\restore.cmd" + std::wstring(ports ? L" ports" : L""));
+        EXPECT_EQ(0u, restored) << cut.what;
+        if (ports) {
+            EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(7)) << cut.what;
+        }
+        EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\kit\\logs\\run.state")) << cut.what;
+        // As found, with the start-up as a run that ended leaves it.
+        EXPECT_EQ(cut.markerFound ? host::PathKind::Directory : host::PathKind::Missing, host::pathKind(marker))
+            << cut.what;
+        if (cut.markerFound) {
+            EXPECT_EQ(host::PathKind::File, host::pathKind(marker + L"\\readme.txt")) << cut.what;
+            EXPECT_EQ(L"C:\\kit\\tarvel.exe", state::runValue().text()) << cut.what;
+        } else {
+            EXPECT_FALSE(state::runValue().present) << cut.what;
+        }
+        EXPECT_EQ(host::PathKind::Missing, host::pathKind(marker + L".acceptance")) << cut.what;
+        EXPECT_NE(std::wstring::npos, machine().find(L" not installed")) << cut.what << ": " << narrow(machine());
+        MoveFileW(aside.c_str(), package.c_str());
+    }
+    // And the run after that passes, the package included.
+    host::removeTree(marker);
+    EXPECT_EQ(0u, runKit()) << log();
+    EXPECT_TRUE(has("12 passed, 0 failed")) << log();
+}
+
+// Read-only media, or a file where its logs folder belongs: without a log it could not say
+// what it changed, so it changes nothing.
+TEST_F(Kit, WithoutALogItChangesNothing)
+{
+    asRelease(L"winxp");
+    host::removeTree(L"C:\\kit\\logs");
+    host::makeFile(L"C:\\kit\\logs");
+    const std::wstring found = machine();
+    EXPECT_EQ(2u, runKit());
+    EXPECT_EQ(found, machine());
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(state::ownMarker() + L".acceptance"));
 }
 
 // What the marker holds stays: a directory is moved aside and back, never emptied, and a
