@@ -103,11 +103,29 @@ protected:
             }
             CloseHandle(snapshot);
             if (!running) {
+                endWaiters();
                 return;
             }
             Sleep(100);
         }
         ADD_FAILURE() << "what the cut kit started did not end";
+    }
+    // Wine's start.exe, left by the cut cmd, may wait on for what has ended, holding the
+    // test's output open: as a power cut would, it goes.
+    static void endWaiters()
+    {
+        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            if (lstrcmpiW(entry.szExeFile, L"start.exe") == 0) {
+                if (HANDLE waiter = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)) {
+                    TerminateProcess(waiter, 1);
+                    CloseHandle(waiter);
+                }
+            }
+        }
+        CloseHandle(snapshot);
     }
     // Starts the kit and cuts it short (its cmd killed, as by a closed window) once reached
     // says so; false when it ended before.
