@@ -71,7 +71,7 @@ void walkUp(const wchar_t* start, ObjectKind kind, const Judge& judge, Visit vis
     do {
         Changer changer;
         const DWORD status = untrustedChangerOf(path, kind, changer, judge);
-        if (!visit(static_cast<const wchar_t*>(path), kind, status, static_cast<const Changer&>(changer))) {
+        if (!visit(path, kind, status, changer)) {
             return;
         }
     } while (toParentFolder(path, kind));

@@ -64,6 +64,18 @@ UINT readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text)
     return MsiGetPropertyW(install, name, text.get(), &size);
 }
 
+// A property an action cannot do without: unreadable or empty, it is logged as text says, with
+// the status (absent for an empty one), and the action fails.
+bool readNeededProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* text, UINT absent, UniqueHeapText& value)
+{
+    const UINT read = readProperty(install, name, value);
+    if (read == ERROR_SUCCESS && value[0] != L'\0') {
+        return true;
+    }
+    logFailure(install, text, L"", read != ERROR_SUCCESS ? read : absent);
+    return false;
+}
+
 // Whether two folders are one, closing backslashes aside.
 bool sameFolder(const wchar_t* left, const wchar_t* right)
 {
@@ -151,16 +163,15 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 // of the product's own. The lock replaces its permissions, and Windows hands them down to
 // everything inside, which uninstall cannot give back: a drive's root, or a folder holding
 // anything else, is refused, but for the installed product's own folder on repair and
-// upgrade. So is a folder too long for tarvel.exe in it to start. Then works out, before any change, which folders the lock must
-// make or lock, for the deferred action (Wine runs deferred actions after the files are
-// copied, so the folders missing now cannot be told there).
+// upgrade. So is a folder too long for tarvel.exe in it to start. Then works out, before any
+// change, which folders the lock must make or lock, for the deferred action (Wine runs
+// deferred actions after the files are copied, so the folders missing now cannot be told
+// there).
 extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
 {
     UniqueHeapText folder;
-    const UINT read = readProperty(install, L"INSTALLDIR", folder);
-    if (read != ERROR_SUCCESS || folder[0] == L'\0') {
-        logFailure(install, L"tarvel: the install folder could not be read: error [2]", L"",
-                   read != ERROR_SUCCESS ? read : static_cast<UINT>(ERROR_PATH_NOT_FOUND));
+    if (!readNeededProperty(install, L"INSTALLDIR", L"tarvel: the install folder could not be read: error [2]",
+                            ERROR_PATH_NOT_FOUND, folder)) {
         return ERROR_INSTALL_FAILURE;
     }
     ForeignEntries others;
@@ -218,10 +229,9 @@ extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
 extern "C" UINT WINAPI LockInstallFolder(MSIHANDLE install)
 {
     UniqueHeapText folders;
-    const UINT read = readProperty(install, L"CustomActionData", folders);
-    if (read != ERROR_SUCCESS || folders[0] == L'\0') {
-        logFailure(install, L"tarvel: the folders to lock (its CustomActionData) could not be read: error [2]", L"",
-                   read != ERROR_SUCCESS ? read : static_cast<UINT>(ERROR_INVALID_DATA));
+    if (!readNeededProperty(install, L"CustomActionData",
+                            L"tarvel: the folders to lock (its CustomActionData) could not be read: error [2]",
+                            ERROR_INVALID_DATA, folders)) {
         return ERROR_INSTALL_FAILURE;
     }
     FolderLock folderLock;
