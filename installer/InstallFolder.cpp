@@ -138,12 +138,18 @@ size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
     while (length > root && path[length - 1] == L'\\') {
         path[--length] = L'\0';
     }
-    // Every folder on the way that does not exist yet, top down, then the folder itself.
+    // Every folder on the way that does not exist yet, top down, then the folder itself; each
+    // looked at once, so that the room answered is the room the list takes.
+    size_t missingEnds[MAX_PATH] = {};
+    size_t missing = 0;
     size_t needed = length + 1;
     for (size_t at = root; at < length; ++at) {
         if (path[at] == L'\\') {
             path[at] = L'\0';
-            needed += exists(path) ? 0 : at + 1;
+            if (!exists(path)) {
+                missingEnds[missing++] = at;
+                needed += at + 1;
+            }
             path[at] = L'\\';
         }
     }
@@ -151,15 +157,12 @@ size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
         return needed;
     }
     list[0] = L'\0';
-    for (size_t at = root; at < length; ++at) {
-        if (path[at] == L'\\') {
-            path[at] = L'\0';
-            if (!exists(path)) {
-                appendText(list, capacity, path);
-                appendText(list, capacity, L"|");
-            }
-            path[at] = L'\\';
-        }
+    for (size_t index = 0; index < missing; ++index) {
+        const size_t at = missingEnds[index];
+        path[at] = L'\0';
+        appendText(list, capacity, path);
+        appendText(list, capacity, L"|");
+        path[at] = L'\\';
     }
     appendText(list, capacity, path);
     return needed;
