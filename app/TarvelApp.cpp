@@ -4,6 +4,7 @@
 #include "app/PassEvent.h"
 #include "common/PassLock.h"
 #include "common/SystemFacts.h"
+#include "common/TaskSchedulerWait.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/StartupPolicy.h"
@@ -30,12 +31,16 @@ void noteFailure(PassStep step, DWORD status)
 DWORD firstFailure(DWORD first, DWORD second) { return first != ERROR_SUCCESS ? first : second; }
 
 // An active task that is in place for this very program is already what preload mode asks
-// for; one that starts another copy, or with other rights, is replaced.
+// for; one that starts another copy, or with other rights, is replaced. A Task Scheduler that
+// did not answer the question in time is asked nothing more: the pass ends.
 DWORD keepTaskInPlace(const wchar_t* modulePath)
 {
     LONG status = 0;
     CoInitialize(nullptr);
-    if (IsLogonStartupEnabled(kTarvelTaskName, modulePath) == 0) {
+    const LONG active = IsLogonStartupEnabled(kTarvelTaskName, modulePath);
+    if (logonStartTimedOut()) {
+        status = kTaskSchedulerTimedOut;
+    } else if (active == 0) {
         status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
     CoUninitialize();
@@ -44,12 +49,16 @@ DWORD keepTaskInPlace(const wchar_t* modulePath)
 
 // Whatever program an active task starts, it must not start at logon any more. The query
 // answers 0 both for "no active task" and for "could not ask": either way there is nothing
-// this pass could delete, so both read as success, and neither as a removal.
+// this pass could delete, so both read as success, and neither as a removal. A query that got
+// no answer in time is a failure: the task may be active and stay so.
 DWORD removeActiveTask(bool& removed)
 {
     LONG status = 0;
     CoInitialize(nullptr);
-    if (IsLogonStartupEnabled(kTarvelTaskName) != 0) {
+    const LONG active = IsLogonStartupEnabled(kTarvelTaskName);
+    if (logonStartTimedOut()) {
+        status = kTaskSchedulerTimedOut;
+    } else if (active != 0) {
         status = DisableLogonStartup(kTarvelTaskName);
         removed = status == 0;
     }
@@ -84,7 +93,10 @@ void describeStartup(const WantedStartup& wanted, DWORD status, bool removed, co
                      wchar_t (&text)[MAX_PATH + 64])
 {
     const int room = MAX_PATH + 64;
-    if (status != ERROR_SUCCESS) {
+    if (status == static_cast<DWORD>(kTaskSchedulerTimedOut)) {
+        lstrcpynW(text, L"failed: ", room);
+        lstrcpynW(text + 8, kTaskSchedulerSilent, room - 8);
+    } else if (status != ERROR_SUCCESS) {
         lstrcpynW(text, L"failed", room);
     } else if (registersStartup(wanted)) {
         lstrcpynW(text,

@@ -2,6 +2,7 @@
 #include "check/MachineCheck.h"
 
 #include "common/Owners.h"
+#include "common/TaskSchedulerWait.h"
 #include "startup/TarvelTask.h"
 #include "startup/TaskSchedulerConnection.h"
 
@@ -157,18 +158,48 @@ HRESULT checkTask(Report& report, ITaskFolder* rootFolder, TaskWanted wanted)
     return checkProgram(report, definition.Get());
 }
 
-}  // namespace
+struct TaskCheck {
+    Report* report;
+    TaskWanted wanted;
+};
 
-HRESULT checkLogonTask(Report& report, TaskWanted wanted)
+// On a thread of its own, so that a Task Scheduler that never answers cannot hold the check.
+DWORD WINAPI taskCheckWorker(LPVOID parameter)
 {
+    const auto* check = static_cast<const TaskCheck*>(parameter);
     // Released, root folder and service, before the connection leaves COM.
     TaskSchedulerConnection connection(L"tarvel-check");
     HRESULT hr = connection.open();
     if (FAILED(hr)) {
-        return hr;
+        return static_cast<DWORD>(hr);
     }
     connection.service.Reset();
-    hr = checkTask(report, connection.rootFolder.Get(), wanted);
+    hr = checkTask(*check->report, connection.rootFolder.Get(), check->wanted);
     connection.rootFolder.Reset();
-    return hr;
+    return static_cast<DWORD>(hr);
+}
+
+}  // namespace
+
+HRESULT checkLogonTask(Report& report, TaskWanted wanted)
+{
+    // Static: a worker left running may read it until the process ends.
+    static TaskCheck check;
+    check = {&report, wanted};
+    HANDLE worker = CreateThread(nullptr, 0, taskCheckWorker, &check, 0, nullptr);
+    if (worker == nullptr) {
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    DWORD status = 0;
+    const bool ended = awaitTaskSchedulerWorker(worker, status);
+    CloseHandle(worker);
+    if (!ended) {
+        report.closeToOtherThreads();
+        Text line;
+        line << "tarvel-check: " << kTaskSchedulerSilent;
+        report.note(line);
+        return kTaskSchedulerTimedOut;
+    }
+    return static_cast<HRESULT>(status);
 }

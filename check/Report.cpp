@@ -80,6 +80,9 @@ void print(const Text& text)
 
 void Report::line(const Text& what, const Text& wanted, const Text& found, bool holds)
 {
+    if (!mayWrite()) {
+        return;
+    }
     ++checks_;
     if (!holds) {
         ++differences_;
@@ -89,7 +92,12 @@ void Report::line(const Text& what, const Text& wanted, const Text& found, bool 
     print(text);
 }
 
-void Report::note(const Text& text) { print(text); }
+void Report::note(const Text& text)
+{
+    if (mayWrite()) {
+        print(text);
+    }
+}
 
 int Report::finish(const char* mode, DWORD failure)
 {

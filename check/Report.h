@@ -30,14 +30,22 @@ private:
 
 class Report {
 public:
+    Report() : owner_(GetCurrentThreadId()) {}
     // "<what>: wants <wanted>, found <found>: holds" (or "DIFFERS").
     void line(const Text& what, const Text& wanted, const Text& found, bool holds);
     void note(const Text& text);
     // Prints the summary and answers the exit status: 0 when every check held, 1 when one
     // differs, failure itself when a check could not be made.
     int finish(const char* mode, DWORD failure);
+    // From now on only the thread that made the report writes to it: a worker left behind in
+    // a call that never returned must not add a line once the report has given up on it.
+    void closeToOtherThreads() { InterlockedExchange(&closed_, 1); }
 
 private:
+    bool mayWrite() const { return closed_ == 0 || GetCurrentThreadId() == owner_; }
+
+    const DWORD owner_;
+    volatile LONG closed_ = 0;
     int checks_ = 0;
     int differences_ = 0;
 };

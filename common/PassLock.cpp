@@ -1,10 +1,15 @@
 #include "common/PassLock.h"
 
+#include "common/TaskSchedulerWait.h"
+
 const wchar_t kPassLockName[] = L"Global\\OmbrixTarvelPass";
 
 namespace {
 // Well above a slow logon task pass, so that only a pass that hangs is given up on.
 const DWORD kPassLockWaitMs = 60 * 1000;
+// A pass gives up on a hung Task Scheduler after one bound and then ends: a pass that waits for
+// it must still get the lock, with room for the rest of the first pass.
+static_assert(kTaskSchedulerAnswerMs + 20 * 1000 <= kPassLockWaitMs, "a hung pass must end within a waiter's wait");
 }  // namespace
 
 PassLock::PassLock() : mutex_(CreateMutexW(nullptr, FALSE, kPassLockName)), held_(false)

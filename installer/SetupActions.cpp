@@ -2,6 +2,7 @@
 // start-up code so that uninstalling removes exactly what a pass registers.
 #include "common/ChangeRights.h"
 #include "common/PassLock.h"
+#include "common/TaskSchedulerWait.h"
 #include "installer/InstallFolder.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
@@ -258,16 +259,24 @@ extern "C" UINT WINAPI LockInstallFolder(MSIHANDLE install)
 // pass that follows registers the installed path afresh. Both kinds of logon start-up go,
 // whatever the release: a machine may have been upgraded since the pass registered one, and
 // the module refuses the task at once where there is no Task Scheduler 2.0. The port values
-// and the marker belong to the machine and stay as they are.
-extern "C" UINT WINAPI RemoveLogonStartup(MSIHANDLE)
+// and the marker belong to the machine and stay as they are. A Task Scheduler that does not
+// answer within the bound is left behind, with a line in the log: no install or uninstall
+// waits for it for ever.
+extern "C" UINT WINAPI RemoveLogonStartup(MSIHANDLE install)
 {
     // A pass already past its probe would register the start-up again right after us.
     const PassLock passLock;
     unregisterRunEntry();
     const HRESULT initialized = CoInitialize(nullptr);
-    DisableLogonStartup(kTarvelTaskName);
+    const LONG removal = DisableLogonStartup(kTarvelTaskName);
     if (SUCCEEDED(initialized)) {
         CoUninitialize();
+    }
+    if (removal == kTaskSchedulerTimedOut) {
+        logLine(install, INSTALLMESSAGE_INFO,
+                L"tarvel: the logon start-up could not be removed whole: [1], so a logon task \"Ombrix Tarvel\" may "
+                L"remain. The package goes on without it.",
+                kTaskSchedulerSilent);
     }
     // Uninstalling must never fail for want of a start-up that is already gone.
     return ERROR_SUCCESS;

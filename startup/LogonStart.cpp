@@ -2,6 +2,7 @@
 
 #include "common/Owners.h"
 #include "common/SystemFacts.h"
+#include "common/TaskSchedulerWait.h"
 
 #include <cwchar>
 
@@ -11,8 +12,11 @@ LogonStartPlatform logonStartPlatform = {&CoInitializeSecurity, &CreateThread};
 namespace {
 
 // The running worker's thread; the operations are called one after another from one thread,
-// so a plain value guards against a second request.
+// so a plain value guards against a second request. A worker that did not end within the
+// bound keeps it for good: it may still read the request block, which no later request may
+// rewrite, so every later request is refused as busy.
 HANDLE busySlot = nullptr;
+bool workerLeftRunning = false;
 LogonStartListener listener = nullptr;
 
 struct Operation {
@@ -77,9 +81,13 @@ LONG runWorker(const Operation& operation, LPTHREAD_START_ROUTINE worker)
         return operation.question ? 0 : status;
     }
     busySlot = thread;
-    WaitForSingleObject(thread, INFINITE);
     DWORD exitCode = 0;
-    GetExitCodeThread(thread, &exitCode);
+    if (!awaitTaskSchedulerWorker(thread, exitCode)) {
+        workerLeftRunning = true;
+        traceLogonStartFailure(operation.name, L"The Task Scheduler did not answer in time: %x",
+                               kTaskSchedulerTimedOut);
+        return operation.question ? 0 : kTaskSchedulerTimedOut;
+    }
     busySlot = nullptr;
     CloseHandle(thread);
     return static_cast<LONG>(exitCode);
@@ -119,6 +127,8 @@ LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath)
     logonStartRequest.exePath = exePath;
     return runWorker(kQuery, queryWorker);
 }
+
+bool logonStartTimedOut() { return workerLeftRunning; }
 
 void traceLogonStart(const wchar_t* message, HRESULT status)
 {

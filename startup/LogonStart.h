@@ -1,7 +1,9 @@
 #pragma once
 // Starts the program at logon through a Task Scheduler 2.0 task (Windows 6.0 and later).
-// Each operation runs its work on a worker thread of its own and waits for it; at most
-// one runs at a time. The strings are not copied and must outlive the call.
+// Each operation runs its work on a worker thread of its own and waits for it, at most
+// kTaskSchedulerAnswerMs (common/TaskSchedulerWait.h); at most one runs at a time. The
+// strings are not copied and must outlive the call, or, after a worker that did not end in
+// time, the process.
 #include <windows.h>
 
 struct LogonStartRequest {
@@ -12,15 +14,20 @@ struct LogonStartRequest {
     LONG parallelInstances;
 };
 
-// 0 on success, -1 when refused, else the failing status.
+// 0 on success, -1 when refused, else the failing status: kTaskSchedulerTimedOut when the
+// Task Scheduler did not answer in time.
 LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author, const wchar_t* description,
                         const wchar_t* exePath, LONG parallelInstances);
 // 0 when the task is gone (or was never there), -1 when refused, else the failing status.
 LONG DisableLogonStartup(const wchar_t* taskName);
 // 1 when the task exists, is enabled and starts at logon, and, when exePath is given, it is
 // in place for that program: highest rights for Administrators, its first action starting
-// exePath; else 0.
+// exePath; else 0, also when the Task Scheduler did not answer in time (logonStartTimedOut()).
 LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath = nullptr);
+
+// True once a worker did not end within the bound: it was left running, and the module refuses
+// every later request as busy. The question's 0 does not tell it from "no active task".
+bool logonStartTimedOut();
 
 // The module's diagnostics: a message whose "%x" stands for status. Nothing is written
 // anywhere; the program's behaviour never depends on them.

@@ -67,6 +67,8 @@ std::vector<std::wstring> taskNames();
 void failCall(const std::wstring& call, HRESULT status);
 // Given to failCall, ends the calling process inside the call, with this exit code.
 const HRESULT kEndTheProcess = static_cast<HRESULT>(0x8EAD0001);
+// Given to failCall, the call never returns: a service stuck on a damaged task store.
+const HRESULT kNeverReturn = static_cast<HRESULT>(0x8EAD0002);
 void clearFaults();
 // Connect then fails as with the service stopped.
 void setStopped(bool stopped);

@@ -70,6 +70,12 @@ HRESULT fault(const wchar_t* call)
         // As a service that hangs and is killed: the caller gets no chance to go on.
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(kEndTheProcess));
     }
+    if (static_cast<HRESULT>(status) == kNeverReturn) {
+        // The caller waits for an answer that never comes, until its process ends.
+        for (;;) {
+            Sleep(INFINITE);
+        }
+    }
     return static_cast<HRESULT>(status);
 }
 

@@ -377,4 +377,116 @@ TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)
     state::useTaskScheduler(state::kWineTaskScheduler);
 }
 
+// A Task Scheduler that never answers (a service stuck on a damaged task store): whatever asks
+// it gives up after the bound and says so, in its own process. The passes, the check and the
+// package's actions all wait for it at once, so that the prefix waits for it about once for
+// each holder of the pass lock.
+class HungTaskScheduler : public Package {
+protected:
+    void SetUp() override
+    {
+        Package::SetUp();
+        state::useTaskScheduler(host::standInDll());
+        standin::deleteAllTasks();
+        standin::clearFaults();
+        host::setWindowsVersion(L"tarvel.exe", L"win7");
+        host::setWindowsVersion(L"tarvel10.exe", L"win10");
+        host::setWindowsVersion(L"tarvel-check.exe", L"win7");
+        host::setWindowsVersion(L"msiexec.exe", L"win7");
+        host::makeDirectory(state::ownMarker());
+        standin::failCall(L"ITaskService::Connect", standin::kNeverReturn);
+    }
+    // The uninstalls of the fixture would each wait for the bound.
+    void TearDown() override
+    {
+        standin::clearFaults();
+        Package::TearDown();
+        state::useTaskScheduler(state::kWineTaskScheduler);
+        host::deleteTree(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\tarvel10.exe");
+        host::deleteTree(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\msiexec.exe");
+        host::clearPath(L"C:\\hung\\tarvel.exe");
+        host::clearPath(L"C:\\hung\\tarvel10.exe");
+        host::clearPath(L"C:\\hung\\check.txt");
+        RemoveDirectoryW(L"C:\\hung");
+    }
+
+    // Waits for a process at most timeoutMs and answers its exit status and how long it ran.
+    static DWORD waitFor(HANDLE process, DWORD startedAt, DWORD timeoutMs, DWORD& elapsedMs)
+    {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, timeoutMs)) << "still running";
+        elapsedMs = GetTickCount() - startedAt;
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess(process, &status);
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+        return status;
+    }
+
+    static constexpr DWORD kBoundMs = 30000;
+    // Room for a process to start, write its ports and end under Wine.
+    static constexpr DWORD kMarginMs = 15000;
+};
+
+TEST_F(HungTaskScheduler, ThePassesTheCheckAndThePackageEachEndWithinTheBoundAndSaySo)
+{
+    const std::wstring pass7 = host::placeTarvel(L"C:\\hung");
+    const std::wstring pass10 = host::placeTarvel(L"C:\\hung", L"tarvel10.exe");
+    const DWORD start = GetTickCount();
+    const HANDLE first = host::startProgram(pass7);
+    ASSERT_NE(nullptr, first);
+    const HANDLE check =
+        host::startProgram(L"C:\\windows\\system32\\cmd.exe", L"/c " + host::tarvelCheck() + L" > C:\\hung\\check.txt");
+    ASSERT_NE(nullptr, check);
+    // Behind the first, for the pass lock: it gets it once the first has given up.
+    Sleep(1000);
+    host::WineDebugRun second(pass10, L"-all,+eventlog,fixme+advapi", L"hung-pass");
+
+    DWORD elapsed = 0;
+    const DWORD timedOut = static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_EQ(timedOut, waitFor(first, start, kBoundMs + kMarginMs, elapsed)) << "Windows 7's pass";
+    EXPECT_LE(kBoundMs, elapsed);
+    EXPECT_EQ(timedOut, waitFor(check, start, kBoundMs + kMarginMs, elapsed)) << "the check";
+    EXPECT_NE(std::string::npos,
+              host::readText("C:\\hung\\check.txt").find("the Task Scheduler did not answer within 30 seconds"))
+        << host::readText("C:\\hung\\check.txt");
+    // Had it not had the lock, it would have waited its whole minute first.
+    const std::string log = second.finish(2 * kBoundMs + kMarginMs);
+    const std::vector<state::PrintedEvent> events = state::printedEvents(log);
+    ASSERT_EQ(1u, events.size()) << log;
+    EXPECT_EQ(0u, events[0].call.find("CAFE4242,0x0001,0x0000,0x000003ea,")) << "error, 1002: " << log;
+    ASSERT_EQ(8u, events[0].strings.size()) << log;
+    EXPECT_EQ(
+        (std::vector<std::string>{state::printed("err", L"preload"), state::printed("err", state::ownMarker()),
+                                  state::printed("err", L"0"),
+                                  state::printed("err", L"failed: the Task Scheduler did not answer within 30 seconds"),
+                                  state::printed("err", L"logon start-up"), state::printed("err", L"-2147023436"),
+                                  state::printed("err", L"0x800705B4")}),
+        std::vector<std::string>(events[0].strings.begin(), events[0].strings.end() - 1));
+    // Windows 10's start-up is the Run value, which a hung Task Scheduler does not hold back.
+    EXPECT_EQ(pass10, state::runValue().text());
+    state::expectPorts(0);
+
+    // The install clears an earlier start-up and runs its first pass: each gives up in turn.
+    DWORD started = GetTickCount();
+    const HANDLE install =
+        host::startProgram(kMsiexec, L"/i \"" + host::tarvelPackage() + L"\" /qn /l*v C:\\hung\\install.log");
+    ASSERT_NE(nullptr, install);
+    EXPECT_EQ(0u, waitFor(install, started, 2 * kBoundMs + 2 * kMarginMs, elapsed));
+    std::string installLog = host::readText("C:\\hung\\install.log");
+    EXPECT_NE(std::string::npos, installLog.find("the Task Scheduler did not answer within 30 seconds")) << installLog;
+    EXPECT_EQ(std::vector<std::wstring>{L"1.1.0.0"}, installedVersions());
+
+    started = GetTickCount();
+    const HANDLE uninstall =
+        host::startProgram(kMsiexec, L"/x \"" + host::tarvelPackage() + L"\" /qn /l*v C:\\hung\\uninstall.log");
+    ASSERT_NE(nullptr, uninstall);
+    EXPECT_EQ(0u, waitFor(uninstall, started, kBoundMs + 2 * kMarginMs, elapsed));
+    installLog = host::readText("C:\\hung\\uninstall.log");
+    EXPECT_NE(std::string::npos, installLog.find("the Task Scheduler did not answer within 30 seconds")) << installLog;
+    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_TRUE(standin::taskNames().empty());
+    host::clearPath(L"C:\\hung\\install.log");
+    host::clearPath(L"C:\\hung\\uninstall.log");
+}
+
 }  // namespace

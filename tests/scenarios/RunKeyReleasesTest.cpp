@@ -263,46 +263,9 @@ void setKeySecurity(const std::wstring& key, const wchar_t* sddl)
 const wchar_t kDenySetValue[] = L"D:(D;;0x2;;;WD)(A;;KA;;;WD)";
 const wchar_t kAllowAll[] = L"D:(A;;KA;;;WD)";
 
-// One event as Wine prints it: the ReportEventW call (its type and ID among the arguments),
-// then each string on a line of its own, "trace" for information and "err" for an error.
-struct PrintedEvent {
-    std::string call;
-    std::vector<std::string> strings;
-};
-
-std::vector<PrintedEvent> printedEvents(const std::string& log)
-{
-    std::vector<PrintedEvent> events;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        end = end == std::string::npos ? log.size() : end;
-        const std::string line = log.substr(start, end - start);
-        start = end + 1;
-        const size_t call = line.find("fixme:advapi:ReportEventW (");
-        const size_t string = line.find(":eventlog:ReportEventW ");
-        if (call != std::string::npos) {
-            events.push_back({line.substr(call + 27), {}});
-        } else if (string != std::string::npos && !events.empty()) {
-            const size_t kind = line.rfind(':', string - 1);
-            events.back().strings.push_back(line.substr(kind + 1, string - kind - 1) + " " + line.substr(string + 23));
-        }
-    }
-    return events;
-}
-
-// A string as Wine prints it: L"..." with backslashes and quotes escaped.
-std::string printed(const std::string& kind, const std::wstring& text)
-{
-    std::string out = kind + " L\"";
-    for (wchar_t c : text) {
-        if (c == L'\\' || c == L'"') {
-            out += '\\';
-        }
-        out += static_cast<char>(c);
-    }
-    return out + "\"";
-}
+using state::printed;
+using state::PrintedEvent;
+using state::printedEvents;
 
 // Every pass ends with one event in the Application log, whatever happened: on the Run-key
 // releases nobody else reads its outcome.

@@ -44,4 +44,37 @@ void useTaskScheduler(const std::wstring& serverDll)
 std::wstring ownMarker() { return host::underWow64() ? L"C:\\Preload64" : L"C:\\Preload"; }
 std::wstring otherMarker() { return host::underWow64() ? L"C:\\Preload" : L"C:\\Preload64"; }
 
+std::vector<PrintedEvent> printedEvents(const std::string& log)
+{
+    std::vector<PrintedEvent> events;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end;
+        const std::string line = log.substr(start, end - start);
+        start = end + 1;
+        const size_t call = line.find("fixme:advapi:ReportEventW (");
+        const size_t string = line.find(":eventlog:ReportEventW ");
+        if (call != std::string::npos) {
+            events.push_back({line.substr(call + 27), {}});
+        } else if (string != std::string::npos && !events.empty()) {
+            const size_t kind = line.rfind(':', string - 1);
+            events.back().strings.push_back(line.substr(kind + 1, string - kind - 1) + " " + line.substr(string + 23));
+        }
+    }
+    return events;
+}
+
+std::string printed(const std::string& kind, const std::wstring& text)
+{
+    std::string out = kind + " L\"";
+    for (wchar_t c : text) {
+        if (c == L'\\' || c == L'"') {
+            out += '\\';
+        }
+        out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
 }  // namespace state

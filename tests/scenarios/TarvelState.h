@@ -3,6 +3,7 @@
 #include "tests/support/WinTestHost.h"
 
 #include <string>
+#include <vector>
 
 namespace state {
 
@@ -29,5 +30,16 @@ void useTaskScheduler(const std::wstring& serverDll);
 // The marker a 32-bit program looks for here, and the one it must ignore.
 std::wstring ownMarker();
 std::wstring otherMarker();
+
+// One event as Wine prints it: the ReportEventW call (its type and ID among the arguments),
+// then each string on a line of its own, "trace" for information and "err" for an error.
+struct PrintedEvent {
+    std::string call;
+    std::vector<std::string> strings;
+};
+// The events of a Wine debug log (channels "-all,+eventlog,fixme+advapi").
+std::vector<PrintedEvent> printedEvents(const std::string& log);
+// A string as Wine prints it: L"..." with backslashes and quotes escaped.
+std::string printed(const std::string& kind, const std::wstring& text);
 
 }  // namespace state

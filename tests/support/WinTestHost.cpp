@@ -332,39 +332,52 @@ bool worldWritable(const std::wstring& path)
 
 bool worldReadable(const std::wstring& path) { return everyoneHas(path, FILE_READ_DATA | GENERIC_READ | GENERIC_ALL); }
 
-std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels)
+WineDebugRun::WineDebugRun(const std::wstring& path, const std::wstring& channels, const std::wstring& name)
+    : output_(L"C:\\" + name + L".txt"), done_(L"C:\\" + name + L".done"), started_(GetTickCount())
 {
     const char* prefix = std::getenv("WINEPREFIX");
     if (prefix == nullptr) {
         ADD_FAILURE() << "WINEPREFIX is not set";
-        return std::string();
+        return;
     }
     std::wstring driveC;
     for (const char* c = prefix; *c != '\0'; ++c) {
         driveC += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     }
-    driveC += L"/drive_c";
-    const wchar_t output[] = L"C:\\wine-debug.txt";
-    const wchar_t done[] = L"C:\\wine-debug.done";
-    DeleteFileW(output);
-    DeleteFileW(done);
+    driveC += L"/drive_c/";
+    DeleteFileW(output_.c_str());
+    DeleteFileW(done_.c_str());
     std::wstring command = L"/bin/sh -c \"PATH=/usr/bin:/bin WINEDEBUG=" + channels + L" wine '" + path + L"' 2>'" +
-                           driveC + L"/wine-debug.txt'; touch '" + driveC + L"/wine-debug.done'\"";
+                           driveC + name + L".txt'; touch '" + driveC + name + L".done'\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         ADD_FAILURE() << "cannot start the shell: error " << GetLastError();
-        return std::string();
+        return;
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+std::string WineDebugRun::finish(DWORD timeoutMs)
+{
     // Wine does not wait for a Unix program with the handle it gives.
-    for (int tries = 0; tries < 600 && pathKind(done) != PathKind::File; ++tries) {
+    while (pathKind(done_) != PathKind::File && GetTickCount() - started_ < timeoutMs) {
         Sleep(50);
     }
-    EXPECT_EQ(PathKind::File, pathKind(done)) << "the program did not end within 30 s";
-    return readText("C:\\wine-debug.txt");
+    elapsed_ = GetTickCount() - started_;
+    EXPECT_EQ(PathKind::File, pathKind(done_)) << "the program did not end within " << timeoutMs << " ms";
+    std::string text;
+    for (wchar_t c : output_) {
+        text += static_cast<char>(c);
+    }
+    return readText(text.c_str());
+}
+
+std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels)
+{
+    return WineDebugRun(path, channels).finish();
 }
 
 std::string readText(const char* path)

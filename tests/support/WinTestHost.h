@@ -50,6 +50,24 @@ DWORD runProgram(const std::wstring& path, const std::wstring& arguments = std::
 // reaches, so the program is started by a Unix shell that keeps it in a file.
 std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels);
 
+// The same, started and not yet waited for: a program that takes its time runs beside others.
+// Each run under its own name keeps its output apart.
+class WineDebugRun {
+public:
+    WineDebugRun(const std::wstring& path, const std::wstring& channels, const std::wstring& name = L"wine-debug");
+    // Waits until the program has ended, at most timeoutMs (a failure then), and answers what
+    // Wine printed for it.
+    std::string finish(DWORD timeoutMs = 30000);
+    // When it was seen to end, in milliseconds since the start.
+    DWORD elapsedMs() const { return elapsed_; }
+
+private:
+    std::wstring output_;
+    std::wstring done_;
+    DWORD started_ = 0;
+    DWORD elapsed_ = 0;
+};
+
 struct RegValue {
     bool present = false;
     DWORD type = REG_NONE;

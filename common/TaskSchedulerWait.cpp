@@ -1,0 +1,36 @@
+#include "common/TaskSchedulerWait.h"
+
+namespace {
+
+// A reference that is never given back: a worker left running keeps its code. The module is
+// the one this code is linked into: the program, the check, or the package's DLL.
+void keepThisModuleLoaded()
+{
+    MEMORY_BASIC_INFORMATION memory = {};
+    if (VirtualQuery(reinterpret_cast<const void*>(&keepThisModuleLoaded), &memory, sizeof memory) == 0) {
+        return;
+    }
+    const auto self = static_cast<HMODULE>(memory.AllocationBase);
+    if (self == GetModuleHandleA(nullptr)) {
+        // A program's own image stays until its process ends.
+        return;
+    }
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    if (length != 0 && length < MAX_PATH) {
+        LoadLibraryW(path);
+    }
+}
+
+}  // namespace
+
+bool awaitTaskSchedulerWorker(HANDLE worker, DWORD& exitCode)
+{
+    if (WaitForSingleObject(worker, kTaskSchedulerAnswerMs) == WAIT_TIMEOUT) {
+        keepThisModuleLoaded();
+        return false;
+    }
+    exitCode = 0;
+    GetExitCodeThread(worker, &exitCode);
+    return true;
+}

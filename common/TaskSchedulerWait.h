@@ -1,0 +1,32 @@
+#pragma once
+// How long the pass, the check and the package's actions wait for the Task Scheduler. Each
+// asks it on a worker thread and waits for that worker with this one bound: a service stuck
+// on a damaged task store, or held by a debugger, must never hold a pass, a detection script
+// or an install for ever.
+#include <windows.h>
+
+// A service that answers at all answers in well under a second; a logon on a slow disk may
+// hold it back by tens of seconds. Past 30 seconds it is taken to hang. The bound stays well
+// below the minute a second pass waits for the pass lock (common/PassLock.cpp), so that a
+// pass that meets a hung one still gets the lock once the first has given up.
+#define TARVEL_TASK_SCHEDULER_SECONDS 30
+const DWORD kTaskSchedulerAnswerMs = TARVEL_TASK_SCHEDULER_SECONDS * 1000;
+
+// HRESULT_FROM_WIN32(ERROR_TIMEOUT): the status of whatever gave up waiting.
+const HRESULT kTaskSchedulerTimedOut = static_cast<HRESULT>(0x800705B4);
+
+#define TARVEL_WIDEN_(text) L##text
+#define TARVEL_WIDEN(text) TARVEL_WIDEN_(text)
+#define TARVEL_TEXT_(number) #number
+#define TARVEL_TEXT(number) TARVEL_TEXT_(number)
+// What the event, the check and the install log say of it, with the bound in it.
+#define TARVEL_TASK_SCHEDULER_SILENT \
+    "the Task Scheduler did not answer within " TARVEL_TEXT(TARVEL_TASK_SCHEDULER_SECONDS) " seconds"
+const wchar_t kTaskSchedulerSilent[] = TARVEL_WIDEN(TARVEL_TASK_SCHEDULER_SILENT);
+
+// Waits for a worker that asks the Task Scheduler, at most kTaskSchedulerAnswerMs. True with
+// its exit code once it has ended; false when it is still running: it is left behind as it
+// is (a thread stuck inside a call cannot be ended safely), and the code it runs stays
+// loaded until the process ends, so that a host that unloads this module (msiexec's
+// custom-action server) never pulls that code from under it. The caller keeps the handle.
+bool awaitTaskSchedulerWorker(HANDLE worker, DWORD& exitCode);
