@@ -36,6 +36,18 @@ Text& Text::operator<<(int number)
     return *this << static_cast<unsigned long>(number);
 }
 
+Text& Text::endWith(const char* ending)
+{
+    const size_t needed = static_cast<size_t>(lstrlenA(ending));
+    const size_t cut = 3;  // "..."
+    if (length_ + needed >= kCapacity) {
+        length_ = kCapacity - 1 - needed - cut;
+        buffer_[length_] = L'\0';
+        *this << "...";
+    }
+    return *this << ending;
+}
+
 Text Text::hex(unsigned long number)
 {
     wchar_t digits[11] = L"0x";
@@ -53,12 +65,9 @@ namespace {
 // To a console, as UTF-16, which shows every language its font has. Redirected, in the
 // console's output code page, as Windows' own console tools write (the OEM code page without
 // a console): a character that code page lacks becomes "?" there alone.
-void print(const Text& text)
+void write(const wchar_t* wide)
 {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    Text line = text;
-    line << L"\r\n";
-    const wchar_t* wide = line.c_str();
     const int length = lstrlenW(wide);
     DWORD written = 0;
     DWORD mode = 0;
@@ -76,6 +85,13 @@ void print(const Text& text)
     WriteFile(output, bytes, static_cast<DWORD>(size > 0 ? size : 0), &written, nullptr);
 }
 
+// A whole line: a full text keeps its end, and the line's end follows it.
+void print(const Text& text)
+{
+    write(text.c_str());
+    write(L"\r\n");
+}
+
 }  // namespace
 
 void Report::line(const Text& what, const Text& wanted, const Text& found, bool holds)
@@ -88,7 +104,8 @@ void Report::line(const Text& what, const Text& wanted, const Text& found, bool 
         ++differences_;
     }
     Text text;
-    text << what << ": wants " << wanted << ", found " << found << ": " << (holds ? "holds" : "DIFFERS");
+    text << what << ": wants " << wanted << ", found " << found;
+    text.endWith(holds ? ": holds" : ": DIFFERS");
     print(text);
 }
 

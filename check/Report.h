@@ -17,6 +17,9 @@ public:
     Text& operator<<(const Text& text) { return *this << text.c_str(); }
     Text& operator<<(unsigned long number);
     Text& operator<<(int number);
+    // Appends ending whole: where the text has no room left for it, its last characters give
+    // way to "...", so that a line cut short still ends with its verdict.
+    Text& endWith(const char* ending);
     // 0x followed by eight hex digits.
     static Text hex(unsigned long number);
     const wchar_t* c_str() const { return buffer_; }

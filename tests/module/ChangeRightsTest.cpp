@@ -2,6 +2,7 @@
 // on security descriptors built here: Wine keeps a file's permissions only as a Unix mode.
 #include "common/ChangeRights.h"
 #include "common/Owners.h"
+#include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,15 @@ TEST(ChangeRights, OnWindowsOwnDefaultsOnlyWhatReplacesTheWayDownIsReported)
           {L"C:\\", root10}},
          L"C:\\Company",
          L"Authenticated Users"},
+        {"10: Users may re-permission a folder above, and nothing else",
+         false,
+         L"C:\\Company\\Tarvel\\tarvel.exe",
+         {{L"C:\\Company\\Tarvel\\tarvel.exe", locked},
+          {L"C:\\Company\\Tarvel", lock},
+          {L"C:\\Company", L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;;WD;;;BU)"},
+          {L"C:\\", root10}},
+         L"C:\\Company",
+         L"Users"},
         {"10: Power Users may change a folder above",
          false,
          L"C:\\Company\\Tarvel\\tarvel.exe",
@@ -271,6 +281,43 @@ TEST(ChangeRights, OnWindowsOwnDefaultsOnlyWhatReplacesTheWayDownIsReported)
         EXPECT_EQ(item.account, account) << item.what;
     }
     windowsDescriptors = nullptr;
+}
+
+// Before 6.0 Power Users may change Program Files by design; from 6.0 on a member is an
+// ordinary user. The machine's own judgement follows the release it runs on: this test runs
+// again in a copy of this program under each release, as Wine gives a release per program.
+TEST(ChangeRights, TheMachineTrustsPowerUsersOnlyBeforeWindows6)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:(A;;FA;;;BA)(A;OICI;0x1301bf;;;PU)",
+                                                                     SDDL_REVISION_1, &descriptor, nullptr));
+    const UniqueLocal owned(descriptor);
+    const bool before6 = LOBYTE(LOWORD(GetVersion())) < 6;
+    EXPECT_EQ(!before6, untrustedChanger(descriptor, ObjectKind::Folder, machineJudge()).found)
+        << "Windows " << static_cast<int>(LOBYTE(LOWORD(GetVersion())));
+
+    const wchar_t child[] = L"TARVEL_RELEASE_COPY";
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    if (GetEnvironmentVariableW(child, nullptr, 0) != 0) {
+        EXPECT_EQ(std::wcsstr(self, L"judge-winxp.exe") != nullptr, before6) << "the copy runs as another release";
+        return;
+    }
+    CreateDirectoryW(L"C:\\judge", nullptr);
+    SetEnvironmentVariableW(child, L"1");
+    for (const wchar_t* release : {L"winxp", L"win7"}) {
+        const std::wstring name = std::wstring(L"judge-") + release + L".exe";
+        const std::wstring copy = L"C:\\judge\\" + name;
+        ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE)) << GetLastError();
+        host::setWindowsVersion(name, release);
+        EXPECT_EQ(0u,
+                  host::runProgram(copy, L"--gtest_filter=ChangeRights.TheMachineTrustsPowerUsersOnlyBeforeWindows6"))
+            << std::string(name.begin(), name.end());
+        host::deleteTree(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\" + name);
+        DeleteFileW(copy.c_str());
+    }
+    SetEnvironmentVariableW(child, nullptr);
+    RemoveDirectoryW(L"C:\\judge");
 }
 
 }  // namespace

@@ -207,6 +207,17 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     EXPECT_EQ(1u, check()) << "the marker gone before the normal pass";
     ASSERT_EQ(0u, host::runProgram(exe_));
     EXPECT_EQ(0u, check());
+    // A value longer than a line: the line is cut, never its verdict.
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue,
+                      L"C:\\" + std::wstring(1100, L'x') + L"\\tarvel.exe", KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, check()) << "a long Run value left in normal mode";
+    const std::string lines = report();
+    const size_t start = lines.find("start-up: Run value \"Tarvel\": wants absent, found C:\\xxx");
+    ASSERT_NE(std::string::npos, start) << lines;
+    const std::string line = lines.substr(start, lines.find("\r\n", start) - start);
+    EXPECT_EQ(1023u, line.size()) << line;
+    const std::string end = "xxx...: DIFFERS";
+    EXPECT_EQ(line.size() - end.size(), line.rfind(end)) << line;
 }
 
 TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
@@ -235,22 +246,30 @@ TEST_F(Check, OnWindows7ItSaysWhetherTheLogonTaskIsInPlace)
     struct Variant {
         const char* what;
         void (*change)(standin::Task&);
+        const char* line;  // the line that says why, where one must
     };
     const Variant differing[] = {
-        {"disabled", [](standin::Task& t) { t.enabled = false; }},
-        {"without highest rights", [](standin::Task& t) { t.runLevel = TASK_RUNLEVEL_LUA; }},
-        {"for another group", [](standin::Task& t) { t.userId = L"Users"; }},
-        {"starting a missing file", [](standin::Task& t) { t.actions.at(0).path = L"C:\\gone\\tarvel.exe"; }},
-        {"starting another program",
-         [](standin::Task& t) { t.actions.at(0).path = L"C:\\windows\\system32\\cmd.exe"; }},
-        {"for Users by SID", [](standin::Task& t) { t.userId = L"S-1-5-32-545"; }},
-        {"without triggers", [](standin::Task& t) { t.triggers.clear(); }},
+        {"disabled", [](standin::Task& t) { t.enabled = false; }, nullptr},
+        {"without highest rights", [](standin::Task& t) { t.runLevel = TASK_RUNLEVEL_LUA; }, nullptr},
+        {"for another group", [](standin::Task& t) { t.userId = L"Users"; }, nullptr},
+        {"starting a missing file", [](standin::Task& t) { t.actions.at(0).path = L"C:\\gone\\tarvel.exe"; }, nullptr},
+        {"starting another program", [](standin::Task& t) { t.actions.at(0).path = L"C:\\windows\\system32\\cmd.exe"; },
+         nullptr},
+        {"for Users by SID", [](standin::Task& t) { t.userId = L"S-1-5-32-545"; }, nullptr},
+        {"without triggers", [](standin::Task& t) { t.triggers.clear(); }, nullptr},
+        // Cut at MAX_PATH, it would name another file.
+        {"starting a path longer than MAX_PATH",
+         [](standin::Task& t) { t.actions.at(0).path = L"C:\\checked\\" + std::wstring(300, L'a') + L".exe"; },
+         "start-up: task's program: wants an existing tarvel program, found a path too long to start: DIFFERS"},
     };
     for (const Variant& variant : differing) {
         standin::Task task = registered;
         variant.change(task);
         standin::storeTask(kTask, task);
         EXPECT_EQ(1u, check()) << variant.what;
+        if (variant.line != nullptr) {
+            EXPECT_EQ(1, count(report(), variant.line)) << variant.what << "\n" << report();
+        }
     }
     standin::deleteAllTasks();
     EXPECT_EQ(1u, check()) << "absent";

@@ -317,7 +317,27 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     EXPECT_NE(std::string::npos, line.find("other.exe")) << line;
     EXPECT_NE(std::string::npos, line.find("logs")) << line;
     EXPECT_NE(std::string::npos, line.find("which are not")) << line;
+    // Past the ten it names, it says how many more.
+    for (int stray = 0; stray < 9; ++stray) {
+        host::makeFile(tools + L"\\stray" + std::to_wstring(stray) + L".txt");
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\SharedTools\\ /l*v C:\\refused.log"));
+    EXPECT_NE(std::string::npos, host::readText("C:\\refused.log").find(" and 1 more, which are not"))
+        << "eleven entries";
+    for (int stray = 0; stray < 9; ++stray) {
+        host::clearPath(tools + L"\\stray" + std::to_wstring(stray) + L".txt");
+    }
     host::clearPath(tools + L"\\logs");
+
+    // The folder a product of this family left in the registry is its own only while one is
+    // installed: a stale value never lets the install take over a folder of others.
+    const wchar_t productKey[] = L"Software\\Ombrix\\Tarvel";
+    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", tools + L"\\", KEY_WOW64_32KEY);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage()));
+    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(tools + L"\\tarvel.exe"));
+    host::deleteTree(HKEY_LOCAL_MACHINE, productKey, KEY_WOW64_32KEY);
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\"));
     EXPECT_TRUE(installedVersions().empty());
@@ -344,6 +364,13 @@ TEST_F(Package, AFolderOfItsOwnUnderAnOpenParentInstallsAndTheLogNamesTheParent)
                   .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
     host::clearPath(L"C:\\OpenParent\\Closed\\Tarvel");
+    // The install folder's own parent, the first folder above it.
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\OpenParent\\Tarvel\\ /l*v C:\\open.log"));
+    EXPECT_NE(std::string::npos,
+              host::readText("C:\\open.log")
+                  .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    host::clearPath(L"C:\\OpenParent\\Tarvel");
     host::clearPath(L"C:\\OpenParent\\Closed");
     host::clearPath(L"C:\\OpenParent");
 }
