@@ -3,6 +3,7 @@
 // one line per check into the report. Each answers ERROR_SUCCESS (S_OK) when it could look,
 // whatever it found, else the status that kept it from looking. None of them writes.
 #include "check/Report.h"
+#include "common/Paths.h"
 #include "startup/StartupPolicy.h"
 
 // "DIPM" and "LPM" of ports 0 to 5, each a REG_DWORD of wanted.
@@ -21,9 +22,3 @@ DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* progr
 // The program a start-up names, its folder and every folder above it up to the drive's root
 // may be changed by administrators only.
 DWORD checkNotReplaceable(Report& report, const wchar_t* program);
-
-// Forward slashes become the backslashes Windows reads them as.
-void asWindowsReadsIt(wchar_t* path);
-
-// An existing file (not a folder) at path.
-bool fileExists(const wchar_t* path);

@@ -86,43 +86,6 @@ LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
                                                                               : static_cast<LSTATUS>(GetLastError());
 }
 
-// Splits a command line into the program it starts, as CreateProcess finds it, and its
-// arguments: a quoted program ends at its closing quote; an unquoted one is the shortest part
-// ending at a space that names an existing file, else the whole line. False when the program's
-// path is too long for Windows to start it.
-bool splitCommand(const wchar_t* command, wchar_t (&program)[MAX_PATH + 1], const wchar_t*& arguments)
-{
-    const wchar_t* start = command[0] == L'"' ? command + 1 : command;
-    const wchar_t* end = nullptr;
-    if (command[0] == L'"') {
-        end = std::wcschr(start, L'"');
-        end = end != nullptr ? end : start + std::wcslen(start);
-        arguments = *end == L'"' ? end + 1 : end;
-    } else {
-        for (const wchar_t* space = std::wcschr(start, L' '); space != nullptr && end == nullptr;
-             space = std::wcschr(space + 1, L' ')) {
-            const size_t length = static_cast<size_t>(space - start);
-            if (length <= MAX_PATH) {
-                lstrcpynW(program, start, static_cast<int>(length) + 1);
-                asWindowsReadsIt(program);
-                end = fileExists(program) ? space : nullptr;
-            }
-        }
-        end = end != nullptr ? end : start + std::wcslen(start);
-        arguments = end;
-    }
-    while (*arguments == L' ') {
-        ++arguments;
-    }
-    const size_t length = static_cast<size_t>(end - start);
-    if (length > MAX_PATH) {
-        return false;
-    }
-    lstrcpynW(program, start, static_cast<int>(length) + 1);
-    asWindowsReadsIt(program);
-    return true;
-}
-
 }  // namespace
 
 DWORD checkPorts(Report& report, DWORD wanted)
@@ -173,7 +136,7 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
     }
     wchar_t program[MAX_PATH + 1] = {};
     const wchar_t* arguments = L"";
-    if (!splitCommand(command.get(), program, arguments)) {
+    if (!programOfCommand(command.get(), program, arguments)) {
         report.line(what, wants, "a path too long to start", false);
         return ERROR_SUCCESS;
     }

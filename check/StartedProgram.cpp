@@ -66,23 +66,17 @@ bool isTarvelProgram(const wchar_t* path, Text& version)
 
 }  // namespace
 
-bool fileExists(const wchar_t* path)
-{
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-void asWindowsReadsIt(wchar_t* path)
-{
-    for (wchar_t* at = path; *at != L'\0'; ++at) {
-        if (*at == L'/') {
-            *at = L'\\';
-        }
-    }
-}
-
 DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments)
 {
+    // Logon starts it from the system folder, not from wherever the check runs; "C:tarvel.exe"
+    // is relative to the current folder of drive C:.
+    const size_t root = pathRootLength(program);
+    if (program[0] != L'\0' && (root == 0 || (root == 2 && program[1] == L':'))) {
+        Text found;
+        found << program << " (a relative path, which logon looks for in the system folder)";
+        report.line(what, "an existing tarvel program", found, false);
+        return ERROR_SUCCESS;
+    }
     const bool exists = program[0] != L'\0' && fileExists(program);
     Text version;
     const bool tarvel = exists && isTarvelProgram(program, version);

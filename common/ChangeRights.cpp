@@ -176,37 +176,6 @@ Judge machineJudge()
     return judge;
 }
 
-size_t pathRootLength(const wchar_t* path)
-{
-    if (path[0] != L'\0' && path[1] == L':') {
-        return path[2] == L'\\' ? 3 : 2;
-    }
-    if (path[0] == L'\\' && path[1] == L'\\') {
-        const wchar_t* server = std::wcschr(path + 2, L'\\');
-        const wchar_t* share = server != nullptr ? std::wcschr(server + 1, L'\\') : nullptr;
-        return share != nullptr ? static_cast<size_t>(share - path) + 1 : std::wcslen(path);
-    }
-    return 0;
-}
-
-bool toParentFolder(wchar_t* path, ObjectKind& kind)
-{
-    const size_t root = pathRootLength(path);
-    size_t length = std::wcslen(path);
-    while (length > root && path[length - 1] == L'\\') {
-        path[--length] = L'\0';
-    }
-    wchar_t* slash = length > root ? std::wcsrchr(path, L'\\') : nullptr;
-    if (slash == nullptr) {
-        return false;
-    }
-    const size_t at = static_cast<size_t>(slash - path);
-    // The root keeps its backslash: "C:" alone names the current folder of drive C:.
-    kind = at < root ? ObjectKind::Root : kind == ObjectKind::File ? ObjectKind::Folder : ObjectKind::Above;
-    path[at < root ? root : at] = L'\0';
-    return true;
-}
-
 Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const Judge& judge)
 {
     Changer changer;

@@ -4,16 +4,7 @@
 // and the package's lock ask it the same way.
 #include <windows.h>
 
-enum class ObjectKind {
-    File,    // the program a start-up starts
-    Folder,  // the folder that holds it: a file added beside the program counts
-    // A folder further up: only what renames, deletes or re-permissions the way down counts;
-    // adding a file or folder next to it replaces nothing.
-    Above,
-    // A drive's root: everyone may add folders to a standard one; only the rights that
-    // rename or delete what it holds count there.
-    Root,
-};
+#include "common/Paths.h"
 
 struct Changer {
     bool found = false;
@@ -47,15 +38,6 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
 DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge);
 
 bool isTrustedAccount(PSID sid, const Judge& judge = Judge());
-
-// The part of a path that no rename can change: "C:\\" (or "C:"), "\\\\server\\share\\"; 0 for a
-// relative path.
-size_t pathRootLength(const wchar_t* path);
-
-// Cuts path to the folder that holds it, trailing backslashes aside. kind says what path was
-// and receives what the holder is: the Folder of a File, a folder Above any folder, the Root
-// of whatever the drive's root holds. False when nothing holds path (a root, a bare name).
-bool toParentFolder(wchar_t* path, ObjectKind& kind);
 
 // Judges start (a program: File; an install folder: Folder) and every folder above it up to
 // the drive's root, top last: visit(path, kind, status, changer) for each, status saying

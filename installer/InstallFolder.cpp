@@ -133,11 +133,9 @@ size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
     }
     wchar_t path[MAX_PATH] = {};
     lstrcpynW(path, folder, MAX_PATH);
-    size_t length = std::wcslen(path);
+    const size_t length = lengthWithoutClosingBackslashes(path);
     const size_t root = pathRootLength(path);
-    while (length > root && path[length - 1] == L'\\') {
-        path[--length] = L'\0';
-    }
+    path[length] = L'\0';
     // Every folder on the way that does not exist yet, top down, then the folder itself; each
     // looked at once, so that the room answered is the room the list takes.
     size_t missingEnds[MAX_PATH] = {};

@@ -1,6 +1,7 @@
 // Windows Installer custom actions of the tarvel package, built from the program's own
 // start-up code so that uninstalling removes exactly what a pass registers.
 #include "common/ChangeRights.h"
+#include "common/Paths.h"
 #include "common/PassLock.h"
 #include "common/TaskSchedulerWait.h"
 #include "installer/InstallFolder.h"
@@ -77,22 +78,6 @@ bool readNeededProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* t
     return false;
 }
 
-// Whether two folders are one, closing backslashes aside.
-bool sameFolder(const wchar_t* left, const wchar_t* right)
-{
-    size_t leftLength = std::wcslen(left);
-    size_t rightLength = std::wcslen(right);
-    while (leftLength > 0 && left[leftLength - 1] == L'\\') {
-        --leftLength;
-    }
-    while (rightLength > 0 && right[rightLength - 1] == L'\\') {
-        --rightLength;
-    }
-    return leftLength > 0 && leftLength == rightLength &&
-           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, left, static_cast<int>(leftLength), right,
-                          static_cast<int>(rightLength)) == CSTR_EQUAL;
-}
-
 // Repair and upgrade install into the folder the installed product holds: it was locked at
 // install, so whatever it holds besides the product, only administrators can have added.
 bool isInstalledProductsFolder(MSIHANDLE install, const wchar_t* folder)
@@ -100,7 +85,7 @@ bool isInstalledProductsFolder(MSIHANDLE install, const wchar_t* folder)
     UniqueHeapText remembered;
     UniqueHeapText upgradeCode;
     if (readProperty(install, L"REMEMBERED_INSTALLDIR", remembered) != ERROR_SUCCESS ||
-        !sameFolder(remembered.get(), folder) || readProperty(install, L"UpgradeCode", upgradeCode) != ERROR_SUCCESS) {
+        !samePath(remembered.get(), folder) || readProperty(install, L"UpgradeCode", upgradeCode) != ERROR_SUCCESS) {
         return false;
     }
     wchar_t product[39] = {};

@@ -1,4 +1,5 @@
 // Whether the logon task is in place and active, and its removal.
+#include "common/Paths.h"
 #include "startup/LogonStartInternals.h"
 #include "startup/StartupPolicy.h"
 #include "startup/TaskSchedulerConnection.h"
@@ -23,24 +24,6 @@ HRESULT lookUpTask(ITaskFolder* rootFolder, const wchar_t* taskName, ComPtr<IReg
     const HRESULT hr = withBstr(path, [&](BSTR taskPath) { return rootFolder->GetTask(taskPath, &registered); });
     std::free(path);
     return hr;
-}
-
-// Windows compares file paths without regard to case, character by character; a linguistic
-// comparison would take some different names for one.
-bool samePath(const wchar_t* left, const wchar_t* right)
-{
-    const int length = lstrlenW(left);
-    if (length != lstrlenW(right) || length > MAX_PATH) {
-        return false;
-    }
-    wchar_t upperLeft[MAX_PATH + 1] = {};
-    wchar_t upperRight[MAX_PATH + 1] = {};
-    if (length > 0 &&
-        (LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, left, length, upperLeft, length) != length ||
-         LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, right, length, upperRight, length) != length)) {
-        return false;
-    }
-    return std::wmemcmp(upperLeft, upperRight, static_cast<size_t>(length)) == 0;
 }
 
 // Whether the task's first action starts exePath: a task left by a copy elsewhere starts a

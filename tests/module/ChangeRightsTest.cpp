@@ -108,41 +108,6 @@ TEST(ChangeRights, OnlyTrustedAccountsMayOwnOrChangeWhatAStartupStarts)
     EXPECT_TRUE(changerOf(root, ObjectKind::Folder).found);
 }
 
-// The walk from a start-up's program up to its drive's root, each folder once, the root with
-// its backslash ("C:" names the current folder of drive C:) and told from a folder.
-TEST(ChangeRights, TheWalkUpNamesEveryFolderAboveAndEndsAtTheRoot)
-{
-    struct Step {
-        std::wstring path;
-        ObjectKind kind;
-    };
-    struct Case {
-        const wchar_t* start;
-        std::vector<Step> steps;
-    };
-    const Case cases[] = {
-        {L"C:\\Up\\Low\\tarvel.exe",
-         {{L"C:\\Up\\Low", ObjectKind::Folder}, {L"C:\\Up", ObjectKind::Above}, {L"C:\\", ObjectKind::Root}}},
-        // An install folder as Windows Installer gives it: the closing backslash is cut first.
-        {L"C:\\Up\\Low\\", {{L"C:\\Up", ObjectKind::Above}, {L"C:\\", ObjectKind::Root}}},
-        {L"C:\\", {}},
-        {L"\\\\server\\share\\Tarvel\\tarvel.exe",
-         {{L"\\\\server\\share\\Tarvel", ObjectKind::Folder}, {L"\\\\server\\share\\", ObjectKind::Root}}},
-    };
-    for (const Case& item : cases) {
-        const std::string start(item.start, item.start + std::wcslen(item.start));
-        wchar_t path[MAX_PATH] = {};
-        lstrcpynW(path, item.start, MAX_PATH);
-        ObjectKind kind = item.start[std::wcslen(item.start) - 1] == L'\\' ? ObjectKind::Folder : ObjectKind::File;
-        for (const Step& step : item.steps) {
-            ASSERT_TRUE(toParentFolder(path, kind)) << start;
-            EXPECT_EQ(step.path, std::wstring(path)) << start;
-            EXPECT_EQ(step.kind, kind) << start << ": " << std::string(step.path.begin(), step.path.end());
-        }
-        EXPECT_FALSE(toParentFolder(path, kind)) << start << " walks on above its root";
-    }
-}
-
 // Windows' own descriptors, path by path, which Wine keeps only as Unix modes.
 const std::vector<std::pair<std::wstring, std::wstring>>* windowsDescriptors = nullptr;
 

@@ -184,6 +184,12 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
                    sizeof expandable);
     RegCloseKey(run);
     EXPECT_EQ(0u, check()) << "a REG_EXPAND_SZ value";
+    // As CreateProcess starts it: ".exe" added to a name without one. A relative program is
+    // looked for in the system folder at logon, not in the folder the check runs from.
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"\"C:\\open\\tarvel\"", KEY_WOW64_32KEY);
+    EXPECT_EQ(0u, check()) << "a quoted program without its extension";
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"tarvel.exe", KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, host::runProgram(check_, L"", L"C:\\checked")) << "a relative program, checked from its folder";
     // A path in another language comes out in the code page of the console it is redirected
     // from: Wine gives the check none, so the OEM code page, as Windows' own tools write.
     const std::wstring foreign = host::placeTarvel(L"C:\\open\\T\u00e4st");

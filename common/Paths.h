@@ -1,0 +1,56 @@
+#pragma once
+// Paths as Windows reads them, each rule once: the part of a path that no rename can change,
+// the folder that holds a path, a closing backslash, whether two paths name one object, the
+// full path, and the program a command line starts.
+#include <windows.h>
+
+#include <cstddef>
+
+// Where an object lies on the way up from a start-up's program to its drive's root.
+enum class ObjectKind {
+    File,    // the program a start-up starts
+    Folder,  // the folder that holds it: a file added beside the program counts
+    // A folder further up: only what renames, deletes or re-permissions the way down counts;
+    // adding a file or folder next to it replaces nothing.
+    Above,
+    // A drive's root: everyone may add folders to a standard one; only the rights that
+    // rename or delete what it holds count there.
+    Root,
+};
+
+// The part of a path that no rename can change: "C:\\" (or "C:"), "\\\\server\\share\\"; 0 for a
+// relative path.
+size_t pathRootLength(const wchar_t* path);
+
+// The length of path without its closing backslashes; a root keeps its own.
+size_t lengthWithoutClosingBackslashes(const wchar_t* path);
+
+// Cuts path to the folder that holds it, closing backslashes aside. kind says what path was
+// and receives what the holder is: the Folder of a File, a folder Above any folder, the Root
+// of whatever the drive's root holds. False when nothing holds path (a root, a bare name).
+bool toParentFolder(wchar_t* path, ObjectKind& kind);
+
+// Whether two paths name one file or folder as the file system compares names: without
+// regard to case, character by character (a linguistic comparison would take some different
+// names for one), closing backslashes aside. An empty path names nothing.
+bool samePath(const wchar_t* left, const wchar_t* right);
+
+// The full path Windows makes of path (GetFullPathNameW): slashes as backslashes, "." and
+// ".." resolved, a relative path taken from the current folder. False when it does not fit.
+bool fullPath(const wchar_t* path, wchar_t (&full)[MAX_PATH]);
+
+// Slashes as the backslashes Windows reads them as, except after "\\\\?\\", where Windows
+// turns nothing.
+void asWindowsReadsIt(wchar_t* path);
+
+// An existing file, not a folder.
+bool fileExists(const wchar_t* path);
+
+// The program that CreateProcess starts for a command line given without an application
+// name, as Explorer starts a Run value: a quoted program ends at its closing quote; an
+// unquoted line is tried part by part, each ending at a space, the first that names an
+// existing file winning, else the whole line. A name without an extension gets ".exe", as
+// CreateProcess searches it. Slashes are read as backslashes, except after "\\\\?\\", where
+// Windows turns nothing. arguments points at what follows the program. False when the
+// program's path is too long for Windows to start it.
+bool programOfCommand(const wchar_t* command, wchar_t (&program)[MAX_PATH + 1], const wchar_t*& arguments);

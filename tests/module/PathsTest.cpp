@@ -1,0 +1,147 @@
+// Paths as Windows reads them, on this prefix's file system and its CreateProcess.
+#include "common/Paths.h"
+#include "tests/support/WinTestHost.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The walk from a start-up's program up to its drive's root, each folder once, the root with
+// its backslash ("C:" names the current folder of drive C:) and told from a folder.
+TEST(Paths, TheWalkUpNamesEveryFolderAboveAndEndsAtTheRoot)
+{
+    struct Step {
+        std::wstring path;
+        ObjectKind kind;
+    };
+    struct Case {
+        const wchar_t* start;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {L"C:\\Up\\Low\\tarvel.exe",
+         {{L"C:\\Up\\Low", ObjectKind::Folder}, {L"C:\\Up", ObjectKind::Above}, {L"C:\\", ObjectKind::Root}}},
+        // An install folder as Windows Installer gives it: the closing backslash is cut first.
+        {L"C:\\Up\\Low\\", {{L"C:\\Up", ObjectKind::Above}, {L"C:\\", ObjectKind::Root}}},
+        {L"C:\\", {}},
+        {L"\\\\server\\share\\Tarvel\\tarvel.exe",
+         {{L"\\\\server\\share\\Tarvel", ObjectKind::Folder}, {L"\\\\server\\share\\", ObjectKind::Root}}},
+    };
+    for (const Case& item : cases) {
+        const std::string start(item.start, item.start + std::wcslen(item.start));
+        wchar_t path[MAX_PATH] = {};
+        lstrcpynW(path, item.start, MAX_PATH);
+        ObjectKind kind = item.start[std::wcslen(item.start) - 1] == L'\\' ? ObjectKind::Folder : ObjectKind::File;
+        for (const Step& step : item.steps) {
+            ASSERT_TRUE(toParentFolder(path, kind)) << start;
+            EXPECT_EQ(step.path, std::wstring(path)) << start;
+            EXPECT_EQ(step.kind, kind) << start << ": " << std::string(step.path.begin(), step.path.end());
+        }
+        EXPECT_FALSE(toParentFolder(path, kind)) << start << " walks on above its root";
+    }
+}
+
+TEST(Paths, OnePathIsOneObjectWhateverItsCaseAndClosingBackslash)
+{
+    struct Case {
+        const wchar_t* left;
+        const wchar_t* right;
+        bool same;
+    };
+    const Case cases[] = {
+        {L"C:\\Program Files\\Tarvel\\", L"c:\\PROGRAM FILES\\tarvel", true},
+        {L"C:\\Tools\\tarvel.exe", L"C:\\Tools\\tarvel.exe", true},
+        {L"C:\\", L"c:\\", true},
+        {L"C:\\Tools", L"C:\\Tool", false},
+        {L"C:\\Tools\\a", L"C:\\Tools\\b", false},
+        {L"", L"", false},
+        // Longer than a chunk of the comparison, differing only at its end.
+        {L"C:\\aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\\x",
+         L"C:\\AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\\y", false},
+        {L"C:\\aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\\x",
+         L"C:\\AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\\X", true},
+    };
+    for (const Case& item : cases) {
+        EXPECT_EQ(item.same, samePath(item.left, item.right))
+            << std::string(item.left, item.left + std::wcslen(item.left)) << " | "
+            << std::string(item.right, item.right + std::wcslen(item.right));
+    }
+}
+
+// What the program found in a command line is what CreateProcess starts for it here, in a
+// suspended process whose image is read back; where CreateProcess starts nothing, the program
+// found is no file.
+TEST(Paths, TheProgramOfACommandIsTheOneCreateProcessStarts)
+{
+    const std::wstring root = L"C:\\paths-test";
+    struct Case {
+        std::vector<std::wstring> files;
+        std::wstring command;
+        const wchar_t* arguments;
+    };
+    const Case cases[] = {
+        {{L"\\Program Files\\Tarvel\\tarvel.exe", L"\\Program.exe"},
+         root + L"\\Program Files\\Tarvel\\tarvel.exe",
+         L"Files\\Tarvel\\tarvel.exe"},
+        {{L"\\Program Files\\Tarvel\\tarvel.exe"}, root + L"\\Program Files\\Tarvel\\tarvel.exe", L""},
+        {{L"\\Ombrix Tarvel\\tarvel.exe", L"\\Ombrix.exe"},
+         root + L"\\Ombrix Tarvel\\tarvel.exe",
+         L"Tarvel\\tarvel.exe"},
+        {{L"\\Ombrix Tarvel\\tarvel.exe", L"\\Ombrix\\"}, root + L"\\Ombrix Tarvel\\tarvel.exe", L""},
+        {{L"\\Tools\\tarvel.exe"}, L"\"" + root + L"\\Tools\\tarvel\" /quiet", L"/quiet"},
+        {{L"\\Tools\\tarvel.exe"}, root + L"\\Tools\\tarvel /quiet", L"/quiet"},
+        {{L"\\Tools\\tarvel.exe"}, L"C:/paths-test/Tools/tarvel.exe", L""},
+        {{L"\\Tools\\tarvel.exe"}, L"\"" + root + L"\\Tools\\missing.exe\"", L""},
+        // Windows turns no slash after "\\?\".
+        {{L"\\Tools\\tarvel.exe"}, L"\"\\\\?\\" + root + L"\\Tools/tarvel.exe\"", L""},
+    };
+    for (const Case& item : cases) {
+        const std::string what(item.command.begin(), item.command.end());
+        host::removeTree(root);
+        for (const std::wstring& file : item.files) {
+            const std::wstring path = root + file;
+            if (path.back() == L'\\') {
+                SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+                continue;
+            }
+            SHCreateDirectoryExW(nullptr, path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+            ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), path.c_str(), FALSE)) << what;
+        }
+        wchar_t program[MAX_PATH + 1] = {};
+        const wchar_t* arguments = nullptr;
+        ASSERT_TRUE(programOfCommand(item.command.c_str(), program, arguments)) << what;
+        EXPECT_STREQ(item.arguments, arguments) << what;
+
+        std::wstring line = item.command;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                           &process)) {
+            wchar_t image[MAX_PATH] = {};
+            DWORD size = MAX_PATH;
+            EXPECT_TRUE(QueryFullProcessImageNameW(process.hProcess, 0, image, &size)) << what;
+            TerminateProcess(process.hProcess, 0);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+            EXPECT_TRUE(samePath(image, program))
+                << what << ": CreateProcess started " << std::string(image, image + std::wcslen(image)) << ", found "
+                << std::string(program, program + std::wcslen(program));
+        } else {
+            EXPECT_FALSE(fileExists(program)) << what << ": CreateProcess started nothing";
+        }
+    }
+    host::removeTree(root);
+
+    // Too long for Windows to start.
+    wchar_t program[MAX_PATH + 1] = {};
+    const wchar_t* arguments = nullptr;
+    EXPECT_FALSE(programOfCommand((L"C:\\" + std::wstring(MAX_PATH, L'a') + L".exe").c_str(), program, arguments));
+}
+
+}  // namespace
