@@ -83,8 +83,10 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
     }
     bool runRemoved = false;
     const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry(&runRemoved);
-    removed = removed || runRemoved;
-    return firstFailure(status, static_cast<DWORD>(run));
+    bool nativeRemoved = false;
+    const LSTATUS native = removeNativeRunEntry(&nativeRemoved);
+    removed = removed || runRemoved || nativeRemoved;
+    return firstFailure(firstFailure(status, static_cast<DWORD>(run)), static_cast<DWORD>(native));
 }
 
 // What became of the logon start-up, as the pass's event tells it: "removed" only for what

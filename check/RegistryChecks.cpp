@@ -2,6 +2,7 @@
 #include "check/MachineCheck.h"
 
 #include "common/Owners.h"
+#include "common/SystemFacts.h"
 #include "startup/RunEntry.h"
 #include "storage/PortPower.h"
 
@@ -12,10 +13,10 @@
 namespace {
 
 // ERROR_FILE_NOT_FOUND leaves key empty: an absent key is something found, not a failure.
-LSTATUS openForReading(const char* path, UniqueHkey& key)
+LSTATUS openForReading(const char* path, UniqueHkey& key, REGSAM view = 0)
 {
     HKEY opened = nullptr;
-    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &opened);
+    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | view, &opened);
     if (status == ERROR_SUCCESS) {
         key.reset(opened);
     }
@@ -51,8 +52,47 @@ LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD 
     return ERROR_SUCCESS;
 }
 
-// The program's path from a Run value: quoted, with anything after the closing quote left
-// aside, or the whole value.
+// Whether text begins with name, ASCII letters compared without regard to case, as Windows
+// compares the names of environment variables.
+bool beginsWithName(const wchar_t* text, const wchar_t* name)
+{
+    for (; *name != L'\0'; ++text, ++name) {
+        const wchar_t left = *text >= L'a' && *text <= L'z' ? static_cast<wchar_t>(*text - 32) : *text;
+        const wchar_t right = *name >= L'a' && *name <= L'z' ? static_cast<wchar_t>(*name - 32) : *name;
+        if (left != right) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// On 64-bit Windows the 64-bit Explorer expands a value with its own environment, where
+// %ProgramFiles% and %CommonProgramFiles% name the native folders; this 32-bit check's own
+// would give the (x86) ones. Their native values are in ProgramW6432 and CommonProgramW6432,
+// names of the same lengths.
+UniqueHeapText asNativeExplorerNamesIt(const wchar_t* value)
+{
+    const wchar_t* const renames[][2] = {{L"%ProgramFiles%", L"%ProgramW6432%"},
+                                         {L"%CommonProgramFiles%", L"%CommonProgramW6432%"}};
+    UniqueHeapText renamed = allocateText(std::wcslen(value));
+    if (!renamed) {
+        return renamed;
+    }
+    lstrcpyW(renamed.get(), value);
+    if (!isWow64()) {
+        return renamed;
+    }
+    for (wchar_t* at = renamed.get(); *at != L'\0'; ++at) {
+        for (const auto& rename : renames) {
+            // The text ends at its NUL, which no name holds: the comparison stops there.
+            if (beginsWithName(at, rename[0])) {
+                std::wmemcpy(at, rename[1], std::wcslen(rename[1]));
+            }
+        }
+    }
+    return renamed;
+}
+
 // The Run value as Explorer reads it at logon: REG_SZ, or REG_EXPAND_SZ expanded, whole
 // whatever its length. ERROR_FILE_NOT_FOUND when absent, ERROR_INVALID_DATA for any other
 // type.
@@ -77,13 +117,17 @@ LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
         command = std::move(value);
         return status;
     }
-    const DWORD needed = ExpandEnvironmentStringsW(value.get(), nullptr, 0);
+    const UniqueHeapText native = asNativeExplorerNamesIt(value.get());
+    if (!native) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    const DWORD needed = ExpandEnvironmentStringsW(native.get(), nullptr, 0);
     command = allocateText(needed);
     if (!command) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return ExpandEnvironmentStringsW(value.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
-                                                                              : static_cast<LSTATUS>(GetLastError());
+    return ExpandEnvironmentStringsW(native.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
+                                                                               : static_cast<LSTATUS>(GetLastError());
 }
 
 }  // namespace
@@ -106,7 +150,38 @@ DWORD checkPorts(Report& report, DWORD wanted)
     return ERROR_SUCCESS;
 }
 
-DWORD checkRunValue(Report& report, bool wantedPresent)
+namespace {
+
+// On 64-bit Windows, the native view's Run key, which Explorer runs too: a "Tarvel" value
+// there is a start-up beside the wanted one, in either mode.
+DWORD checkNativeRunValue(Report& report)
+{
+    if (!isWow64()) {
+        return ERROR_SUCCESS;
+    }
+    const char what[] = "start-up: Run value \"Tarvel\" in the 64-bit view";
+    UniqueHkey key;
+    LSTATUS status = openForReading(kRunKey, key, KEY_WOW64_64KEY);
+    if (status != ERROR_SUCCESS) {
+        return static_cast<DWORD>(status);
+    }
+    UniqueHeapText command;
+    status = key == nullptr ? ERROR_FILE_NOT_FOUND : readRunCommand(key.get(), command);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        report.line(what, "absent", "absent", true);
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS && status != ERROR_INVALID_DATA && status != ERROR_MORE_DATA) {
+        return static_cast<DWORD>(status);
+    }
+    Text found;
+    found << (status == ERROR_SUCCESS ? command.get() : L"a value that names no program");
+    report.line(what, "absent", found, false);
+    return ERROR_SUCCESS;
+}
+
+// The program's own view: the value a pass writes.
+DWORD checkOwnRunValue(Report& report, bool wantedPresent)
 {
     const char what[] = "start-up: Run value \"Tarvel\"";
     const char* wants = wantedPresent ? "an existing tarvel program" : "absent";
@@ -141,4 +216,12 @@ DWORD checkRunValue(Report& report, bool wantedPresent)
         return ERROR_SUCCESS;
     }
     return checkStartedProgram(report, what, program, arguments);
+}
+
+}  // namespace
+
+DWORD checkRunValue(Report& report, bool wantedPresent)
+{
+    const DWORD own = checkOwnRunValue(report, wantedPresent);
+    return own != ERROR_SUCCESS ? own : checkNativeRunValue(report);
 }

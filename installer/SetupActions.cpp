@@ -252,6 +252,7 @@ extern "C" UINT WINAPI RemoveLogonStartup(MSIHANDLE install)
     // A pass already past its probe would register the start-up again right after us.
     const PassLock passLock;
     unregisterRunEntry();
+    removeNativeRunEntry();
     const HRESULT initialized = CoInitialize(nullptr);
     const LONG removal = DisableLogonStartup(kTarvelTaskName);
     if (SUCCEEDED(initialized)) {

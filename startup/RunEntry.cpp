@@ -1,6 +1,7 @@
 #include "startup/RunEntry.h"
 
 #include "common/Owners.h"
+#include "common/SystemFacts.h"
 
 #include <cwchar>
 
@@ -66,5 +67,29 @@ LSTATUS unregisterRunEntry(bool* removed)
         *removed = deleted == ERROR_SUCCESS;
     }
     // A value that is not there is already as normal mode wants it.
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+}
+
+LSTATUS removeNativeRunEntry(bool* removed)
+{
+    if (removed != nullptr) {
+        *removed = false;
+    }
+    if (!isWow64()) {
+        return ERROR_SUCCESS;
+    }
+    HKEY opened = nullptr;
+    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    const UniqueHkey key(opened);
+    const LSTATUS deleted = RegDeleteValueA(key.get(), kRunValueName);
+    if (removed != nullptr) {
+        *removed = deleted == ERROR_SUCCESS;
+    }
     return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
 }

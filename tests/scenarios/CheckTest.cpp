@@ -184,6 +184,28 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
                    sizeof expandable);
     RegCloseKey(run);
     EXPECT_EQ(0u, check()) << "a REG_EXPAND_SZ value";
+    if (host::underWow64()) {
+        // The 64-bit Explorer expands a value with its own environment, and runs the native
+        // view's Run key as well.
+        host::placeTarvel(L"C:\\Program Files (x86)\\TarvelX");
+        const wchar_t programFiles[] = L"\"%ProgramFiles%\\TarvelX\\tarvel.exe\"";
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, state::kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &run));
+        RegSetValueExW(run, state::kRunValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(programFiles),
+                       sizeof programFiles);
+        RegCloseKey(run);
+        EXPECT_EQ(1u, check()) << "%ProgramFiles% names the native folder at logon";
+        host::placeTarvel(L"C:\\Program Files\\TarvelX");
+        EXPECT_EQ(0u, check()) << "the native folder, as the 64-bit Explorer expands it";
+        host::removeTree(L"C:\\Program Files (x86)\\TarvelX");
+        host::removeTree(L"C:\\Program Files\\TarvelX");
+        ASSERT_EQ(0u, host::runProgram(exe_));
+        host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, exe_, KEY_WOW64_64KEY);
+        EXPECT_EQ(1u, check()) << "a second start-up in the native view";
+        ASSERT_EQ(0u, host::runProgram(exe_));
+        EXPECT_FALSE(state::runValue(KEY_WOW64_64KEY).present) << "the pass left the native view's start-up";
+        EXPECT_EQ(0u, check());
+    }
     // As CreateProcess starts it: ".exe" added to a name without one. A relative program is
     // looked for in the system folder at logon, not in the folder the check runs from.
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"\"C:\\open\\tarvel\"", KEY_WOW64_32KEY);

@@ -35,6 +35,12 @@ void seedRegistry(bool withStaleValues)
         host::writeString(HKEY_LOCAL_MACHINE, portKey(0), L"DIPM", L"stale");
         host::writeDword(HKEY_LOCAL_MACHINE, portKey(1), L"LPM", 7);
         host::writeDword(HKEY_LOCAL_MACHINE, portKey(6), L"DIPM", 5);
+        // A start-up in the native view, which the 64-bit Explorer runs as well: a pass of any
+        // release and mode leaves none there.
+        if (host::underWow64()) {
+            host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\other\\tarvel.exe",
+                              KEY_WOW64_64KEY);
+        }
     }
 }
 
