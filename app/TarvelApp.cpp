@@ -3,6 +3,7 @@
 #include "app/MarkerProbe.h"
 #include "app/PassEvent.h"
 #include "common/PassLock.h"
+#include "common/Paths.h"
 #include "common/SystemFacts.h"
 #include "common/TaskSchedulerWait.h"
 #include "startup/LogonStart.h"
@@ -91,10 +92,10 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
 
 // What became of the logon start-up, as the pass's event tells it: "removed" only for what
 // the pass deleted, so that a Task Scheduler out of reach never reads as a removal.
-void describeStartup(const WantedStartup& wanted, DWORD status, bool removed, const wchar_t* modulePath,
-                     wchar_t (&text)[MAX_PATH + 64])
+void describeStartup(const WantedStartup& wanted, DWORD status, bool removed, const wchar_t* startupPath,
+                     const wchar_t* modulePath, wchar_t (&text)[2 * MAX_PATH + 64])
 {
-    const int room = MAX_PATH + 64;
+    const int room = 2 * MAX_PATH + 64;
     if (status == static_cast<DWORD>(kTaskSchedulerTimedOut)) {
         lstrcpynW(text, L"failed: ", room);
         lstrcpynW(text + 8, kTaskSchedulerSilent, room - 8);
@@ -105,8 +106,17 @@ void describeStartup(const WantedStartup& wanted, DWORD status, bool removed, co
                   wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
                                   : L"registered as the task \"Ombrix Tarvel\" for ",
                   room);
-        const int length = lstrlenW(text);
-        lstrcpynW(text + length, modulePath, room - length);
+        int length = lstrlenW(text);
+        lstrcpynW(text + length, startupPath, room - length);
+        // A path of this logon session alone (a subst or mapped drive) is not what was registered.
+        if (!samePath(startupPath, modulePath)) {
+            length = lstrlenW(text);
+            lstrcpynW(text + length, L" (started as ", room - length);
+            length = lstrlenW(text);
+            lstrcpynW(text + length, modulePath, room - length);
+            length = lstrlenW(text);
+            lstrcpynW(text + length, L")", room - length);
+        }
     } else {
         lstrcpynW(text, removed ? L"removed" : L"absent: no logon start-up found", room);
     }
@@ -118,7 +128,9 @@ CTarvelApp theApp;
 BOOL CTarvelApp::InitInstance()
 {
     wchar_t modulePath[MAX_PATH];
-    const bool haveModulePath = readModulePath(modulePath);
+    // What logon starts must exist at the next logon: not a drive letter of this session.
+    wchar_t startupPath[MAX_PATH] = {};
+    const bool haveModulePath = readModulePath(modulePath) && lastingPath(modulePath, startupPath);
     const char* marker = markerPath();
     // From the probe until the logon start-up is in line, no other pass may run.
     const PassLock passLock;
@@ -135,11 +147,11 @@ BOOL CTarvelApp::InitInstance()
     noteFailure(PassStep::Ports, static_cast<DWORD>(applyPortPowerSettings(portValue)));
     const WantedStartup wanted = wantedStartup(os, isVistaOrLater(), preload);
     bool removed = false;
-    const DWORD startupStatus = bringStartupInLine(wanted, modulePath, haveModulePath, removed);
+    const DWORD startupStatus = bringStartupInLine(wanted, startupPath, haveModulePath, removed);
     noteFailure(PassStep::Startup, startupStatus);
 
-    wchar_t startup[MAX_PATH + 64] = {};
-    describeStartup(wanted, startupStatus, removed, modulePath, startup);
+    wchar_t startup[2 * MAX_PATH + 64] = {};
+    describeStartup(wanted, startupStatus, removed, startupPath, modulePath, startup);
     PassOutcome outcome;
     outcome.preload = preload;
     outcome.markerPath = marker;

@@ -11,7 +11,10 @@ const char* kindName(ObjectKind kind) { return kind == ObjectKind::File ? "progr
 
 }  // namespace
 
-DWORD checkNotReplaceable(Report& report, const wchar_t* program)
+namespace {
+
+// The program and every folder above it, on one way to it; way names it in each line.
+DWORD judgeWay(Report& report, const wchar_t* program, const char* way)
 {
     DWORD failure = ERROR_SUCCESS;
     walkUp(program, ObjectKind::File, machineJudge(),
@@ -21,7 +24,7 @@ DWORD checkNotReplaceable(Report& report, const wchar_t* program)
                    return false;
                }
                Text what;
-               what << "start-up: " << kindName(kind) << " " << path;
+               what << "start-up: " << kindName(kind) << " " << path << way;
                Text found;
                if (changer.found) {
                    found << changer.how << " " << changer.account;
@@ -32,4 +35,18 @@ DWORD checkNotReplaceable(Report& report, const wchar_t* program)
                return true;
            });
     return failure;
+}
+
+}  // namespace
+
+DWORD checkNotReplaceable(Report& report, const wchar_t* program)
+{
+    const DWORD failure = judgeWay(report, program, "");
+    // Behind a link, a junction, a mounted folder or a subst drive lie other folders: whoever
+    // may rename one of those puts another program in this one's place just as well.
+    wchar_t real[MAX_PATH] = {};
+    if (failure != ERROR_SUCCESS || !finalPath(program, real) || samePath(real, program)) {
+        return failure;
+    }
+    return judgeWay(report, real, ", on the real path");
 }

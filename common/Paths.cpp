@@ -1,5 +1,7 @@
 #include "common/Paths.h"
 
+#include "common/SystemFacts.h"
+
 #include <cwchar>
 
 size_t pathRootLength(const wchar_t* path)
@@ -135,4 +137,79 @@ bool programOfCommand(const wchar_t* command, wchar_t (&program)[MAX_PATH + 1], 
         ++arguments;
     }
     return withExtension(start, static_cast<size_t>(end - start), program);
+}
+
+DWORD readDosDevice(const wchar_t* drive, wchar_t* target, DWORD capacity)
+{
+    return QueryDosDeviceW(drive, target, capacity);
+}
+
+namespace {
+
+// path with its first skip characters replaced by prefix; false when it does not fit.
+bool replaceStart(const wchar_t* path, size_t skip, const wchar_t* prefix, wchar_t (&out)[MAX_PATH])
+{
+    const size_t prefixLength = std::wcslen(prefix);
+    const size_t rest = std::wcslen(path) - skip;
+    if (prefixLength + rest >= MAX_PATH) {
+        return false;
+    }
+    std::wmemcpy(out, prefix, prefixLength);
+    std::wmemcpy(out + prefixLength, path + skip, rest + 1);
+    return true;
+}
+
+}  // namespace
+
+bool lastingPath(const wchar_t* path, wchar_t (&lasting)[MAX_PATH], DosDeviceReader read)
+{
+    const wchar_t drive[3] = {path[0], L':', L'\0'};
+    wchar_t device[MAX_PATH + 8] = {};
+    if (path[0] == L'\0' || path[1] != L':' || read(drive, device, MAX_PATH + 8) == 0) {
+        return replaceStart(path, 0, L"", lasting);
+    }
+    // subst: the device is the folder behind the letter, "\??\C:\sub".
+    if (std::wcsncmp(device, L"\\??\\", 4) == 0 && device[4] != L'\0' && device[5] == L':') {
+        return replaceStart(path, 2, device + 4, lasting);
+    }
+    // A network redirector: what follows its ";Q:<session>" part is "\server\share".
+    const wchar_t* session = std::wcsstr(device, L"\\;");
+    for (const wchar_t* next = session; next != nullptr; next = std::wcsstr(next + 2, L"\\;")) {
+        session = next;
+    }
+    const wchar_t* share = session != nullptr ? std::wcschr(session + 2, L'\\') : nullptr;
+    if (std::wcsncmp(device, L"\\Device\\", 8) == 0 && share != nullptr) {
+        wchar_t unc[MAX_PATH + 8] = L"\\";
+        lstrcpynW(unc + 1, share, MAX_PATH + 7);
+        return replaceStart(path, 2, unc, lasting);
+    }
+    return replaceStart(path, 0, L"", lasting);
+}
+
+bool finalPath(const wchar_t* path, wchar_t (&final)[MAX_PATH], DosDeviceReader read)
+{
+    using FinalPathReader = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    const auto reader = isVistaOrLater() ? reinterpret_cast<FinalPathReader>(reinterpret_cast<void*>(GetProcAddress(
+                                               GetModuleHandleA("kernel32"), "GetFinalPathNameByHandleW")))
+                                         : nullptr;
+    if (reader == nullptr) {
+        return lastingPath(path, final, read);
+    }
+    // Opened for nothing but its name; a folder needs backup semantics to be opened at all.
+    const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    wchar_t named[MAX_PATH + 8] = {};
+    const DWORD length = reader(file, named, MAX_PATH + 8, 0);
+    CloseHandle(file);
+    if (length == 0 || length >= MAX_PATH + 8) {
+        return false;
+    }
+    // "\\?\UNC\server\share" is "\\server\share"; "\\?\C:\..." is "C:\...".
+    if (std::wcsncmp(named, L"\\\\?\\UNC\\", 8) == 0) {
+        return replaceStart(named, 7, L"\\", final);
+    }
+    return replaceStart(named, std::wcsncmp(named, kVerbatim, 4) == 0 ? 4 : 0, L"", final);
 }

@@ -54,3 +54,19 @@ bool fileExists(const wchar_t* path);
 // Windows turns nothing. arguments points at what follows the program. False when the
 // program's path is too long for Windows to start it.
 bool programOfCommand(const wchar_t* command, wchar_t (&program)[MAX_PATH + 1], const wchar_t*& arguments);
+
+// What Windows answers for a drive letter ("Q:"), as QueryDosDeviceW does: in a test, Windows'
+// own answer for a kind of drive that Wine cannot make.
+using DosDeviceReader = DWORD (*)(const wchar_t* drive, wchar_t* target, DWORD capacity);
+DWORD readDosDevice(const wchar_t* drive, wchar_t* target, DWORD capacity);
+
+// The path that still names the same file at the next logon: on a drive letter made with
+// subst (its device "\\??\\C:\\sub"), which lasts one logon session, the folder behind it; on a
+// mapped network drive ("\\Device\\LanmanRedirector\\;Q:0000...\\server\\share"), the UNC path.
+// Any other path as it is. False when the result does not fit.
+bool lastingPath(const wchar_t* path, wchar_t (&lasting)[MAX_PATH], DosDeviceReader read = readDosDevice);
+
+// The final path of an existing file or folder, with links, junctions, mounted folders and
+// subst drives followed: GetFinalPathNameByHandleW from Windows 6.0 on, before it the drive
+// letter as lastingPath reads it. False when it cannot be had.
+bool finalPath(const wchar_t* path, wchar_t (&final)[MAX_PATH], DosDeviceReader read = readDosDevice);

@@ -11,7 +11,9 @@ namespace {
 
 // What the package installs: an earlier version's files are the product's own too.
 const wchar_t kProgramFile[] = L"tarvel.exe";
-const wchar_t* const kProductFiles[] = {kProgramFile, L"tarvel-check.exe"};
+// The longest name of what it installs, which sets how long its folder may be.
+const wchar_t kLongestFile[] = L"tarvel-check.exe";
+const wchar_t* const kProductFiles[] = {kProgramFile, kLongestFile};
 
 bool isDriveRoot(const wchar_t* folder)
 {
@@ -117,7 +119,7 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others)
     return others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
 }
 
-const size_t kLongestInstallFolder = MAX_PATH - 1 - (sizeof kProgramFile / sizeof kProgramFile[0] - 1);
+const size_t kLongestInstallFolder = MAX_PATH - 1 - (sizeof kLongestFile / sizeof kLongestFile[0] - 1);
 
 bool programPathFits(const wchar_t* folder)
 {

@@ -54,9 +54,9 @@ struct ForeignEntries {
 // product, so that one refusal names it all.
 FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others);
 
-// The longest install folder, closing backslash included, in which tarvel.exe's path stays
-// shorter than MAX_PATH. In a longer one the package would install a program whose first
-// pass, and every logon start-up, could never start.
+// The longest install folder, closing backslash included, in which the path of every file the
+// package installs stays shorter than MAX_PATH; tarvel-check.exe's is the longest. In a longer
+// one the package would install a program that Windows could never start.
 extern const size_t kLongestInstallFolder;
 bool programPathFits(const wchar_t* folder);
 
@@ -64,7 +64,7 @@ bool programPathFits(const wchar_t* folder);
 // yet, then folder itself, without its closing backslash. Each missing level is listed in
 // full, so the list grows with the square of the depth: it is written to list only when
 // capacity holds it and its NUL, and the capacity it needs is answered in any case (0 when
-// tarvel.exe's path in folder would not fit).
+// the paths of the files in folder would not fit).
 size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity);
 
 // Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,

@@ -122,25 +122,44 @@ void nameEntries(const ForeignEntries& entries, wchar_t (&text)[kEntriesText])
     }
 }
 
+// One way up from start (of kind) to the drive's root: each folder there that others may
+// rename, with way after its name in the log.
+void reportOpenFoldersOnWay(MSIHANDLE install, const wchar_t* start, ObjectKind kind, const wchar_t* way)
+{
+    walkUp(start, kind, machineJudge(), [&](const wchar_t* path, ObjectKind at, DWORD status, const Changer& changer) {
+        // The install folder itself gets the lock; a folder missing yet is made locked.
+        if (at != ObjectKind::Folder && status == ERROR_SUCCESS && changer.found &&
+            GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+            wchar_t how[64] = {};
+            MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
+            wchar_t named[MAX_PATH + 64] = {};
+            lstrcpynW(named, path, MAX_PATH + 1);
+            appendText(named, MAX_PATH + 64, way);
+            logLine(install, INSTALLMESSAGE_INFO,
+                    L"tarvel: the folder [1] above the install folder can be [2] [3]: whoever may rename it "
+                    L"can put another program in the install folder's place. Lock it, or choose a folder "
+                    L"under one that only administrators can change.",
+                    named, how, changer.account);
+        }
+        return true;
+    });
+}
+
 // Folders above the install folder stay as they are; one that others may rename lets them
-// put a program of their own in the install folder's place, which the install log says.
+// put a program of their own in the install folder's place, which the install log says. On
+// the way as given, and on the real way where a link or a substituted drive lies on it.
 void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 {
-    walkUp(folder, ObjectKind::Folder, machineJudge(),
-           [&](const wchar_t* path, ObjectKind kind, DWORD status, const Changer& changer) {
-               // The install folder itself gets the lock; a folder missing yet is made locked.
-               if (kind != ObjectKind::Folder && status == ERROR_SUCCESS && changer.found &&
-                   GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
-                   wchar_t how[64] = {};
-                   MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
-                   logLine(install, INSTALLMESSAGE_INFO,
-                           L"tarvel: the folder [1] above the install folder can be [2] [3]: whoever may rename it "
-                           L"can put another program in the install folder's place. Lock it, or choose a folder "
-                           L"under one that only administrators can change.",
-                           path, how, changer.account);
-               }
-               return true;
-           });
+    reportOpenFoldersOnWay(install, folder, ObjectKind::Folder, L"");
+    wchar_t existing[MAX_PATH + 1] = {};
+    lstrcpynW(existing, folder, MAX_PATH + 1);
+    ObjectKind kind = ObjectKind::Folder;
+    while (GetFileAttributesW(existing) == INVALID_FILE_ATTRIBUTES && toParentFolder(existing, kind)) {
+    }
+    wchar_t real[MAX_PATH] = {};
+    if (finalPath(existing, real) && !samePath(real, existing)) {
+        reportOpenFoldersOnWay(install, real, kind, L" (on the real path of the install folder)");
+    }
 }
 
 }  // namespace
@@ -149,57 +168,82 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 // of the product's own. The lock replaces its permissions, and Windows hands them down to
 // everything inside, which uninstall cannot give back: a drive's root, or a folder holding
 // anything else, is refused, but for the installed product's own folder on repair and
-// upgrade. So is a folder too long for tarvel.exe in it to start. Then works out, before any
+// upgrade. So is a folder too long for the files in it to start, and a relative one. The
+// folder is judged, locked and installed into as its full path: "C:/Tools/" or "E:\\." are
+// what Windows makes of them, "C:\\Tools\\" and "E:\\". Then works out, before any
 // change, which folders the lock must make or lock, for the deferred action (Wine runs
 // deferred actions after the files are copied, so the folders missing now cannot be told
 // there).
 extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
 {
-    UniqueHeapText folder;
+    UniqueHeapText given;
     if (!readNeededProperty(install, L"INSTALLDIR", L"tarvel: the install folder could not be read: error [2]",
-                            ERROR_PATH_NOT_FOUND, folder)) {
+                            ERROR_PATH_NOT_FOUND, given)) {
         return ERROR_INSTALL_FAILURE;
     }
+    // A relative folder would be taken from wherever msiexec runs; "E:Tools" from drive E:'s
+    // current folder. "C:/Tools" is as full as "C:\\Tools".
+    asWindowsReadsIt(given.get());
+    const size_t root = pathRootLength(given.get());
+    if (root == 0 || (root == 2 && given[1] == L':')) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is not a full path, so Windows would take it from the folder "
+                L"msiexec runs in. Give INSTALLDIR as a full path, for example C:\\Tools\\Tarvel\\.",
+                given.get());
+        return ERROR_INSTALL_FAILURE;
+    }
+    wchar_t folder[MAX_PATH] = {};
+    // Windows Installer's folders end with a backslash.
+    const bool full = fullPath(given.get(), folder) &&
+                      (folder[lengthWithoutClosingBackslashes(folder)] == L'\\' || appendText(folder, MAX_PATH, L"\\"));
     ForeignEntries others;
-    const FolderVerdict verdict = judgeInstallFolder(folder.get(), others);
+    const FolderVerdict verdict = full ? judgeInstallFolder(folder, others) : FolderVerdict::TooLong;
     if (verdict == FolderVerdict::TooLong) {
         wchar_t limit[24] = {};
         appendNumber(limit, 24, kLongestInstallFolder);
         logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is too long: tarvel.exe in it would have a path of 260 characters "
-                L"or more (MAX_PATH), which Windows cannot start. Choose a folder of at most [2] characters, the "
-                L"closing backslash included.",
-                folder.get(), limit);
+                L"tarvel: the install folder [1] is too long: tarvel-check.exe in it, the longest path the package "
+                L"installs beside tarvel.exe, would have a path of 260 characters or more (MAX_PATH), which Windows "
+                L"cannot start. Choose a folder of at most [2] characters, the closing backslash included.",
+                given.get(), limit);
         return ERROR_INSTALL_FAILURE;
     }
     if (verdict == FolderVerdict::DriveRoot) {
         logLine(install, INSTALLMESSAGE_ERROR,
                 L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take "
                 L"over. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
-                folder.get());
+                folder);
         return ERROR_INSTALL_FAILURE;
     }
     if (verdict == FolderVerdict::HoldsOthers) {
         wchar_t names[kEntriesText] = {};
         nameEntries(others, names);
-        if (!isInstalledProductsFolder(install, folder.get())) {
+        if (!isInstalledProductsFolder(install, folder)) {
             logLine(install, INSTALLMESSAGE_ERROR,
                     L"tarvel: the install folder [1] holds [2], which [3] not Ombrix Tarvel's; the install would take "
                     L"over its permissions. Remove what is not Ombrix Tarvel's, or choose a folder of its own, for "
                     L"example C:\\Tools\\Tarvel\\.",
-                    folder.get(), names, others.count == 1 ? L"is" : L"are");
+                    folder, names, others.count == 1 ? L"is" : L"are");
             return ERROR_INSTALL_FAILURE;
         }
         logLine(install, INSTALLMESSAGE_INFO,
                 L"tarvel: the install folder [1] of the installed product also holds [2], which administrators added; "
                 L"they stay as they are.",
-                folder.get(), names);
+                folder, names);
     }
-    reportOpenFoldersAbove(install, folder.get());
-    const size_t needed = foldersToLock(folder.get(), nullptr, 0);
+    // The folder locked is the folder installed into.
+    const UINT taken =
+        std::wcscmp(folder, given.get()) == 0 ? ERROR_SUCCESS : MsiSetTargetPathW(install, L"INSTALLDIR", folder);
+    if (taken != ERROR_SUCCESS) {
+        logFailure(install, L"tarvel: the install folder could not be taken as its full path [1]: error [2]", folder,
+                   taken);
+        return ERROR_INSTALL_FAILURE;
+    }
+    reportOpenFoldersAbove(install, folder);
+    const size_t needed = foldersToLock(folder, nullptr, 0);
     UniqueHeapText folders = allocateText(needed);
-    if (!folders || foldersToLock(folder.get(), folders.get(), needed + 1) > needed + 1) {
-        logFailure(install, L"tarvel: the folders to lock under [1] could not be listed: error [2]", folder.get(),
+    if (!folders || foldersToLock(folder, folders.get(), needed + 1) > needed + 1) {
+        logFailure(install, L"tarvel: the folders to lock under [1] could not be listed: error [2]", folder,
                    ERROR_NOT_ENOUGH_MEMORY);
         return ERROR_INSTALL_FAILURE;
     }

@@ -7,5 +7,5 @@ scripts/setup.sh
 cmake --preset tests >/dev/null
 cmake --build --preset tests -j "$(nproc)"
 # Whatever the tests' outcome, no Wine server or service of the test prefixes outlives them.
-trap 'tests/wine/prefix.sh down build/tests/wine >/dev/null 2>&1 || true' EXIT
+trap 'tests/wine/prefix.sh down "$PWD/build/tests/wine" >/dev/null 2>&1 || true' EXIT
 ctest --preset tests -j 2

@@ -56,8 +56,8 @@ TEST(InstallFolder, OnlyAFolderOfItsOwnIsTakenAndEachMissingFolderIsLocked)
     ASSERT_GT(foldersToLock(folder.c_str(), list, 2 * MAX_PATH), 0u);
     EXPECT_EQ(folder, std::wstring(list)) << "an existing folder is locked, not made";
 
-    // Twelve new levels whose program path just fits: each listed once, top down, in the
-    // room the list needs and not one character more.
+    // Twelve new levels whose longest file's path just fits: each listed once, top down, in
+    // the room the list needs and not one character more.
     std::wstring deep = folder;
     std::wstring expected;
     for (int level = 0; level < 12; ++level) {
@@ -68,7 +68,7 @@ TEST(InstallFolder, OnlyAFolderOfItsOwnIsTakenAndEachMissingFolderIsLocked)
     deep += padding;
     expected.pop_back();
     expected += padding;
-    ASSERT_EQ(static_cast<size_t>(MAX_PATH - 1), (deep + L"\\tarvel.exe").size());
+    ASSERT_EQ(static_cast<size_t>(MAX_PATH - 1), (deep + L"\\tarvel-check.exe").size());
     const size_t needed = foldersToLock((deep + L"\\").c_str(), nullptr, 0);
     ASSERT_EQ(expected.size() + 1, needed);
     std::vector<wchar_t> room(needed + 1, L'#');
@@ -78,7 +78,7 @@ TEST(InstallFolder, OnlyAFolderOfItsOwnIsTakenAndEachMissingFolderIsLocked)
     EXPECT_EQ(expected, std::wstring(room.data()));
     EXPECT_EQ(L'#', room[needed]) << "written past the room given";
 
-    EXPECT_EQ(0u, foldersToLock((deep + L"z\\").c_str(), room.data(), needed)) << "tarvel.exe's path too long";
+    EXPECT_EQ(0u, foldersToLock((deep + L"z\\").c_str(), room.data(), needed)) << "tarvel-check.exe's path too long";
     EXPECT_EQ(FolderVerdict::TooLong, judgeInstallFolder((deep + L"z").c_str(), others));
     EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((deep + L"\\").c_str(), others));
 

@@ -144,4 +144,65 @@ TEST(Paths, TheProgramOfACommandIsTheOneCreateProcessStarts)
     EXPECT_FALSE(programOfCommand((L"C:\\" + std::wstring(MAX_PATH, L'a') + L".exe").c_str(), program, arguments));
 }
 
+// Windows' own answers for drive letters that Wine cannot make: a subst drive, mapped network
+// drives, a disk.
+DWORD windowsDevice(const wchar_t* drive, wchar_t* target, DWORD capacity)
+{
+    const wchar_t* devices[][2] = {
+        {L"Q:", L"\\??\\C:\\sub"},
+        {L"N:", L"\\Device\\LanmanRedirector\\;N:00000000000123ab\\server\\share"},
+        {L"M:", L"\\Device\\Mup\\;LanmanRedirector\\;M:00000000000123ab\\server\\share"},
+        {L"C:", L"\\Device\\HarddiskVolume2"},
+    };
+    for (const auto& device : devices) {
+        if (lstrcmpiW(drive, device[0]) == 0) {
+            lstrcpynW(target, device[1], static_cast<int>(capacity));
+            return static_cast<DWORD>(lstrlenW(target)) + 2;
+        }
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+}
+
+// What logon will find: a subst drive lasts one logon session, a mapped drive one user's.
+TEST(Paths, ALastingPathOutlivesTheDriveLettersOfThisSession)
+{
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* lasting;
+    };
+    const Case cases[] = {
+        {L"Q:\\tarvel.exe", L"C:\\sub\\tarvel.exe"},
+        {L"N:\\Tools\\tarvel.exe", L"\\\\server\\share\\Tools\\tarvel.exe"},
+        {L"M:\\tarvel.exe", L"\\\\server\\share\\tarvel.exe"},
+        {L"C:\\Tools\\tarvel.exe", L"C:\\Tools\\tarvel.exe"},
+        {L"E:\\tarvel.exe", L"E:\\tarvel.exe"},
+        {L"\\\\server\\share\\tarvel.exe", L"\\\\server\\share\\tarvel.exe"},
+    };
+    for (const Case& item : cases) {
+        wchar_t lasting[MAX_PATH] = {};
+        ASSERT_TRUE(lastingPath(item.path, lasting, windowsDevice));
+        EXPECT_STREQ(item.lasting, lasting);
+    }
+    // Before Windows 6.0 the final path is the lasting one.
+    wchar_t final[MAX_PATH] = {};
+    if (LOBYTE(LOWORD(GetVersion())) < 6) {
+        ASSERT_TRUE(finalPath(L"Q:\\", final, windowsDevice));
+        EXPECT_STREQ(L"C:\\sub\\", final);
+    }
+    // A link is followed to the folder it names.
+    host::removeTree(L"C:\\paths-real");
+    host::makeDirectory(L"C:\\paths-real");
+    host::makeDirectory(L"C:\\paths-real\\inner");
+    host::makeLink(L"C:\\paths-link", L"C:\\paths-real\\inner");
+    host::makeFile(L"C:\\paths-real\\inner\\tarvel.exe");
+    ASSERT_TRUE(finalPath(L"C:\\paths-link\\tarvel.exe", final));
+    EXPECT_TRUE(samePath(L"C:\\paths-real\\inner\\tarvel.exe", final))
+        << std::string(final, final + std::wcslen(final));
+    EXPECT_FALSE(finalPath(L"C:\\paths-link\\missing.exe", final));
+    DeleteFileW(L"C:\\paths-real\\inner\\tarvel.exe");
+    host::removeLink(L"C:\\paths-link");
+    host::removeTree(L"C:\\paths-real");
+}
+
 }  // namespace

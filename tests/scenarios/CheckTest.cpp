@@ -235,6 +235,31 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     EXPECT_EQ(1u, check()) << "the marker gone before the normal pass";
     ASSERT_EQ(0u, host::runProgram(exe_));
     EXPECT_EQ(0u, check());
+    // From Windows 6.0 on a link is followed: the folders behind it are judged too, each line
+    // saying so.
+    host::setWindowsVersion(L"tarvel.exe", L"win10");
+    host::setWindowsVersion(L"tarvel-check.exe", L"win10");
+    host::placeTarvel(L"C:\\Up\\Open\\Inner");
+    host::setPermissions(L"C:\\Up\\Open", host::kWorldWritable);
+    host::makeLink(L"C:\\checked\\link", L"C:\\Up\\Open\\Inner");
+    host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, host::runProgram(L"C:\\checked\\link\\tarvel.exe"));
+    EXPECT_EQ(1u, check()) << "a link to a folder in a folder anyone may rename";
+    const std::string linked = report();
+    EXPECT_EQ(1, count(linked,
+                       "start-up: folder C:\\checked\\link: wants changed by administrators only, found "
+                       "changed by administrators only: holds"))
+        << linked;
+    EXPECT_EQ(1, count(linked,
+                       "start-up: folder C:\\Up\\Open, on the real path: wants changed by administrators only, "
+                       "found renamed also by Everyone: DIFFERS"))
+        << linked;
+    host::clearPath(state::ownMarker());
+    ASSERT_EQ(0u, host::runProgram(exe_));
+    host::removeLink(L"C:\\checked\\link");
+    host::setWindowsVersion(L"tarvel.exe", L"winxp");
+    host::setWindowsVersion(L"tarvel-check.exe", L"winxp");
+
     // A value longer than a line: the line is cut, never its verdict.
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue,
                       L"C:\\" + std::wstring(1100, L'x') + L"\\tarvel.exe", KEY_WOW64_32KEY);

@@ -234,13 +234,14 @@ TEST_F(Package, AFolderAtAnyDepthIsMadeLockedAndATooLongOneIsRefused)
         RemoveDirectoryW(level.c_str());
     }
 
-    // tarvel.exe's path would be 260 characters.
-    const std::wstring tooLong = top + L"\\" + std::wstring(MAX_PATH - 1 - top.size() - 11, L'x') + L"\\";
+    // tarvel-check.exe's path would be 260 characters, tarvel.exe's 254.
+    const std::wstring tooLong = top + L"\\" + std::wstring(MAX_PATH - 1 - top.size() - 17, L'x') + L"\\";
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
               msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=" + tooLong + L" /l*v C:\\long.log"));
     EXPECT_TRUE(installedVersions().empty());
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(top)) << "a refused install made a folder";
-    EXPECT_NE(std::string::npos, host::readText("C:\\long.log").find("is too long: tarvel.exe in it")) << "no reason";
+    EXPECT_NE(std::string::npos, host::readText("C:\\long.log").find("is too long: tarvel-check.exe in it"))
+        << "no reason";
 }
 
 // The product's folder was locked at install: what is added to it, only administrators can
@@ -341,6 +342,12 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\"));
     EXPECT_TRUE(installedVersions().empty());
+    // Judged as its full path: "C:\\." is the root, and a relative folder has no place of its own.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\."));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=Tools\\Tarvel /l*v C:\\refused.log"));
+    EXPECT_NE(std::string::npos, host::readText("C:\\refused.log").find("Tools\\Tarvel\\ is not a full path"));
+    EXPECT_TRUE(installedVersions().empty());
     host::clearPath(tools + L"\\other.exe");
     host::clearPath(tools);
 }
@@ -364,13 +371,26 @@ TEST_F(Package, AFolderOfItsOwnUnderAnOpenParentInstallsAndTheLogNamesTheParent)
                   .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
     host::clearPath(L"C:\\OpenParent\\Closed\\Tarvel");
-    // The install folder's own parent, the first folder above it.
-    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\OpenParent\\Tarvel\\ /l*v C:\\open.log"));
+    // The install folder's own parent, the first folder above it; slashes read as Windows reads
+    // them.
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:/OpenParent/Tarvel/ /l*v C:\\open.log"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\OpenParent\\Tarvel\\tarvel.exe"));
+    EXPECT_FALSE(host::worldReadable(L"C:\\OpenParent\\Tarvel")) << "not locked";
     EXPECT_NE(std::string::npos,
               host::readText("C:\\open.log")
                   .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
     host::clearPath(L"C:\\OpenParent\\Tarvel");
+    // Behind a link: the folders on the real way are judged too.
+    host::makeLink(L"C:\\LinkedParent", L"C:\\OpenParent\\Closed");
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\LinkedParent\\Tarvel\\ /l*v C:\\open.log"));
+    EXPECT_NE(std::string::npos, host::readText("C:\\open.log")
+                                     .find("the folder C:\\OpenParent (on the real path of the install folder) above "
+                                           "the install folder can be renamed also by"))
+        << host::readText("C:\\open.log");
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    host::clearPath(L"C:\\OpenParent\\Closed\\Tarvel");
+    host::removeLink(L"C:\\LinkedParent");
     host::clearPath(L"C:\\OpenParent\\Closed");
     host::clearPath(L"C:\\OpenParent");
 }

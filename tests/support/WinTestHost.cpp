@@ -375,6 +375,53 @@ std::string WineDebugRun::finish(DWORD timeoutMs)
     return readText(text.c_str());
 }
 
+namespace {
+
+// A path on drive C: as the Unix side names it.
+std::wstring unixPathOnC(const std::wstring& path)
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    std::wstring unix;
+    for (const char* c = prefix != nullptr ? prefix : ""; *c != '\0'; ++c) {
+        unix += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+    unix += L"/drive_c/" + path.substr(3);
+    for (wchar_t& c : unix) {
+        c = c == L'\\' ? L'/' : c;
+    }
+    return unix;
+}
+
+// Runs a Unix shell command and waits until path is of kind, at most five seconds: Wine does
+// not wait for a Unix program with the handle it gives.
+void runShellUntil(const std::wstring& shellCommand, const std::wstring& path, PathKind kind)
+{
+    std::wstring command = L"/bin/sh -c \"" + shellCommand + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        << GetLastError();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int tries = 0; tries < 100 && pathKind(path) != kind; ++tries) {
+        Sleep(50);
+    }
+    ASSERT_EQ(kind, pathKind(path)) << "the shell did not do its work";
+}
+
+}  // namespace
+
+void makeLink(const std::wstring& link, const std::wstring& target)
+{
+    runShellUntil(L"ln -s '" + unixPathOnC(target) + L"' '" + unixPathOnC(link) + L"'", link, PathKind::Directory);
+}
+
+void removeLink(const std::wstring& link)
+{
+    runShellUntil(L"rm -f '" + unixPathOnC(link) + L"'", link, PathKind::Missing);
+}
+
 std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels)
 {
     return WineDebugRun(path, channels).finish();

@@ -88,6 +88,12 @@ void deleteTree(HKEY root, const std::wstring& key, REGSAM view = 0);
 
 enum class PathKind { Missing, Directory, File };
 PathKind pathKind(const std::wstring& path);
+// Makes link, on drive C:, a symbolic link to the folder target, also on C:. To Wine that is a
+// Unix link, which it follows as Windows follows a link (GetFinalPathNameByHandleW included).
+void makeLink(const std::wstring& link, const std::wstring& target);
+// Removes such a link, and nothing it names.
+void removeLink(const std::wstring& link);
+
 // Leaves nothing at path, file or directory.
 void clearPath(const std::wstring& path);
 // Leaves nothing at path, with whatever a folder there holds: what a fixture made.
