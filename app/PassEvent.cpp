@@ -1,5 +1,8 @@
 #include "app/PassEvent.h"
 
+#include "common/Owners.h"
+#include "common/Text.h"
+
 namespace {
 
 const wchar_t kEventSource[] = L"Tarvel";
@@ -19,31 +22,6 @@ const wchar_t* stepName(PassStep step)
     return L"";
 }
 
-// As %errorlevel% shows it: an HRESULT is a negative number there.
-void formatDecimal(LONG number, wchar_t (&text)[16])
-{
-    wchar_t digits[16] = {};
-    int at = 14;
-    DWORD magnitude = number < 0 ? 0u - static_cast<DWORD>(number) : static_cast<DWORD>(number);
-    do {
-        digits[at--] = static_cast<wchar_t>(L'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0) {
-        digits[at--] = L'-';
-    }
-    lstrcpyW(text, digits + at + 1);
-}
-
-void formatHex(DWORD number, wchar_t (&text)[16])
-{
-    lstrcpyW(text, L"0x00000000");
-    for (int at = 9; at >= 2; --at) {
-        text[at] = L"0123456789ABCDEF"[number & 0xF];
-        number >>= 4;
-    }
-}
-
 // The system's own words for status, on one line, with a space before them; empty where
 // Windows has none. A Task Scheduler status (FACILITY_ITF) has its words in taskschd.dll's
 // message table, from Windows 6.0 on.
@@ -53,9 +31,10 @@ void describeStatus(DWORD status, wchar_t (&text)[512])
     const DWORD flags = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
     DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, status, 0, text + 1, 511, nullptr);
     if (length == 0 && HRESULT_FACILITY(status) == FACILITY_ITF) {
-        if (HMODULE scheduler = LoadLibraryExW(L"taskschd.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-            length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, scheduler, status, 0, text + 1, 511, nullptr);
-            FreeLibrary(scheduler);
+        const UniqueModule scheduler(LoadLibraryExW(L"taskschd.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        if (scheduler) {
+            length =
+                FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, scheduler.get(), status, 0, text + 1, 511, nullptr);
         }
     }
     DWORD end = length < 511 ? length + 1 : 0;
@@ -72,34 +51,28 @@ void reportPassOutcome(const PassOutcome& outcome)
     wchar_t marker[MAX_PATH] = {};
     MultiByteToWideChar(CP_ACP, 0, outcome.markerPath, -1, marker, MAX_PATH - 1);
     const wchar_t port[2] = {static_cast<wchar_t>(L'0' + (outcome.portValue != 0 ? 1 : 0)), L'\0'};
-    wchar_t decimal[16] = {};
-    wchar_t hex[16] = {};
+    wchar_t decimal[kNumberText] = {};
+    wchar_t hex[kNumberText] = {};
     wchar_t systemText[512] = {};
-    const bool done = outcome.status == ERROR_SUCCESS;
+    const bool done = outcome.result.status() == ERROR_SUCCESS;
     if (!done) {
-        formatDecimal(static_cast<LONG>(outcome.status), decimal);
-        formatHex(outcome.status, hex);
-        describeStatus(outcome.status, systemText);
+        // As %errorlevel% shows it: an HRESULT is a negative number there.
+        writeSignedDecimal(static_cast<LONG>(outcome.result.status()), decimal);
+        writeHex(outcome.result.status(), hex);
+        describeStatus(outcome.result.status(), systemText);
     }
     // Each its own string, so that a collector reads them without parsing a sentence.
     const wchar_t* strings[] = {
-        outcome.preload ? L"preload" : L"normal",
-        marker,
-        port,
-        outcome.startup,
-        stepName(outcome.failedStep),
-        decimal,
-        hex,
-        systemText,
+        outcome.preload ? L"preload" : L"normal", marker,  port, outcome.startup,
+        stepName(outcome.result.failedStep()),    decimal, hex,  systemText,
     };
     const DWORD id = !done ? kEventPassFailed : outcome.preload ? kEventPreloadPassDone : kEventNormalPassDone;
     const WORD count = done ? 4 : 8;
 
-    HANDLE source = RegisterEventSourceW(nullptr, kEventSource);
-    if (source == nullptr) {
+    const UniqueEventSource source(RegisterEventSourceW(nullptr, kEventSource));
+    if (!source) {
         return;
     }
-    ReportEventW(source, done ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE, 0, id, nullptr, count, 0, strings,
-                 nullptr);
-    DeregisterEventSource(source);
+    ReportEventW(source.get(), done ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE, 0, id, nullptr, count, 0,
+                 strings, nullptr);
 }

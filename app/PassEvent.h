@@ -10,16 +10,38 @@ const DWORD kEventPreloadPassDone = 1000;
 const DWORD kEventNormalPassDone = 1001;
 const DWORD kEventPassFailed = 1002;
 
+// A Win32 error code or an HRESULT: 0 (ERROR_SUCCESS, S_OK) is success, anything else the
+// failure as the system answered it.
+using Status = DWORD;
+
 // The steps of a pass, in their order; the first that failed is the pass's status.
 enum class PassStep { None, Probe, Ports, Startup };
+
+// What went wrong first: every step is attempted whatever failed before it, and the first
+// failure, of the pass or of the calls of one step, is the one reported.
+class PassResult {
+public:
+    void note(PassStep step, Status status)
+    {
+        if (status_ == ERROR_SUCCESS && status != ERROR_SUCCESS) {
+            status_ = status;
+            failedStep_ = step;
+        }
+    }
+    Status status() const { return status_; }
+    PassStep failedStep() const { return failedStep_; }
+
+private:
+    Status status_ = ERROR_SUCCESS;
+    PassStep failedStep_ = PassStep::None;
+};
 
 struct PassOutcome {
     bool preload = false;
     const char* markerPath = "";
     DWORD portValue = 0;
     const wchar_t* startup = L"";  // what became of the logon start-up
-    PassStep failedStep = PassStep::None;
-    DWORD status = ERROR_SUCCESS;
+    PassResult result;
 };
 
 // One event, written and let go: a log that cannot be written changes nothing of the pass.

@@ -16,25 +16,14 @@
 
 namespace {
 
-// The exit status of the pass: 0 when the machine is as its mode asks, else the status of
-// the first step that failed, a Win32 error code or an HRESULT.
-DWORD passStatus = ERROR_SUCCESS;
-PassStep failedStep = PassStep::None;
-
-void noteFailure(PassStep step, DWORD status)
-{
-    if (passStatus == ERROR_SUCCESS && status != ERROR_SUCCESS) {
-        passStatus = status;
-        failedStep = step;
-    }
-}
-
-DWORD firstFailure(DWORD first, DWORD second) { return first != ERROR_SUCCESS ? first : second; }
+// The pass's outcome, for its event and its exit status: the application object adds no
+// fields, and ExitInstance, which gives the exit status, runs after InitInstance has ended.
+PassResult passResult;
 
 // An active task that is in place for this very program is already what preload mode asks
 // for; one that starts another copy, or with other rights, is replaced. A Task Scheduler that
 // did not answer the question in time is asked nothing more: the pass ends.
-DWORD keepTaskInPlace(const wchar_t* modulePath)
+Status keepTaskInPlace(const wchar_t* modulePath)
 {
     LONG status = 0;
     CoInitialize(nullptr);
@@ -45,14 +34,14 @@ DWORD keepTaskInPlace(const wchar_t* modulePath)
         status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
     CoUninitialize();
-    return static_cast<DWORD>(status);
+    return static_cast<Status>(status);
 }
 
 // Whatever program an active task starts, it must not start at logon any more. The query
 // answers 0 both for "no active task" and for "could not ask": either way there is nothing
 // this pass could delete, so both read as success, and neither as a removal. A query that got
 // no answer in time is a failure: the task may be active and stay so.
-DWORD removeActiveTask(bool& removed)
+Status removeActiveTask(bool& removed)
 {
     LONG status = 0;
     CoInitialize(nullptr);
@@ -64,19 +53,19 @@ DWORD removeActiveTask(bool& removed)
         removed = status == 0;
     }
     CoUninitialize();
-    return static_cast<DWORD>(status);
+    return static_cast<Status>(status);
 }
 
 // Makes the logon start-up the one the release and mode want: exactly one start-up in
 // preload mode, none in normal mode. A path the program could not read whole is never
 // registered: it would start a wrong file, or none, at logon. removed says whether the pass
 // deleted a start-up.
-DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath, bool haveModulePath, bool& removed)
+Status bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath, bool haveModulePath, bool& removed)
 {
     if (registersStartup(wanted) && !haveModulePath) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    DWORD status = ERROR_SUCCESS;
+    Status status = ERROR_SUCCESS;
     if (wanted.task == TaskWanted::InPlace) {
         status = keepTaskInPlace(modulePath);
     } else if (wanted.task == TaskWanted::NoActiveTask) {
@@ -87,16 +76,20 @@ DWORD bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath,
     bool nativeRemoved = false;
     const LSTATUS native = removeNativeRunEntry(&nativeRemoved);
     removed = removed || runRemoved || nativeRemoved;
-    return firstFailure(firstFailure(status, static_cast<DWORD>(run)), static_cast<DWORD>(native));
+    PassResult startup;
+    startup.note(PassStep::Startup, status);
+    startup.note(PassStep::Startup, static_cast<Status>(run));
+    startup.note(PassStep::Startup, static_cast<Status>(native));
+    return startup.status();
 }
 
 // What became of the logon start-up, as the pass's event tells it: "removed" only for what
 // the pass deleted, so that a Task Scheduler out of reach never reads as a removal.
-void describeStartup(const WantedStartup& wanted, DWORD status, bool removed, const wchar_t* startupPath,
+void describeStartup(const WantedStartup& wanted, Status status, bool removed, const wchar_t* startupPath,
                      const wchar_t* modulePath, wchar_t (&text)[2 * MAX_PATH + 64])
 {
     const int room = 2 * MAX_PATH + 64;
-    if (status == static_cast<DWORD>(kTaskSchedulerTimedOut)) {
+    if (status == static_cast<Status>(kTaskSchedulerTimedOut)) {
         lstrcpynW(text, L"failed: ", room);
         lstrcpynW(text + 8, kTaskSchedulerSilent, room - 8);
     } else if (status != ERROR_SUCCESS) {
@@ -134,7 +127,7 @@ BOOL CTarvelApp::InitInstance()
     const char* marker = markerPath();
     // From the probe until the logon start-up is in line, no other pass may run.
     const PassLock passLock;
-    DWORD probeFailure = ERROR_SUCCESS;
+    Status probeFailure = ERROR_SUCCESS;
     const bool preload = markerPresent(marker, &probeFailure);
     const OsClass os = classifyOs();
 
@@ -142,13 +135,13 @@ BOOL CTarvelApp::InitInstance()
     // means preload mode, but the machine may not be as the marker asks: the probe is the
     // first step. The ports come next, so that a failing start-up registration cannot hold
     // them back; every step is attempted whatever failed before it.
-    noteFailure(PassStep::Probe, probeFailure);
+    passResult.note(PassStep::Probe, probeFailure);
     const DWORD portValue = preload ? kPortsOff : kPortsOn;
-    noteFailure(PassStep::Ports, static_cast<DWORD>(applyPortPowerSettings(portValue)));
+    passResult.note(PassStep::Ports, static_cast<Status>(applyPortPowerSettings(portValue)));
     const WantedStartup wanted = wantedStartup(os, isVistaOrLater(), preload);
     bool removed = false;
-    const DWORD startupStatus = bringStartupInLine(wanted, startupPath, haveModulePath, removed);
-    noteFailure(PassStep::Startup, startupStatus);
+    const Status startupStatus = bringStartupInLine(wanted, startupPath, haveModulePath, removed);
+    passResult.note(PassStep::Startup, startupStatus);
 
     wchar_t startup[2 * MAX_PATH + 64] = {};
     describeStartup(wanted, startupStatus, removed, startupPath, modulePath, startup);
@@ -157,8 +150,7 @@ BOOL CTarvelApp::InitInstance()
     outcome.markerPath = marker;
     outcome.portValue = portValue;
     outcome.startup = startup;
-    outcome.failedStep = failedStep;
-    outcome.status = passStatus;
+    outcome.result = passResult;
     reportPassOutcome(outcome);
     return FALSE;
 }
@@ -169,5 +161,5 @@ BOOL CTarvelApp::InitInstance()
 int CTarvelApp::ExitInstance()
 {
     CWinApp::ExitInstance();
-    return static_cast<int>(passStatus);
+    return static_cast<int>(passResult.status());
 }

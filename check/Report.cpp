@@ -1,5 +1,7 @@
 #include "check/Report.h"
 
+#include "common/Text.h"
+
 Text& Text::operator<<(const wchar_t* text)
 {
     while (*text != L'\0' && length_ + 1 < kCapacity) {
@@ -18,22 +20,16 @@ Text& Text::operator<<(const char* text)
 
 Text& Text::operator<<(unsigned long number)
 {
-    wchar_t digits[16] = {};
-    int at = 14;
-    do {
-        digits[at--] = static_cast<wchar_t>(L'0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    return *this << digits + at + 1;
+    wchar_t digits[kNumberText] = {};
+    writeDecimal(number, digits);
+    return *this << digits;
 }
 
 Text& Text::operator<<(int number)
 {
-    if (number < 0) {
-        *this << "-";
-        return *this << static_cast<unsigned long>(-static_cast<long>(number));
-    }
-    return *this << static_cast<unsigned long>(number);
+    wchar_t digits[kNumberText] = {};
+    writeSignedDecimal(number, digits);
+    return *this << digits;
 }
 
 Text& Text::endWith(const char* ending)
@@ -50,11 +46,8 @@ Text& Text::endWith(const char* ending)
 
 Text Text::hex(unsigned long number)
 {
-    wchar_t digits[11] = L"0x";
-    for (int at = 9; at >= 2; --at) {
-        digits[at] = L"0123456789ABCDEF"[number & 0xF];
-        number >>= 4;
-    }
+    wchar_t digits[kNumberText] = {};
+    writeHex(number, digits);
     Text text;
     text << digits;
     return text;

@@ -11,7 +11,7 @@ class Text {
 public:
     Text() = default;
     // A fixed text of the program's own, in the ANSI code page.
-    Text(const char* text) { *this << text; }  // NOLINT(google-explicit-constructor): a line's parts
+    Text(const char* text) { *this << text; }
     Text& operator<<(const char* text);
     Text& operator<<(const wchar_t* text);
     Text& operator<<(const Text& text) { return *this << text.c_str(); }

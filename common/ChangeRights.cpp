@@ -115,11 +115,11 @@ bool isAdministrator(PSID sid)
     BYTE* buffer = nullptr;
     DWORD read = 0;
     DWORD total = 0;
-    if (NetUserGetLocalGroups(nullptr, account, 0, LG_INCLUDE_INDIRECT, &buffer, MAX_PREFERRED_LENGTH, &read, &total) !=
-        NERR_Success) {
-        if (buffer != nullptr) {
-            NetApiBufferFree(buffer);
-        }
+    const NET_API_STATUS status =
+        NetUserGetLocalGroups(nullptr, account, 0, LG_INCLUDE_INDIRECT, &buffer, MAX_PREFERRED_LENGTH, &read, &total);
+    // Some failures still hand out a buffer.
+    const UniqueNetBuffer owned(buffer);
+    if (status != NERR_Success) {
         return false;
     }
     bool member = false;
@@ -127,7 +127,6 @@ bool isAdministrator(PSID sid)
     for (DWORD index = 0; index < read && !member; ++index) {
         member = lstrcmpiW(groups[index].lgrui0_name, administrators) == 0;
     }
-    NetApiBufferFree(buffer);
     return member;
 }
 

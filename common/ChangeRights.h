@@ -8,7 +8,7 @@
 
 struct Changer {
     bool found = false;
-    const char* how = "";       // "owned by", "renamed also by", "changed also by"
+    const char* how = "";       // "owned by", "renamed also by", "deleted also by", "changed also by"
     wchar_t account[256] = {};  // the account's name, or its SID when it has none
 };
 

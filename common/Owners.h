@@ -1,6 +1,7 @@
 #pragma once
 // One owner per kind of Windows resource, so that every early return releases what it holds.
 #include <windows.h>
+#include <lm.h>
 #include <oleauto.h>
 
 #include <memory>
@@ -32,6 +33,34 @@ inline UniqueHeapText allocateText(size_t characters)
     return UniqueHeapText(
         static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (characters + 1) * sizeof(wchar_t))));
 }
+
+// A search of FindFirstFileW; INVALID_HANDLE_VALUE becomes no search at all, at the edge.
+struct FindCloser {
+    void operator()(HANDLE search) const { FindClose(search); }
+};
+using UniqueFindHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
+inline UniqueFindHandle ownSearch(HANDLE search)
+{
+    return UniqueFindHandle(search != INVALID_HANDLE_VALUE ? search : nullptr);
+}
+
+// A buffer the network management functions (NetUserGetLocalGroups) allocate for the caller.
+struct NetBufferFreer {
+    void operator()(void* buffer) const { NetApiBufferFree(buffer); }
+};
+using UniqueNetBuffer = std::unique_ptr<void, NetBufferFreer>;
+
+// An event source of RegisterEventSourceW.
+struct EventSourceCloser {
+    void operator()(HANDLE source) const { DeregisterEventSource(source); }
+};
+using UniqueEventSource = std::unique_ptr<std::remove_pointer_t<HANDLE>, EventSourceCloser>;
+
+// A module loaded for the caller (LoadLibraryExW), freed with FreeLibrary.
+struct ModuleFreer {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
 
 struct SidFreer {
     void operator()(PSID sid) const { FreeSid(sid); }

@@ -1,6 +1,8 @@
 #pragma once
-// The slice of the application framework that tarvel uses: one application object whose
-// InitInstance does the work, and AfxWinMain to run it. No windows, no message loop.
+// Our own stand-in for the slice of the Windows application framework (MFC) that tarvel uses,
+// written here since mingw-w64 has no MFC: one application object whose InitInstance does the
+// work, and AfxWinMain to run it. No windows, no message loop. The names are the framework's
+// so that the program reads as it would against it; nothing else of MFC is here.
 #include <windows.h>
 
 class CWinApp {

@@ -98,8 +98,8 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others)
     const size_t length = std::wcslen(pattern);
     appendText(pattern, MAX_PATH + 2, length > 0 && pattern[length - 1] != L'\\' ? L"\\*" : L"*");
     WIN32_FIND_DATAW found = {};
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search = ownSearch(FindFirstFileW(pattern, &found));
+    if (!search) {
         // Missing, or nothing in it.
         return FolderVerdict::OwnFolder;
     }
@@ -114,8 +114,7 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others)
             }
             ++others.count;
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     return others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
 }
 
@@ -166,16 +165,4 @@ size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
     }
     appendText(list, capacity, path);
     return needed;
-}
-
-bool appendText(wchar_t* text, size_t capacity, const wchar_t* more)
-{
-    const size_t length = std::wcslen(text);
-    const size_t adding = std::wcslen(more);
-    if (length + adding + 1 > capacity) {
-        return false;
-    }
-    std::wmemcpy(text + length, more, adding);
-    text[length + adding] = L'\0';
-    return true;
 }

@@ -3,6 +3,7 @@
 // first byte, so that nobody but administrators can change a program that runs as an
 // administrator at every logon.
 #include "common/Owners.h"
+#include "common/Text.h"
 
 #include <windows.h>
 
@@ -66,7 +67,3 @@ bool programPathFits(const wchar_t* folder);
 // capacity holds it and its NUL, and the capacity it needs is answered in any case (0 when
 // the paths of the files in folder would not fit).
 size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity);
-
-// Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,
-// with text unchanged, otherwise.
-bool appendText(wchar_t* text, size_t capacity, const wchar_t* more);

@@ -5,6 +5,7 @@
 #include "common/PassLock.h"
 #include "common/TaskSchedulerWait.h"
 #include "installer/InstallFolder.h"
+#include "installer/MsiSession.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/TarvelTask.h"
@@ -18,65 +19,6 @@
 #include <cwchar>
 
 namespace {
-
-// A line of the install log, as the install's other informational lines: text with [1]..[n]
-// for the strings given.
-void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const wchar_t* first,
-             const wchar_t* second = nullptr, const wchar_t* third = nullptr)
-{
-    const MSIHANDLE record = MsiCreateRecord(3);
-    if (record == 0) {
-        return;
-    }
-    MsiRecordSetStringW(record, 0, text);
-    MsiRecordSetStringW(record, 1, first);
-    MsiRecordSetStringW(record, 2, second != nullptr ? second : L"");
-    MsiRecordSetStringW(record, 3, third != nullptr ? third : L"");
-    MsiProcessMessage(install, kind, record);
-    MsiCloseHandle(record);
-}
-
-void logFailure(MSIHANDLE install, const wchar_t* text, const wchar_t* folder, DWORD status)
-{
-    const MSIHANDLE record = MsiCreateRecord(2);
-    if (record == 0) {
-        return;
-    }
-    MsiRecordSetStringW(record, 0, text);
-    MsiRecordSetStringW(record, 1, folder);
-    MsiRecordSetInteger(record, 2, static_cast<int>(status));
-    MsiProcessMessage(install, INSTALLMESSAGE_ERROR, record);
-    MsiCloseHandle(record);
-}
-
-// A property of any length, in text; ERROR_SUCCESS or why it could not be read.
-UINT readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text)
-{
-    wchar_t empty[1] = {L'\0'};
-    DWORD size = 0;
-    UINT status = MsiGetPropertyW(install, name, empty, &size);
-    if (status != ERROR_MORE_DATA && status != ERROR_SUCCESS) {
-        return status;
-    }
-    text = allocateText(size);
-    if (!text) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    ++size;
-    return MsiGetPropertyW(install, name, text.get(), &size);
-}
-
-// A property an action cannot do without: unreadable or empty, it is logged as text says, with
-// the status (absent for an empty one), and the action fails.
-bool readNeededProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* text, UINT absent, UniqueHeapText& value)
-{
-    const UINT read = readProperty(install, name, value);
-    if (read == ERROR_SUCCESS && value[0] != L'\0') {
-        return true;
-    }
-    logFailure(install, text, L"", read != ERROR_SUCCESS ? read : absent);
-    return false;
-}
 
 // Repair and upgrade install into the folder the installed product holds: it was locked at
 // install, so whatever it holds besides the product, only administrators can have added.
@@ -94,13 +36,9 @@ bool isInstalledProductsFolder(MSIHANDLE install, const wchar_t* folder)
 
 void appendNumber(wchar_t* text, size_t capacity, size_t number)
 {
-    wchar_t digits[24] = {};
-    size_t at = 22;
-    do {
-        digits[at--] = static_cast<wchar_t>(L'0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    appendText(text, capacity, digits + at + 1);
+    wchar_t digits[kNumberText] = {};
+    writeDecimal(number, digits);
+    appendText(text, capacity, digits);
 }
 
 // "a, b and c": the first names, then how many more, so that one try shows them all.

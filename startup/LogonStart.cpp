@@ -28,6 +28,9 @@ struct Operation {
     bool question;  // answers 1 or 0 rather than a status
 };
 
+// The module's messages are its own, word for word, including "invalided", the stray "(" after
+// IsLogonStartupEnabled and the other texts that read misspelt: whatever reads them matches
+// them as they are. Do not correct them.
 const Operation kEnable = {
     L"EnableLogonStartup",
     L"<LogonStart> EnableLogonStartup - Parameter is invalided",

@@ -354,10 +354,9 @@ WineDebugRun::WineDebugRun(const std::wstring& path, const std::wstring& channel
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         ADD_FAILURE() << "cannot start the shell: error " << GetLastError();
-        return;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // The handles Wine gives for a Unix program are not the program's: closing them would close
+    // another handle of this process.
 }
 
 std::string WineDebugRun::finish(DWORD timeoutMs)
@@ -402,8 +401,8 @@ void runShellUntil(const std::wstring& shellCommand, const std::wstring& path, P
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         << GetLastError();
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // For a Unix program Wine hands out handles that are not the program's: closing them closed
+    // another handle of this process (GetComputerNameW's), so they are left alone.
     for (int tries = 0; tries < 100 && pathKind(path) != kind; ++tries) {
         Sleep(50);
     }

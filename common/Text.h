@@ -1,0 +1,20 @@
+#pragma once
+// Numbers as text and bounded appends, one way each, for the event, the check and the
+// package: the C runtime's formatting would double the size of each program.
+#include <windows.h>
+
+#include <cstddef>
+
+// Room for any number written here, its sign or "0x" and its NUL.
+const size_t kNumberText = 16;
+
+// number in decimal digits.
+void writeDecimal(unsigned long number, wchar_t (&text)[kNumberText]);
+// number in decimal, with a minus sign when it is negative: as %errorlevel% shows a status.
+void writeSignedDecimal(long number, wchar_t (&text)[kNumberText]);
+// "0x" and eight upper-case hex digits: as Windows' documentation writes a status.
+void writeHex(unsigned long number, wchar_t (&text)[kNumberText]);
+
+// Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,
+// with text unchanged, otherwise.
+bool appendText(wchar_t* text, size_t capacity, const wchar_t* more);

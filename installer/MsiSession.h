@@ -1,0 +1,45 @@
+#pragma once
+// What the package's custom actions say to and read from their Windows Installer session: a
+// line in the install log, a property of any length.
+#include "common/Owners.h"
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+// A record, or any other handle Windows Installer hands out (a number, not a pointer), closed
+// with MsiCloseHandle.
+class UniqueMsiHandle {
+public:
+    explicit UniqueMsiHandle(MSIHANDLE handle) : handle_(handle) {}
+    ~UniqueMsiHandle()
+    {
+        if (handle_ != 0) {
+            MsiCloseHandle(handle_);
+        }
+    }
+    UniqueMsiHandle(const UniqueMsiHandle&) = delete;
+    UniqueMsiHandle& operator=(const UniqueMsiHandle&) = delete;
+
+    MSIHANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != 0; }
+
+private:
+    MSIHANDLE handle_;
+};
+
+// A line of the install log, as the install's other informational lines: text with [1]..[n]
+// for the strings given.
+void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const wchar_t* first,
+             const wchar_t* second = nullptr, const wchar_t* third = nullptr);
+
+// An error line: text with the object in [1] and the status, as a number, in [2].
+void logFailure(MSIHANDLE install, const wchar_t* text, const wchar_t* object, DWORD status);
+
+// A property of any length, in text; ERROR_SUCCESS or why it could not be read.
+UINT readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text);
+
+// A property an action cannot do without: unreadable or empty, it is logged as text says, with
+// the status (absent for an empty one), and the action fails.
+bool readNeededProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* text, UINT absent,
+                        UniqueHeapText& value);

@@ -1,0 +1,47 @@
+// Numbers as the event, the check and the install log write them, and appends that never run
+// past their room.
+#include "common/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+namespace {
+
+TEST(Text, NumbersAreWrittenAsStatusesAreReadAndAppendsKeepTheirRoom)
+{
+    struct Case {
+        long number;
+        const wchar_t* decimal;
+        const wchar_t* signedDecimal;
+        const wchar_t* hex;
+    };
+    const Case cases[] = {
+        {0, L"0", L"0", L"0x00000000"},
+        {5, L"5", L"5", L"0x00000005"},
+        {1460, L"1460", L"1460", L"0x000005B4"},
+        {static_cast<long>(0x800705B4UL), L"2147943860", L"-2147023436", L"0x800705B4"},
+        {LONG_MIN, L"2147483648", L"-2147483648", L"0x80000000"},
+        {-1, L"4294967295", L"-1", L"0xFFFFFFFF"},
+    };
+    for (const Case& item : cases) {
+        wchar_t text[kNumberText] = {};
+        writeDecimal(static_cast<unsigned long>(item.number), text);
+        EXPECT_STREQ(item.decimal, text);
+        writeSignedDecimal(item.number, text);
+        EXPECT_STREQ(item.signedDecimal, text);
+        writeHex(static_cast<unsigned long>(item.number), text);
+        EXPECT_STREQ(item.hex, text);
+    }
+
+    wchar_t room[8] = L"ab";
+    room[7] = L'#';
+    EXPECT_TRUE(appendText(room, 7, L"cdef"));
+    EXPECT_STREQ(L"abcdef", room);
+    EXPECT_FALSE(appendText(room, 7, L"g")) << "the NUL has no room";
+    EXPECT_STREQ(L"abcdef", room);
+    EXPECT_EQ(L'#', room[7]) << "written past the room given";
+}
+
+}  // namespace
