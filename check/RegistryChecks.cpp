@@ -3,6 +3,7 @@
 
 #include "common/Owners.h"
 #include "common/SystemFacts.h"
+#include "startup/RunCommand.h"
 #include "startup/RunEntry.h"
 #include "storage/PortPower.h"
 
@@ -50,84 +51,6 @@ LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD 
     found << "REG_DWORD " << value;
     report.line(what, wants, found, value == wanted);
     return ERROR_SUCCESS;
-}
-
-// Whether text begins with name, ASCII letters compared without regard to case, as Windows
-// compares the names of environment variables.
-bool beginsWithName(const wchar_t* text, const wchar_t* name)
-{
-    for (; *name != L'\0'; ++text, ++name) {
-        const wchar_t left = *text >= L'a' && *text <= L'z' ? static_cast<wchar_t>(*text - 32) : *text;
-        const wchar_t right = *name >= L'a' && *name <= L'z' ? static_cast<wchar_t>(*name - 32) : *name;
-        if (left != right) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// On 64-bit Windows the 64-bit Explorer expands a value with its own environment, where
-// %ProgramFiles% and %CommonProgramFiles% name the native folders; this 32-bit check's own
-// would give the (x86) ones. Their native values are in ProgramW6432 and CommonProgramW6432,
-// names of the same lengths.
-UniqueHeapText asNativeExplorerNamesIt(const wchar_t* value)
-{
-    const wchar_t* const renames[][2] = {{L"%ProgramFiles%", L"%ProgramW6432%"},
-                                         {L"%CommonProgramFiles%", L"%CommonProgramW6432%"}};
-    UniqueHeapText renamed = allocateText(std::wcslen(value));
-    if (!renamed) {
-        return renamed;
-    }
-    lstrcpyW(renamed.get(), value);
-    if (!isWow64()) {
-        return renamed;
-    }
-    for (wchar_t* at = renamed.get(); *at != L'\0'; ++at) {
-        for (const auto& rename : renames) {
-            // The text ends at its NUL, which no name holds: the comparison stops there.
-            if (beginsWithName(at, rename[0])) {
-                std::wmemcpy(at, rename[1], std::wcslen(rename[1]));
-            }
-        }
-    }
-    return renamed;
-}
-
-// The Run value as Explorer reads it at logon: REG_SZ, or REG_EXPAND_SZ expanded, whole
-// whatever its length. ERROR_FILE_NOT_FOUND when absent, ERROR_INVALID_DATA for any other
-// type.
-LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
-{
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, kRunValueNameW, nullptr, &type, nullptr, &size);
-    if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) {
-        return ERROR_INVALID_DATA;
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    // Room for a value stored without its terminator, which allocateText adds.
-    UniqueHeapText value = allocateText(size / sizeof(wchar_t) + 1);
-    if (!value) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    status = RegQueryValueExW(key, kRunValueNameW, nullptr, &type, reinterpret_cast<BYTE*>(value.get()), &size);
-    if (status != ERROR_SUCCESS || type != REG_EXPAND_SZ) {
-        command = std::move(value);
-        return status;
-    }
-    const UniqueHeapText native = asNativeExplorerNamesIt(value.get());
-    if (!native) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    const DWORD needed = ExpandEnvironmentStringsW(native.get(), nullptr, 0);
-    command = allocateText(needed);
-    if (!command) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    return ExpandEnvironmentStringsW(native.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
-                                                                               : static_cast<LSTATUS>(GetLastError());
 }
 
 }  // namespace
