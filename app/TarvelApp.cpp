@@ -6,6 +6,7 @@
 #include "common/Paths.h"
 #include "common/SystemFacts.h"
 #include "common/TaskSchedulerWait.h"
+#include "common/Text.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/StartupPolicy.h"
@@ -88,30 +89,26 @@ Status bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath
 void describeStartup(const WantedStartup& wanted, Status status, bool removed, const wchar_t* startupPath,
                      const wchar_t* modulePath, wchar_t (&text)[2 * MAX_PATH + 64])
 {
-    const int room = 2 * MAX_PATH + 64;
+    const size_t room = 2 * MAX_PATH + 64;
+    text[0] = L'\0';
     if (status == static_cast<Status>(kTaskSchedulerTimedOut)) {
-        lstrcpynW(text, L"failed: ", room);
-        lstrcpynW(text + 8, kTaskSchedulerSilent, room - 8);
+        appendText(text, room, L"failed: ");
+        appendText(text, room, kTaskSchedulerSilent);
     } else if (status != ERROR_SUCCESS) {
-        lstrcpynW(text, L"failed", room);
+        appendText(text, room, L"failed");
     } else if (registersStartup(wanted)) {
-        lstrcpynW(text,
-                  wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
-                                  : L"registered as the task \"Ombrix Tarvel\" for ",
-                  room);
-        int length = lstrlenW(text);
-        lstrcpynW(text + length, startupPath, room - length);
+        appendText(text, room,
+                   wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
+                                   : L"registered as the task \"Ombrix Tarvel\" for ");
+        appendText(text, room, startupPath);
         // A path of this logon session alone (a subst or mapped drive) is not what was registered.
         if (!samePath(startupPath, modulePath)) {
-            length = lstrlenW(text);
-            lstrcpynW(text + length, L" (started as ", room - length);
-            length = lstrlenW(text);
-            lstrcpynW(text + length, modulePath, room - length);
-            length = lstrlenW(text);
-            lstrcpynW(text + length, L")", room - length);
+            appendText(text, room, L" (started as ");
+            appendText(text, room, modulePath);
+            appendText(text, room, L")");
         }
     } else {
-        lstrcpynW(text, removed ? L"removed" : L"absent: no logon start-up found", room);
+        appendText(text, room, removed ? L"removed" : L"absent: no logon start-up found");
     }
 }
 }  // namespace

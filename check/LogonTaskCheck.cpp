@@ -7,8 +7,6 @@
 #include "startup/TaskReading.h"
 #include "startup/TaskSchedulerConnection.h"
 
-using Microsoft::WRL::ComPtr;
-
 namespace {
 
 const char kWhat[] = "start-up: task \"Ombrix Tarvel\"";

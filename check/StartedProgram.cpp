@@ -68,10 +68,8 @@ bool isTarvelProgram(const wchar_t* path, Text& version)
 
 DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments)
 {
-    // Logon starts it from the system folder, not from wherever the check runs; "C:tarvel.exe"
-    // is relative to the current folder of drive C:.
-    const size_t root = pathRootLength(program);
-    if (program[0] != L'\0' && (root == 0 || (root == 2 && program[1] == L':'))) {
+    // Logon starts it from the system folder, not from wherever the check runs.
+    if (program[0] != L'\0' && isRelativePath(program)) {
         Text found;
         found << program << " (a relative path, which logon looks for in the system folder)";
         report.line(what, "an existing tarvel program", found, false);

@@ -1,6 +1,7 @@
 #include "common/Paths.h"
 
 #include "common/SystemFacts.h"
+#include "common/Text.h"
 
 #include <cwchar>
 
@@ -15,6 +16,12 @@ size_t pathRootLength(const wchar_t* path)
         return share != nullptr ? static_cast<size_t>(share - path) + 1 : std::wcslen(path);
     }
     return 0;
+}
+
+bool isRelativePath(const wchar_t* path)
+{
+    const size_t root = pathRootLength(path);
+    return root == 0 || (root == 2 && path[1] == L':');
 }
 
 size_t lengthWithoutClosingBackslashes(const wchar_t* path)
@@ -84,14 +91,7 @@ bool withExtension(const wchar_t* start, size_t length, wchar_t (&program)[MAX_P
     asWindowsReadsIt(program);
     const wchar_t* name = std::wcsrchr(program, L'\\');
     name = name != nullptr ? name + 1 : program;
-    if (std::wcschr(name, L'.') != nullptr) {
-        return true;
-    }
-    if (length + 4 > MAX_PATH) {
-        return false;
-    }
-    std::wcscat(program, L".exe");
-    return true;
+    return std::wcschr(name, L'.') != nullptr || appendText(program, MAX_PATH + 1, L".exe");
 }
 
 }  // namespace

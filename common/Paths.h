@@ -22,6 +22,10 @@ enum class ObjectKind {
 // relative path.
 size_t pathRootLength(const wchar_t* path);
 
+// Whether path is taken from a current folder: no root at all, or a drive letter without its
+// backslash ("C:tarvel.exe", relative to the current folder of drive C:).
+bool isRelativePath(const wchar_t* path);
+
 // The length of path without its closing backslashes; a root keeps its own.
 size_t lengthWithoutClosingBackslashes(const wchar_t* path);
 

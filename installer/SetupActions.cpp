@@ -122,8 +122,7 @@ extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
     // A relative folder would be taken from wherever msiexec runs; "E:Tools" from drive E:'s
     // current folder. "C:/Tools" is as full as "C:\\Tools".
     asWindowsReadsIt(given.get());
-    const size_t root = pathRootLength(given.get());
-    if (root == 0 || (root == 2 && given[1] == L':')) {
+    if (isRelativePath(given.get())) {
         logLine(install, INSTALLMESSAGE_ERROR,
                 L"tarvel: the install folder [1] is not a full path, so Windows would take it from the folder "
                 L"msiexec runs in. Give INSTALLDIR as a full path, for example C:\\Tools\\Tarvel\\.",

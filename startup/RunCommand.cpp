@@ -25,20 +25,15 @@ bool beginsWithName(const wchar_t* text, const wchar_t* name)
 // On 64-bit Windows the 64-bit Explorer expands a value with its own environment, where
 // %ProgramFiles% and %CommonProgramFiles% name the native folders; this 32-bit check's own
 // would give the (x86) ones. Their native values are in ProgramW6432 and CommonProgramW6432,
-// names of the same lengths.
-UniqueHeapText asNativeExplorerNamesIt(const wchar_t* value)
+// names of the same lengths, so value is renamed in place.
+void asNativeExplorerNamesIt(wchar_t* value)
 {
     const wchar_t* const renames[][2] = {{L"%ProgramFiles%", L"%ProgramW6432%"},
                                          {L"%CommonProgramFiles%", L"%CommonProgramW6432%"}};
-    UniqueHeapText renamed = allocateText(std::wcslen(value));
-    if (!renamed) {
-        return renamed;
-    }
-    lstrcpyW(renamed.get(), value);
     if (!isWow64()) {
-        return renamed;
+        return;
     }
-    for (wchar_t* at = renamed.get(); *at != L'\0'; ++at) {
+    for (wchar_t* at = value; *at != L'\0'; ++at) {
         for (const auto& rename : renames) {
             // The text ends at its NUL, which no name holds: the comparison stops there.
             if (beginsWithName(at, rename[0])) {
@@ -46,7 +41,6 @@ UniqueHeapText asNativeExplorerNamesIt(const wchar_t* value)
             }
         }
     }
-    return renamed;
 }
 
 }  // namespace
@@ -72,15 +66,12 @@ LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
         command = std::move(value);
         return status;
     }
-    const UniqueHeapText native = asNativeExplorerNamesIt(value.get());
-    if (!native) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    const DWORD needed = ExpandEnvironmentStringsW(native.get(), nullptr, 0);
+    asNativeExplorerNamesIt(value.get());
+    const DWORD needed = ExpandEnvironmentStringsW(value.get(), nullptr, 0);
     command = allocateText(needed);
     if (!command) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return ExpandEnvironmentStringsW(native.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
-                                                                               : static_cast<LSTATUS>(GetLastError());
+    return ExpandEnvironmentStringsW(value.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
+                                                                              : static_cast<LSTATUS>(GetLastError());
 }

@@ -25,6 +25,17 @@ LSTATUS openRunKey(UniqueHkey& key)
     }
     return status;
 }
+
+// Deletes the value from key; one that is not there is already as it should be. removed, when
+// given, says whether there was one.
+LSTATUS deleteRunValue(HKEY key, bool* removed)
+{
+    const LSTATUS deleted = RegDeleteValueA(key, kRunValueName);
+    if (removed != nullptr) {
+        *removed = deleted == ERROR_SUCCESS;
+    }
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+}
 }  // namespace
 
 LSTATUS registerRunEntry(const wchar_t* modulePath)
@@ -62,12 +73,7 @@ LSTATUS unregisterRunEntry(bool* removed)
     if (opened != ERROR_SUCCESS) {
         return opened;
     }
-    const LSTATUS deleted = RegDeleteValueA(key.get(), kRunValueName);
-    if (removed != nullptr) {
-        *removed = deleted == ERROR_SUCCESS;
-    }
-    // A value that is not there is already as normal mode wants it.
-    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+    return deleteRunValue(key.get(), removed);
 }
 
 LSTATUS removeNativeRunEntry(bool* removed)
@@ -87,9 +93,5 @@ LSTATUS removeNativeRunEntry(bool* removed)
         return status;
     }
     const UniqueHkey key(opened);
-    const LSTATUS deleted = RegDeleteValueA(key.get(), kRunValueName);
-    if (removed != nullptr) {
-        *removed = deleted == ERROR_SUCCESS;
-    }
-    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+    return deleteRunValue(key.get(), removed);
 }
