@@ -4,21 +4,25 @@ rem Run it as an administrator from the kit's folder, beside tarvel.exe, tarvel-
 rem restore.cmd and, when there, the package tarvel-*.msi. It passes the program through
 rem preload and normal mode, and the package through install and uninstall, checking the
 rem machine with tarvel-check.exe after each step; then it puts the marker back as it found
-rem it and runs a last pass, so that the machine ends as its marker asks. The log and the
-rem saved port keys go to logs\ beside it. Exit status: 0 when every step passed, else 1 (5
-rem when not run as an administrator, 2 when the kit is not whole or cannot keep its log, 3
-rem when an earlier run was cut short and its changes are not undone yet).
+rem it and runs a last pass, so that the machine ends as its marker asks. The log goes to
+rem logs\ beside it. Exit status: 0 when every step passed, else 1 (5 when not run as an
+rem administrator, 2 when the kit is not whole or cannot keep its log, 3 when an earlier run
+rem was cut short and its changes are not undone yet).
 rem
 rem It never deletes what the marker holds: a marker it found (a directory with whatever it
 rem holds, or a file, read-only or not) is renamed aside to C:\Preload.acceptance and back;
 rem only a marker directory the kit made itself is removed, and only while it is empty. A
-rem product installed on the machine is left alone: install and uninstall are skipped, and
-rem the last pass is the installed program's.
+rem product installed on the machine is left alone: install and uninstall are skipped.
 rem
-rem A run records what it is about to change in logs\run.state before it changes it: the
-rem marker as found, the package it installs. A run that ends removes the file; while it is
-rem there, a new run changes nothing and stops with 3, and logs\restore.cmd undoes what it
-rem names. Without a log it can write, the kit changes nothing.
+rem The last pass runs the program the start-up named before the run, else the installed
+rem product's: never the kit's own copy where a start-up is wanted, since it would point the
+rem start-up at a folder that leaves with the engineer. With neither, there is no last pass.
+rem
+rem Before its first change a run records in the machine's journal (see restore.cmd), which
+rem every kit copy shares and only administrators can write, what restore.cmd needs to undo
+rem it: the marker as found, the program of the start-up, the package it installs, the port
+rem values. A run whose undoing passed removes its record; while one is there, a new run
+rem changes nothing and stops with 3, and restore.cmd of any kit copy undoes what it names.
 rem
 rem Statuses are compared as text with 0: "if errorlevel 1" and a signed comparison take
 rem every negative HRESULT for success. Delayed expansion stays off, so that a "!" in the
@@ -28,20 +32,10 @@ setlocal EnableExtensions DisableDelayedExpansion
 set "KIT=%~dp0"
 set "LOGS=%~dp0logs"
 set "LOG=%~dp0logs\acceptance.log"
-set "STATE=%~dp0logs\run.state"
-set "UPGRADE_KEY=HKLM\SOFTWARE\Classes\Installer\UpgradeCodes\25E7D1C6A8B3E0F4D9A2E5B4C7A9F103"
-set "PORTS=HKLM\SYSTEM\CurrentControlSet\Services\iaStor\Parameters"
-set "MARKER=C:\Preload"
-set "ASIDE_NAME=Preload.acceptance"
-rem A 32-bit program on 64-bit Windows looks for C:\Preload64, whichever cmd runs this.
-if defined PROCESSOR_ARCHITEW6432 set "MARKER=C:\Preload64"
-if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "MARKER=C:\Preload64"
-if /i "%PROCESSOR_ARCHITECTURE%"=="IA64" set "MARKER=C:\Preload64"
-if /i "%PROCESSOR_ARCHITECTURE%"=="ARM64" set "MARKER=C:\Preload64"
-if "%MARKER%"=="C:\Preload64" set "ASIDE_NAME=Preload64.acceptance"
-set "ASIDE=C:\%ASIDE_NAME%"
 set /a PASSED=0
 set /a FAILED=0
+rem Set by a step whose failure may leave the machine unlike it was found: the record stays.
+set "KEEP="
 
 rem Only an administrator may write under HKLM\SOFTWARE; reg.exe is never virtualized.
 reg add "HKLM\SOFTWARE\Ombrix Tarvel Acceptance" /f >nul 2>&1 <nul
@@ -62,16 +56,20 @@ if not exist "%KIT%restore.cmd" (
     echo acceptance: restore.cmd is not beside acceptance.cmd.
     exit /b 2
 )
-if exist "%STATE%" (
-    echo acceptance: an earlier run was cut short before it undid its changes: run logs\restore.cmd first, as an administrator. Nothing was changed.
+call "%KIT%restore.cmd" /names
+reg query "%RUN_RECORD%" >nul 2>&1 <nul
+if "%errorlevel%"=="0" (
+    echo acceptance: an earlier run, from the kit folder its record names, was cut short or could not undo its changes:
+    reg query "%RUN_RECORD%" <nul
+    echo acceptance: run restore.cmd first, as an administrator: this kit's, or that folder's. Nothing was changed.
     exit /b 3
 )
 if exist "%ASIDE%" (
-    echo acceptance: %ASIDE% is there: an earlier run was cut short. Run logs\restore.cmd first.
+    echo acceptance: %ASIDE% is there: an earlier run was cut short. Run restore.cmd first.
     exit /b 3
 )
 
-rem Without a log that says what it changed, a run cut short could not be undone.
+rem Without a log that says what it did, a failed step could not be told.
 if not exist "%LOGS%\" mkdir "%LOGS%" >nul 2>&1 <nul
 if exist "%LOGS%\write.test" del "%LOGS%\write.test" >nul 2>&1 <nul
 echo written> "%LOGS%\write.test" 2>nul
@@ -80,7 +78,6 @@ if not exist "%LOGS%\write.test" (
     exit /b 2
 )
 del "%LOGS%\write.test" <nul
-copy /y "%KIT%restore.cmd" "%LOGS%\restore.cmd" >nul <nul
 echo tarvel acceptance, %DATE% %TIME% > "%LOG%"
 ver >> "%LOG%"
 echo PROCESSOR_ARCHITECTURE=%PROCESSOR_ARCHITECTURE% PROCESSOR_ARCHITEW6432=%PROCESSOR_ARCHITEW6432% >> "%LOG%"
@@ -89,42 +86,36 @@ set "FOUND=absent"
 if exist "%MARKER%" set "FOUND=file"
 if exist "%MARKER%\" set "FOUND=directory"
 call :say "marker %MARKER%: %FOUND%"
-
-rem A deployed product: its upgrade code is registered, or it keeps its folder.
-set "INSTALLED="
-set "INSTALLDIR="
-reg query "%UPGRADE_KEY%" >nul 2>&1 <nul
-if "%errorlevel%"=="0" set "INSTALLED=yes"
-for %%k in ("HKLM\SOFTWARE\Ombrix\Tarvel" "HKLM\SOFTWARE\Wow6432Node\Ombrix\Tarvel") do (
-    for /f "tokens=1,2,*" %%a in ('reg query "%%~k" /v InstallDir 2^>nul ^<nul') do (
-        if /i "%%a"=="InstallDir" (
-            set "INSTALLED=yes"
-            set "INSTALLDIR=%%c"
-        )
-    )
+call :startupProgram
+call "%KIT%restore.cmd" /do installedProgram
+set "OWN=%KIT%tarvel.exe"
+call "%KIT%restore.cmd" /do lastProgram
+if defined INSTALLED call :say "Ombrix Tarvel is installed here: the kit leaves it installed"
+if defined LAST (
+    call :say "the last pass runs %LAST%"
+) else (
+    call :say "no last pass: no start-up named a program outside the kit before the run, and Ombrix Tarvel is not installed"
 )
-set "LAST=%KIT%tarvel.exe"
-if defined INSTALLDIR if exist "%INSTALLDIR%tarvel.exe" set "LAST=%INSTALLDIR%tarvel.exe"
-if defined INSTALLED call :say "Ombrix Tarvel is installed here: the kit leaves it installed, and its last pass runs %LAST%"
 
-rem What restore.cmd needs to undo a run cut short at any later point, written before the
-rem first change.
-> "%STATE%" echo FOUND=%FOUND%
-call :record "MARKER=%MARKER%"
-call :record "ASIDE=%ASIDE%"
-call :record "LAST=%LAST%"
-if not exist "%STATE%" (
-    call :say "acceptance: %STATE% could not be written. Nothing was changed."
+rem What restore.cmd needs to undo a run cut short at any later point, whole before the first
+rem change. A trailing backslash is doubled: reg.exe would read \" as a quote.
+reg delete "%PORTS_RECORD%" /f >nul 2>&1 <nul
+reg add "%RUN_RECORD%" /v Kit /t REG_SZ /d "%KIT%\" /f >nul 2>&1 <nul
+reg add "%RUN_RECORD%" /v Found /t REG_SZ /d "%FOUND%" /f >nul 2>&1 <nul
+reg add "%RUN_RECORD%" /v Program /t REG_SZ /d "%PROGRAM%" /f >nul 2>&1 <nul
+reg add "%RUN_RECORD%" /v Whole /t REG_SZ /d yes /f >nul 2>&1 <nul
+reg query "%RUN_RECORD%" /v Whole >nul 2>&1 <nul
+if not "%errorlevel%"=="0" (
+    reg delete "%RUN_RECORD%" /f >nul 2>&1 <nul
+    call :say "acceptance: %RUN_RECORD% could not be written. Nothing was changed."
     exit /b 2
 )
-call :say "if the run is cut short, %LOGS%\restore.cmd undoes what it changed"
-if exist "%LOGS%\ports-before.reg" del "%LOGS%\ports-before.reg" <nul
-reg export "%PORTS%" "%LOGS%\ports-before.reg" >nul 2>&1 <nul
-if "%errorlevel%"=="0" (
-    call :say "port keys saved to %LOGS%\ports-before.reg"
-) else (
-    call :say "no port keys to save: %PORTS% is not there"
+call :say "if the run is cut short, restore.cmd undoes what it changed, as %RUN_RECORD% records it"
+for %%n in (0 1 2 3 4 5) do (
+    reg query "%PORTS%\Port%%n" >nul 2>&1 <nul && reg copy "%PORTS%\Port%%n" "%PORTS_RECORD%\Port%%n" /f >nul 2>&1 <nul
 )
+reg add "%PORTS_RECORD%" /v Whole /t REG_SZ /d yes /f >nul 2>&1 <nul
+call :say "port values recorded in %PORTS_RECORD%"
 
 call :marker present
 call :pass "first preload pass" "%KIT%tarvel.exe"
@@ -144,8 +135,7 @@ if defined INSTALLED (
     call :say "install and uninstall skipped: the product installed here stays as it is"
 ) else if defined PACKAGE (
     call :marker present
-    call :record "PACKAGE=%PACKAGE%"
-    call :record "INSTALLED=yes"
+    reg add "%RUN_RECORD%" /v Product /t REG_SZ /d "%PRODUCT_CODE%" /f >nul 2>&1 <nul
     call :package install /i
     call :check "check after the install"
     call :package uninstall /x
@@ -157,13 +147,21 @@ if defined INSTALLED (
 )
 
 if "%FOUND%"=="absent" (call :marker absent) else (call :marker present)
-call :pass "last pass, with the marker as it was found" "%LAST%"
-call :check "check with the marker as it was found"
+if defined LAST (
+    call :pass "last pass, with the marker as it was found" "%LAST%"
+    call :check "check with the marker as it was found"
+)
 
-rem Whatever failed, the machine is back as found: nothing is left for restore.cmd to undo.
-del "%STATE%" <nul
+rem A step that failed may have left the machine unlike it was found: restore.cmd finishes.
+if defined KEEP call :say "%RUN_RECORD% stays, since a step above failed: run restore.cmd as an administrator"
+if not defined KEEP reg delete "%RUN_RECORD%" /f >nul 2>&1 <nul
+reg query "%RUN_RECORD%" >nul 2>&1 <nul
+if "%errorlevel%"=="0" if not defined KEEP (
+    set /a FAILED+=1
+    call :say "FAIL  %RUN_RECORD% could not be removed"
+)
 call :say "%PASSED% passed, %FAILED% failed"
-call :say "%LOGS%\restore.cmd ports puts the port values saved before the run back (run it as an administrator)"
+call :say "%KIT%restore.cmd ports puts the port values recorded before the run back (run it as an administrator)"
 if not "%FAILED%"=="0" exit /b 1
 exit /b 0
 
@@ -195,6 +193,7 @@ if "%MARKER_OK%"=="yes" (
     call :say "marker %MARKER% made %WANT%"
 ) else (
     set /a FAILED+=1
+    set "KEEP=yes"
     call :say "FAIL  marker %MARKER% could not be made %WANT%"
 )
 goto :eof
@@ -207,7 +206,9 @@ if not "%MARKER_OK%"=="yes" (
     goto :eof
 )
 start "" /wait "%~2" <nul
-call :result %1 %errorlevel%
+set "STATUS=%errorlevel%"
+if not "%STATUS%"=="0" set "KEEP=yes"
+call :result %1 %STATUS%
 goto :eof
 
 :package
@@ -261,12 +262,34 @@ goto :eof
 rem The package the kit installed is gone again: nothing for restore.cmd to uninstall.
 :uninstalled
 reg query "%UPGRADE_KEY%" >nul 2>&1 <nul
-if errorlevel 1 call :record "INSTALLED=no"
+if errorlevel 1 (
+    reg delete "%RUN_RECORD%" /v Product /f >nul 2>&1 <nul
+    goto :eof
+)
+set "KEEP=yes"
+call :say "FAIL  Ombrix Tarvel, which the kit installed, is still installed: restore.cmd uninstalls it"
 goto :eof
 
-rem One line NAME=value of run.state, for restore.cmd; any path, as :say takes it.
-:record
-for /f "delims=" %%l in ("%~1") do >> "%STATE%" echo %%l
+rem PROGRAM: the program the start-up names before the run, as the check finds it (a tarvel
+rem program, in preload mode), when it lies outside the kit's folder; else -. The check's
+rem lines go through the administrator's own temporary folder, which other users cannot write.
+:startupProgram
+set "PROGRAM="
+set "BEFORE=%TEMP%\tarvel-acceptance-%RANDOM%.txt"
+"%KIT%tarvel-check.exe" > "%BEFORE%" 2>&1 <nul
+echo --- the machine as found >> "%LOG%"
+type "%BEFORE%" >> "%LOG%" 2>nul
+for /f "usebackq tokens=1-3 delims=:" %%a in ("%BEFORE%") do (
+    if "%%a"=="start-up" if not defined PROGRAM for %%d in (A B C D E F G H I J K L M N O P Q R S T U V W X Y Z) do (
+        if /i "%%b"==" program %%d" set "PROGRAM=%%d:%%c"
+    )
+)
+del "%BEFORE%" >nul 2>&1 <nul
+if defined PROGRAM set "PROGRAM=%PROGRAM:"=%"
+if not defined PROGRAM set "PROGRAM=-"
+if not "%PROGRAM%"=="-" if not exist "%PROGRAM%" set "PROGRAM=-"
+if not "%PROGRAM%"=="-" for %%p in ("%PROGRAM%") do if /i "%%~dpp"=="%KIT%" set "PROGRAM=-"
+if not "%PROGRAM%"=="-" call :say "the start-up names %PROGRAM%"
 goto :eof
 
 :skipped

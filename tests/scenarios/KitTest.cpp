@@ -9,12 +9,17 @@
 #include <tlhelp32.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
 const wchar_t kKit[] = L"C:\\kit";
 const wchar_t kMsiexec[] = L"C:\\windows\\system32\\msiexec.exe";
+const wchar_t kCmd[] = L"C:\\windows\\system32\\cmd.exe";
 const wchar_t kUpgradeCode[] = L"{6C1D7E52-3B8A-4F0E-9D2A-5E4B7C9A1F30}";
+// The machine's journal of kit runs (32-bit view), and the record of the unfinished one.
+const wchar_t kJournal[] = L"Software\\Ombrix\\Tarvel\\Acceptance";
+const wchar_t kRecord[] = L"Software\\Ombrix\\Tarvel\\Acceptance\\Run";
 
 // The package's file name, tarvel-<version>.msi.
 std::wstring packageName()
@@ -30,6 +35,7 @@ protected:
     void SetUp() override
     {
         copyKit(kKit);
+        host::deleteTree(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY);
         host::clearPath(state::ownMarker());
         state::clearDriverKeys();
         state::clearRunValues();
@@ -53,6 +59,7 @@ protected:
             host::runProgram(kMsiexec, std::wstring(L"/x ") + product + L" /qn");
         }
         host::clearPath(state::ownMarker());
+        host::deleteTree(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY);
         state::clearRunValues();
         standin::setStopped(false);
         standin::deleteAllTasks();
@@ -60,7 +67,7 @@ protected:
         for (const wchar_t* exe : {L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}) {
             host::deleteTree(HKEY_CURRENT_USER, std::wstring(L"Software\\Wine\\AppDefaults\\") + exe);
         }
-        for (const wchar_t* kit : {kKit, L"C:\\kit!1 & (b)"}) {
+        for (const wchar_t* kit : {kKit, L"C:\\kit!1 & (b)", L"C:\\kit2", L"C:\\kit moved", L"C:\\Tools"}) {
             host::removeTree(kit);
         }
     }
@@ -71,11 +78,14 @@ protected:
             host::setWindowsVersion(exe, release);
         }
     }
-    // A kit that waits for console input never ends: it is stopped and fails.
-    static DWORD runKit(const std::wstring& kit = kKit)
+    // A kit that waits for console input never ends: it is stopped and fails. Its console
+    // lines go to a file when output names one.
+    static DWORD runKit(const std::wstring& kit = kKit, const std::wstring& output = std::wstring(),
+                        const wchar_t* cmd = kCmd)
     {
         // From its own folder, as an engineer starts it there.
-        const HANDLE process = host::startProgram(L"C:\\windows\\system32\\cmd.exe", L"/c acceptance.cmd", kit);
+        const std::wstring arguments = output.empty() ? L"/c acceptance.cmd" : L"/c acceptance.cmd > " + output;
+        const HANDLE process = host::startProgram(cmd, arguments, kit);
         if (process == nullptr) {
             return STILL_ACTIVE + 1;
         }
@@ -127,32 +137,46 @@ protected:
         }
         CloseHandle(snapshot);
     }
-    // Starts the kit and cuts it short (its cmd killed, as by a closed window) once reached
-    // says so; false when it ended before.
-    static bool cutKitWhen(bool (*reached)())
+    // Starts the kit and, once reached says so, acts on it until act says done (cuts it short,
+    // as a closed window does, or takes something away); answers its exit status, or
+    // STILL_ACTIVE when it ended before the act was done.
+    static DWORD runKitActing(bool (*reached)(), bool (*act)(HANDLE kit))
     {
-        const HANDLE process = host::startProgram(L"C:\\windows\\system32\\cmd.exe", L"/c acceptance.cmd", kKit);
-        bool cut = false;
-        while (!cut && WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
-            cut = reached() && TerminateProcess(process, 1);
+        const HANDLE process = host::startProgram(kCmd, L"/c acceptance.cmd", kKit);
+        bool done = false;
+        while (!done && WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
+            done = reached() && act(process);
         }
-        WaitForSingleObject(process, 10000);
+        DWORD status = STILL_ACTIVE;
+        WaitForSingleObject(process, 3 * 60 * 1000);
+        GetExitCodeProcess(process, &status);
         CloseHandle(process);
-        return cut;
+        return done ? status : STILL_ACTIVE;
     }
+    static DWORD restore(const std::wstring& kit = kKit, const wchar_t* arguments = L"", const wchar_t* cmd = kCmd)
+    {
+        return host::runProgram(cmd, L"/c restore.cmd" + std::wstring(arguments), kit);
+    }
+    // On 64-bit Windows the 64-bit cmd, which reaches the 32-bit view of the registry only
+    // through Wow6432Node: every kit copy, whichever cmd runs it, keeps one journal.
+    static const wchar_t* nativeCmd() { return host::underWow64() ? L"C:\\windows\\sysnative\\cmd.exe" : kCmd; }
+    static bool recorded() { return host::keyExists(HKEY_LOCAL_MACHINE, kRecord, KEY_WOW64_32KEY); }
     static std::string log() { return host::readText("C:\\kit\\logs\\acceptance.log"); }
     static bool has(const std::string& line) { return log().find(line) != std::string::npos; }
 };
 
+// The start-up ends at the program it named before the run, never at the kit's copy.
 TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
 {
     asRelease(L"winxp");
     host::makeDirectory(state::ownMarker());
+    ASSERT_EQ(0u, host::runProgram(host::placeTarvel(L"C:\\Tools")));
     EXPECT_EQ(0u, runKit()) << log();
     EXPECT_NE(std::string::npos, log().find("12 passed, 0 failed")) << log();
     EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker()));
     state::expectPorts(0);
-    EXPECT_EQ(L"C:\\kit\\tarvel.exe", state::runValue().text());
+    EXPECT_EQ(L"C:\\Tools\\tarvel.exe", state::runValue().text());
+    EXPECT_FALSE(recorded());
 }
 
 TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
@@ -170,6 +194,8 @@ TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
     standin::setStopped(true);
     EXPECT_EQ(1u, runKit()) << log();
     EXPECT_TRUE(has("FAIL  first preload pass (exit status -2147216619)")) << log();
+    // Its passes failed: the record stays for restore.cmd.
+    EXPECT_TRUE(recorded());
     standin::setStopped(false);
     state::useTaskScheduler(state::kWineTaskScheduler);
 }
@@ -215,80 +241,146 @@ std::wstring machine()
     text += L" port " + (port.present ? std::to_wstring(port.data.at(0)) : L"-");
     wchar_t product[39] = {};
     text += MsiEnumRelatedProductsW(kUpgradeCode, 0, 0, product) == ERROR_SUCCESS ? L" installed" : L" not installed";
+    text += host::keyExists(HKEY_LOCAL_MACHINE, kRecord, KEY_WOW64_32KEY) ? L" recorded" : L"";
     return text;
 }
 
 std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// A run cut short at any point is never taken for the machine's own state: the next run
-// changes nothing, and restore.cmd undoes what the cut run changed, whatever step it was at.
+// A run cut short at any point, or whose undoing failed, is never taken for the machine's own
+// state: the next run of any kit copy changes nothing and names the kit that wrote the record,
+// and restore.cmd of any copy, wherever it has moved, undoes what the run changed.
 TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
 {
     asRelease(L"winxp");
+    copyKit(L"C:\\kit2");
     const std::wstring marker = state::ownMarker();
     const std::wstring package = L"C:\\kit\\" + packageName();
-    const std::wstring aside = L"C:\\kit-package-aside.msi";
-    struct Cut {
+    static const wchar_t kAside[] = L"C:\\kit-package-aside.msi";
+    const auto cut = [](HANDLE kit) { return TerminateProcess(kit, 1) != FALSE; };
+    struct Case {
         const char* what;
         bool markerFound;
         bool withPackage;
         bool (*reached)();
+        bool (*act)(HANDLE kit);
+        const wchar_t* restoreFrom;
     };
-    const Cut cuts[] = {
+    const Case cases[] = {
         {"its own marker in place", false, false,
-         [] { return host::pathKind(state::ownMarker()) == host::PathKind::Directory; }},
+         [] { return host::pathKind(state::ownMarker()) == host::PathKind::Directory; }, cut, kKit},
         {"a found marker moved aside", true, false,
-         [] { return host::pathKind(state::ownMarker() + L".acceptance") == host::PathKind::Directory; }},
+         [] { return host::pathKind(state::ownMarker() + L".acceptance") == host::PathKind::Directory; }, cut, kKit},
+        // Restored from a kit moved away: by the product code, with none of its files.
         {"the package being installed", false, true,
-         [] { return host::pathKind(L"C:\\kit\\logs\\install.log") == host::PathKind::File; }},
+         [] { return host::pathKind(L"C:\\kit\\logs\\install.log") == host::PathKind::File; }, cut, L"C:\\kit moved"},
+        // Its uninstall fails: the run ends with 1 and keeps the record.
+        {"the package taken away after its install", false, true,
+         [] { return host::readText("C:\\kit\\logs\\acceptance.log").find("PASS  install") != std::string::npos; },
+         [](HANDLE) { return MoveFileW((L"C:\\kit\\" + packageName()).c_str(), kAside) != FALSE; }, kKit},
     };
-    for (const Cut& cut : cuts) {
+    for (const Case& c : cases) {
         host::removeTree(marker);
-        if (cut.markerFound) {
+        if (c.markerFound) {
             host::makeDirectory(marker);
             host::makeFile(marker + L"\\readme.txt");
         }
         state::clearRunValues();
+        state::clearDriverKeys();
         host::writeDword(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM", 7);
         // Without the package the runs are short; its own cut puts it back.
-        if (!cut.withPackage) {
-            MoveFileW(package.c_str(), aside.c_str());
+        if (!c.withPackage) {
+            MoveFileW(package.c_str(), kAside);
         }
         const std::wstring found = machine();
-        ASSERT_TRUE(cutKitWhen(cut.reached)) << cut.what << ": the kit ended first\n" << log();
+        ASSERT_EQ(1u, runKitActing(c.reached, c.act)) << c.what << ": the kit ended first\n" << log();
         waitForItsPrograms();
         const std::wstring left = machine();
-        EXPECT_NE(found, left) << cut.what << ": the cut run changed nothing";
+        EXPECT_NE(found, left) << c.what << ": the run left nothing to undo";
+        EXPECT_NE(std::wstring::npos, left.find(L" recorded")) << c.what;
 
-        EXPECT_EQ(3u, runKit()) << cut.what;
-        EXPECT_EQ(left, machine()) << cut.what << ": a run after a cut one changed the machine";
-        // The first also puts back the port values from before the run, with no pass after them.
-        const bool ports = &cut == &cuts[0];
-        const DWORD restored =
-            host::runProgram(L"C:\\windows\\system32\\cmd.exe",
-                             L"/c C:\\kit\\logs\\restore.cmd" + std::wstring(ports ? L" ports" : L""));
-        EXPECT_EQ(0u, restored) << cut.what;
-        if (ports) {
-            EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(7)) << cut.what;
+        EXPECT_EQ(3u, runKit(L"C:\\kit2", L"C:\\kit2\\out.txt", nativeCmd())) << c.what;
+        EXPECT_NE(std::string::npos, host::readText("C:\\kit2\\out.txt").find("C:\\kit\\")) << c.what;
+        EXPECT_EQ(left, machine()) << c.what << ": a run after an unfinished one changed the machine";
+        EXPECT_EQ(1u, restore(kKit, L" ports")) << c.what << ": the ports before the run is undone";
+        if (c.restoreFrom != kKit) {
+            ASSERT_TRUE(MoveFileW(kKit, c.restoreFrom)) << GetLastError();
         }
-        EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\kit\\logs\\run.state")) << cut.what;
-        // As found, with the start-up as a run that ended leaves it.
-        EXPECT_EQ(cut.markerFound ? host::PathKind::Directory : host::PathKind::Missing, host::pathKind(marker))
-            << cut.what;
-        if (cut.markerFound) {
-            EXPECT_EQ(host::PathKind::File, host::pathKind(marker + L"\\readme.txt")) << cut.what;
-            EXPECT_EQ(L"C:\\kit\\tarvel.exe", state::runValue().text()) << cut.what;
-        } else {
-            EXPECT_FALSE(state::runValue().present) << cut.what;
+        EXPECT_EQ(0u, restore(c.restoreFrom, L"", nativeCmd())) << c.what;
+        if (c.restoreFrom != kKit) {
+            ASSERT_TRUE(MoveFileW(c.restoreFrom, kKit)) << GetLastError();
         }
-        EXPECT_EQ(host::PathKind::Missing, host::pathKind(marker + L".acceptance")) << cut.what;
-        EXPECT_NE(std::wstring::npos, machine().find(L" not installed")) << cut.what << ": " << narrow(machine());
-        MoveFileW(aside.c_str(), package.c_str());
+        // As found, and no start-up points at the kit: none named a program outside it.
+        EXPECT_FALSE(recorded()) << c.what;
+        EXPECT_EQ(c.markerFound ? host::PathKind::Directory : host::PathKind::Missing, host::pathKind(marker))
+            << c.what;
+        if (c.markerFound) {
+            EXPECT_EQ(host::PathKind::File, host::pathKind(marker + L"\\readme.txt")) << c.what;
+        }
+        EXPECT_FALSE(state::runValue().present) << c.what;
+        EXPECT_EQ(host::PathKind::Missing, host::pathKind(marker + L".acceptance")) << c.what;
+        EXPECT_NE(std::wstring::npos, machine().find(L" not installed")) << c.what << ": " << narrow(machine());
+        MoveFileW(kAside, package.c_str());
     }
+    // The ports as they were before the last run, exactly: set back, or deleted.
+    EXPECT_EQ(0u, restore(kKit, L" ports", nativeCmd()));
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(7));
+    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"LPM").present);
+    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(5), L"DIPM").present);
     // And the run after that passes, the package included.
     host::removeTree(marker);
     EXPECT_EQ(0u, runKit()) << log();
     EXPECT_TRUE(has("12 passed, 0 failed")) << log();
+}
+
+// A record that is not whole, or holds what no kit writes, is refused: restore changes
+// nothing and starts nothing it names, and the kit still stops. A whole one is followed.
+TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
+{
+    asRelease(L"winxp");
+    host::makeDirectory(state::ownMarker());
+    // A program that points the start-up at itself when it is started.
+    const std::wstring program = host::placeTarvel(L"C:\\Tools");
+    const std::pair<const wchar_t*, std::wstring> whole[] = {
+        {L"Kit", L"C:\\kit\\"}, {L"Found", L"directory"}, {L"Program", program}, {L"Whole", L"yes"}};
+    struct Case {
+        const char* what;
+        const wchar_t* name;
+        const wchar_t* value;
+    };
+    const Case cases[] = {
+        {"whole, as a kit writes it", nullptr, nullptr},
+        {"a name that sets another", L"LAST", L"C:\\Tools\\tarvel.exe"},
+        {"cut before it was whole", L"Whole", nullptr},
+        {"a marker state outside the list", L"Found", L"gone"},
+        {"a program with quotes", L"Program", L"C:\\Tools\\tarvel.exe\" & \"C:\\Tools\\tarvel.exe"},
+        {"a relative program", L"Program", L"Tools\\tarvel.exe"},
+        {"no product code", L"Product", L"{525E52FA-6147-5940-BF5F-6E3D22A10B7B} & C:\\Tools\\tarvel.exe"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& fact : whole) {
+            host::writeString(HKEY_LOCAL_MACHINE, kRecord, fact.first, fact.second, KEY_WOW64_32KEY);
+        }
+        if (c.name != nullptr && c.value == nullptr) {
+            host::deleteValue(HKEY_LOCAL_MACHINE, kRecord, c.name, KEY_WOW64_32KEY);
+        } else if (c.name != nullptr) {
+            host::writeString(HKEY_LOCAL_MACHINE, kRecord, c.name, c.value, KEY_WOW64_32KEY);
+        }
+        const std::wstring found = machine();
+        if (c.name == nullptr) {
+            EXPECT_EQ(0u, restore()) << c.what;
+            EXPECT_FALSE(recorded()) << c.what;
+            EXPECT_EQ(program, state::runValue().text()) << c.what << ": the program it names";
+            state::clearRunValues();
+            continue;
+        }
+        EXPECT_EQ(3u, runKit()) << c.what;
+        EXPECT_EQ(2u, restore()) << c.what;
+        EXPECT_EQ(found, machine()) << c.what;
+        EXPECT_TRUE(recorded()) << c.what;
+        EXPECT_FALSE(state::runValue().present) << c.what << ": " << narrow(state::runValue().text());
+        host::deleteTree(HKEY_LOCAL_MACHINE, kRecord, KEY_WOW64_32KEY);
+    }
 }
 
 // Read-only media, or a file where its logs folder belongs: without a log it could not say
@@ -313,8 +405,8 @@ TEST_F(Kit, AMarkerThatHoldsFilesOrIsAReadOnlyFileIsMovedAsideAndBackWhole)
     host::makeDirectory(marker);
     host::makeFile(marker + L"\\readme.txt");
     EXPECT_EQ(0u, runKit()) << log();
-    EXPECT_TRUE(has("12 passed, 0 failed")) << log();
-    EXPECT_TRUE(has("logs\\restore.cmd")) << log();
+    EXPECT_TRUE(has("10 passed, 0 failed")) << log();
+    EXPECT_TRUE(has("restore.cmd ports")) << log();
     EXPECT_EQ(host::PathKind::File, host::pathKind(marker + L"\\readme.txt"));
     host::clearPath(marker + L"\\readme.txt");
 
@@ -322,35 +414,55 @@ TEST_F(Kit, AMarkerThatHoldsFilesOrIsAReadOnlyFileIsMovedAsideAndBackWhole)
     host::makeFile(marker);
     ASSERT_TRUE(SetFileAttributesW(marker.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(0u, runKit()) << log();
-    EXPECT_TRUE(has("12 passed, 0 failed")) << log();
+    EXPECT_TRUE(has("10 passed, 0 failed")) << log();
     EXPECT_EQ(host::PathKind::File, host::pathKind(marker));
     EXPECT_NE(0u, GetFileAttributesW(marker.c_str()) & FILE_ATTRIBUTE_READONLY);
     SetFileAttributesW(marker.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-    // The restore script, run after a run cut short with the marker aside, puts it back.
+    // The restore script, run after a run cut short with the marker aside, puts it back; with
+    // no program outside the kit, no pass points the start-up at the kit.
     const std::wstring aside = marker + L".acceptance";
     ASSERT_TRUE(MoveFileW(marker.c_str(), aside.c_str()));
-    EXPECT_EQ(0u, host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c C:\\kit\\logs\\restore.cmd"));
+    EXPECT_EQ(0u, restore());
     EXPECT_EQ(host::PathKind::File, host::pathKind(marker));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(aside));
-    EXPECT_EQ(L"C:\\kit\\tarvel.exe", state::runValue().text()) << "the restore's pass";
+    EXPECT_FALSE(state::runValue().present);
 }
 
-// A product deployed to the machine stays installed, and its start-up where it was.
+// A product deployed to the machine stays installed, and its start-up where it was: after the
+// run, after restore.cmd with nothing to undo, and after restore.cmd ports, which runs no pass.
 TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
 {
-    asRelease(L"winxp");
+    const std::wstring deployed = L"C:\\Deployed\\Tarvel\\tarvel.exe";
+    const auto startup = [] {
+        standin::Task task;
+        if (standin::loadTask(L"Ombrix Tarvel", task) && !task.actions.empty()) {
+            return L"task " + task.actions.at(0).path;
+        }
+        return state::runValue().present ? L"Run " + state::runValue().text() : std::wstring(L"none");
+    };
     host::makeDirectory(state::ownMarker());
-    ASSERT_EQ(0u, host::runProgram(kMsiexec,
-                                   L"/i \"C:\\kit\\" + packageName() + L"\" /qn INSTALLDIR=C:\\Deployed\\Tarvel\\"));
-    const std::wstring before = state::runValue().text();
-    ASSERT_EQ(L"C:\\Deployed\\Tarvel\\tarvel.exe", before);
-    EXPECT_EQ(0u, runKit()) << log();
-    EXPECT_TRUE(has("8 passed, 0 failed")) << log();
-    EXPECT_TRUE(has("install and uninstall skipped")) << log();
-    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\Deployed\\Tarvel\\tarvel.exe"));
-    EXPECT_EQ(before, state::runValue().text());
-    EXPECT_EQ(0u, host::runProgram(kMsiexec, L"/x \"C:\\kit\\" + packageName() + L"\" /qn"));
+    for (const wchar_t* release : {L"winxp", L"win7"}) {
+        if (release == std::wstring(L"win7")) {
+            state::useTaskScheduler(host::standInDll());
+            standin::deleteAllTasks();
+        }
+        asRelease(release);
+        ASSERT_EQ(0u, host::runProgram(
+                          kMsiexec, L"/i \"C:\\kit\\" + packageName() + L"\" /qn INSTALLDIR=C:\\Deployed\\Tarvel\\"));
+        const std::wstring before = startup();
+        ASSERT_EQ((release == std::wstring(L"win7") ? L"task " : L"Run ") + deployed, before);
+        EXPECT_EQ(0u, runKit()) << log();
+        EXPECT_TRUE(has("8 passed, 0 failed")) << log();
+        EXPECT_TRUE(has("install and uninstall skipped")) << log();
+        EXPECT_EQ(host::PathKind::File, host::pathKind(deployed));
+        EXPECT_EQ(before, startup()) << "after the run";
+        EXPECT_EQ(0u, restore(kKit, L" ports"));
+        EXPECT_EQ(before, startup()) << "after restore.cmd ports";
+        EXPECT_EQ(0u, restore());
+        EXPECT_EQ(before, startup()) << "after restore.cmd";
+        EXPECT_EQ(0u, host::runProgram(kMsiexec, L"/x \"C:\\kit\\" + packageName() + L"\" /qn"));
+    }
 }
 
 // A kit copied to a folder whose name cmd could take for syntax.
@@ -360,9 +472,14 @@ TEST_F(Kit, ItRunsFromAnyFolderName)
     const std::wstring kit = L"C:\\kit!1 & (b)";
     copyKit(kit);
     host::makeDirectory(state::ownMarker());
-    EXPECT_EQ(0u, runKit(kit)) << host::readText("C:\\kit!1 & (b)\\logs\\acceptance.log");
-    EXPECT_NE(std::string::npos, host::readText("C:\\kit!1 & (b)\\logs\\acceptance.log").find("12 passed, 0 failed"));
-    EXPECT_EQ(L"\"" + kit + L"\\tarvel.exe\"", state::runValue().text());
+    const char kitLog[] = "C:\\kit!1 & (b)\\logs\\acceptance.log";
+    EXPECT_EQ(0u, runKit(kit)) << host::readText(kitLog);
+    // Its passes and checks ran the program from there; with no program outside the kit there
+    // is no last pass, and no start-up is left pointing into the kit.
+    EXPECT_NE(std::string::npos, host::readText(kitLog).find("10 passed, 0 failed"));
+    EXPECT_NE(std::string::npos, host::readText(kitLog).find("PASS  check after the second preload pass"));
+    EXPECT_NE(std::string::npos, host::readText(kitLog).find("no last pass"));
+    EXPECT_FALSE(state::runValue().present);
 }
 
 }  // namespace
