@@ -6,7 +6,8 @@ rem is now, undoes it: it uninstalls the package by its product code if the kit 
 rem removes a marker the kit made (moving aside first whatever someone put in it, and saying
 rem where), puts back a marker the kit moved aside, and runs one pass so that the start-up is
 rem as the marker asks. Then it removes the record, and a new acceptance run may start.
-rem Without a record it only puts back a marker left aside.
+rem Without a record it only puts back a marker left aside, and runs the installed product's
+rem program when there is one.
 rem
 rem The pass that puts the start-up back runs the program the start-up named before the run,
 rem else the installed product's; never this kit's copy, which would point the start-up at a
@@ -97,7 +98,7 @@ exit /b 0
 rem --- the journal -----------------------------------------------------------
 
 rem RECORDED: a record is there; REFUSED: why it cannot be trusted. Each value is compared
-rem and copied as FOR text, never expanded into a command line.
+rem and copied as FOR text, never expanded into a command line before it is checked.
 :readRecord
 set "RECORDED="
 set "REFUSED="
