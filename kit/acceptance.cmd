@@ -272,14 +272,15 @@ goto :eof
 
 rem PROGRAM: the program the start-up names before the run, as the check finds it (a tarvel
 rem program, in preload mode), when it lies outside the kit's folder; else -. The check's
-rem lines go through the administrator's own temporary folder, which other users cannot write.
+rem lines go through the administrator's own temporary folder, which other users cannot write;
+rem only the program's lines are compared: another may hold quotes, which an "if" cannot take.
 :startupProgram
 set "PROGRAM="
 set "BEFORE=%TEMP%\tarvel-acceptance-%RANDOM%.txt"
 "%KIT%tarvel-check.exe" > "%BEFORE%" 2>&1 <nul
 echo --- the machine as found >> "%LOG%"
 type "%BEFORE%" >> "%LOG%" 2>nul
-for /f "usebackq tokens=1-3 delims=:" %%a in ("%BEFORE%") do (
+for /f "tokens=1-3 delims=:" %%a in ('type "%BEFORE%" ^| find "start-up: program "') do (
     if "%%a"=="start-up" if not defined PROGRAM for %%d in (A B C D E F G H I J K L M N O P Q R S T U V W X Y Z) do (
         if /i "%%b"==" program %%d" set "PROGRAM=%%d:%%c"
     )
