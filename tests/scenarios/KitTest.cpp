@@ -20,6 +20,8 @@ const wchar_t kUpgradeCode[] = L"{6C1D7E52-3B8A-4F0E-9D2A-5E4B7C9A1F30}";
 // The machine's journal of kit runs (32-bit view), and the record of the unfinished one.
 const wchar_t kJournal[] = L"Software\\Ombrix\\Tarvel\\Acceptance";
 const wchar_t kRecord[] = L"Software\\Ombrix\\Tarvel\\Acceptance\\Run";
+// Where a test puts the kit's package while a run must not find it.
+const wchar_t kAside[] = L"C:\\kit-package-aside.msi";
 
 // The package's file name, tarvel-<version>.msi.
 std::wstring packageName()
@@ -51,7 +53,7 @@ protected:
         }
     }
     // Whatever a test left half-way: a product the kit installed, the stand-in stopped, the
-    // kit's copies and their logs.
+    // kit's copies and their logs, its package put aside.
     void TearDown() override
     {
         wchar_t product[39] = {};
@@ -70,6 +72,7 @@ protected:
         for (const wchar_t* kit : {kKit, L"C:\\kit!1 & (b)", L"C:\\kit2", L"C:\\kit moved", L"C:\\Tools"}) {
             host::removeTree(kit);
         }
+        DeleteFileW(kAside);
     }
     static void asRelease(const wchar_t* release)
     {
@@ -141,15 +144,29 @@ protected:
         }
         CloseHandle(snapshot);
     }
+    // Holds a process still (each of its threads), or lets it go on again.
+    static void hold(HANDLE process, bool still)
+    {
+        using ProcessCall = LONG(WINAPI*)(HANDLE);
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        const auto call = reinterpret_cast<ProcessCall>(
+            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, still ? "NtSuspendProcess" : "NtResumeProcess")));
+        ASSERT_NE(nullptr, call);
+        call(process);
+    }
     // Starts the kit and, once reached says so, acts on it until act says done (cuts it short,
     // as a closed window does, or takes something away); answers its exit status, or
-    // STILL_ACTIVE when it ended before the act was done.
+    // STILL_ACTIVE when it ended before the act was done. The kit's cmd is held still while
+    // the test looks and acts, so that the act lands where the kit was seen, however late
+    // a loaded machine lets the test look.
     static DWORD runKitActing(bool (*reached)(), bool (*act)(HANDLE kit))
     {
         const HANDLE process = host::startProgram(kCmd, L"/c acceptance.cmd > NUL", kKit);
         bool done = false;
         while (!done && WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
+            hold(process, true);
             done = reached() && act(process);
+            hold(process, false);
         }
         DWORD status = STILL_ACTIVE;
         WaitForSingleObject(process, 3 * 60 * 1000);
@@ -268,7 +285,6 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
     copyKit(L"C:\\kit2");
     const std::wstring marker = state::ownMarker();
     const std::wstring package = L"C:\\kit\\" + packageName();
-    static const wchar_t kAside[] = L"C:\\kit-package-aside.msi";
     const auto cut = [](HANDLE kit) { return TerminateProcess(kit, 1) != FALSE; };
     struct Case {
         const char* what;
