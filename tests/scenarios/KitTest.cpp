@@ -8,8 +8,10 @@
 #include <msi.h>
 #include <tlhelp32.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -100,21 +102,24 @@ protected:
         CloseHandle(process);
         return status;
     }
-    // Whether a step's program runs: tarvel.exe, tarvel-check.exe or msiexec.exe.
-    static bool aStepRuns()
+    // The processes of the prefix that run one of these programs.
+    static std::vector<DWORD> processesOf(std::initializer_list<const wchar_t*> programs)
     {
-        bool runs = false;
+        std::vector<DWORD> found;
         const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
         for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-            for (const wchar_t* name : {L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}) {
-                runs = runs || lstrcmpiW(entry.szExeFile, name) == 0;
+            for (const wchar_t* program : programs) {
+                if (lstrcmpiW(entry.szExeFile, program) == 0) {
+                    found.push_back(entry.th32ProcessID);
+                }
             }
         }
         CloseHandle(snapshot);
-        return runs;
+        return found;
     }
+    static bool aStepRuns() { return !processesOf({L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}).empty(); }
     // Waits until nothing the kit started runs any more: a cut kit leaves them running.
     static void waitForItsPrograms()
     {
@@ -131,18 +136,12 @@ protected:
     // test's output open: as a power cut would, it goes.
     static void endWaiters()
     {
-        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32W entry = {};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-            if (lstrcmpiW(entry.szExeFile, L"start.exe") == 0) {
-                if (HANDLE waiter = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)) {
-                    TerminateProcess(waiter, 1);
-                    CloseHandle(waiter);
-                }
+        for (const DWORD id : processesOf({L"start.exe"})) {
+            if (const HANDLE waiter = OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
+                TerminateProcess(waiter, 1);
+                CloseHandle(waiter);
             }
         }
-        CloseHandle(snapshot);
     }
     // Holds a process still (each of its threads), or lets it go on again.
     static void hold(HANDLE process, bool still)
