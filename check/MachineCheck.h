@@ -19,6 +19,7 @@ HRESULT checkLogonTask(Report& report, TaskWanted wanted);
 // administrators may replace it; the arguments it is started with are shown, not judged.
 DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments = L"");
 
-// The program a start-up names, its folder and every folder above it up to the drive's root
-// may be changed by administrators only.
+// The program a start-up names may start with administrators' rights: on a local fixed drive,
+// and its folder and every folder above it up to the drive's root changed by administrators
+// only, on the written and the real way.
 DWORD checkNotReplaceable(Report& report, const wchar_t* program);

@@ -1,52 +1,42 @@
-// Whether the program a start-up names, or any folder it lies in, can be changed by others
-// than administrators: whoever can replace the program, or rename a folder above it and put
-// their own in its place, runs their own program at logon, on 6.0/6.1 with the highest rights.
+// Whether the program a start-up names may be started with administrators' rights: on a local
+// fixed drive, and changed by administrators only, itself and every folder it lies in. Whoever
+// can replace the program, or rename a folder above it and put their own in its place, runs
+// their own program at logon, on 6.0/6.1 with the highest rights.
 #include "check/MachineCheck.h"
 
-#include "common/ChangeRights.h"
+#include "common/StartTrust.h"
 
 namespace {
 
 const char* kindName(ObjectKind kind) { return kind == ObjectKind::File ? "program" : "folder"; }
 
-}  // namespace
-
-namespace {
-
-// The program and every folder above it, on one way to it; way names it in each line.
-DWORD judgeWay(Report& report, const wchar_t* program, const char* way)
+void reportFinding(Report& report, const StartFinding& finding)
 {
-    DWORD failure = ERROR_SUCCESS;
-    walkUp(program, ObjectKind::File, machineJudge(),
-           [&](const wchar_t* path, ObjectKind kind, DWORD status, const Changer& changer) {
-               if (status != ERROR_SUCCESS) {
-                   failure = status;
-                   return false;
-               }
-               Text what;
-               what << "start-up: " << kindName(kind) << " " << path << way;
-               Text found;
-               if (changer.found) {
-                   found << changer.how << " " << changer.account;
-               } else {
-                   found << "changed by administrators only";
-               }
-               report.line(what, "changed by administrators only", found, !changer.found);
-               return true;
-           });
-    return failure;
+    const char* way = finding.realWay ? ", on the real path" : "";
+    Text what;
+    Text found;
+    if (finding.isDrive) {
+        what << "start-up: drive " << finding.path << way;
+        report.line(what, driveKindWords(DriveKind::LocalFixed), driveKindWords(finding.drive), finding.trusted);
+        return;
+    }
+    what << "start-up: " << kindName(finding.kind) << " " << finding.path << way;
+    if (finding.unfollowedLink) {
+        found << kUnfollowedLink;
+    } else if (finding.changer.found) {
+        found << finding.changer.how << " " << finding.changer.account;
+    } else {
+        found << "changed by administrators only";
+    }
+    report.line(what, "changed by administrators only", found, finding.trusted);
 }
 
 }  // namespace
 
 DWORD checkNotReplaceable(Report& report, const wchar_t* program)
 {
-    const DWORD failure = judgeWay(report, program, "");
-    // Behind a link, a junction, a mounted folder or a subst drive lie other folders: whoever
-    // may rename one of those puts another program in this one's place just as well.
-    wchar_t real[MAX_PATH] = {};
-    if (failure != ERROR_SUCCESS || !finalPath(program, real) || samePath(real, program)) {
-        return failure;
-    }
-    return judgeWay(report, real, ", on the real path");
+    return judgeStart(program, ObjectKind::File, machineStartJudge(), [&](const StartFinding& finding) {
+        reportFinding(report, finding);
+        return true;
+    });
 }

@@ -15,16 +15,36 @@ const wchar_t kProgramFile[] = L"tarvel.exe";
 const wchar_t kLongestFile[] = L"tarvel-check.exe";
 const wchar_t* const kProductFiles[] = {kProgramFile, kLongestFile};
 
-bool isDriveRoot(const wchar_t* folder)
+// A folder equal to its own volume path, however it is written: its permissions are the
+// whole drive's, or the whole mounted volume's.
+bool isDriveRoot(const wchar_t* folder, const VolumeReader& reader)
 {
-    const size_t length = std::wcslen(folder);
-    return length > 0 && pathRootLength(folder) >= length;
+    const size_t length = lengthWithoutClosingBackslashes(folder);
+    if (length > 0 && pathRootLength(folder) >= length) {
+        return true;
+    }
+    wchar_t volume[MAX_PATH] = {};
+    return volumePathOf(folder, volume, reader) && samePath(volume, folder);
+}
+
+// Win32 makes "Tarvel " and "Tarvel." as "Tarvel": the folder locked under that name would
+// not be the folder installed into.
+bool hasPartEndingInSpaceOrDot(const wchar_t* folder)
+{
+    const size_t length = lengthWithoutClosingBackslashes(folder);
+    for (size_t at = pathRootLength(folder); at < length; ++at) {
+        const bool partEnds = at + 1 == length || folder[at + 1] == L'\\';
+        if (partEnds && (folder[at] == L' ' || folder[at] == L'.')) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isProductFile(const wchar_t* name)
 {
     for (const wchar_t* file : kProductFiles) {
-        if (lstrcmpiW(name, file) == 0) {
+        if (samePath(name, file)) {
             return true;
         }
     }
@@ -84,11 +104,61 @@ DWORD FolderLock::create(const wchar_t* folder)
     return CreateDirectoryW(folder, &attributes) ? ERROR_SUCCESS : GetLastError();
 }
 
-FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others)
+bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])
+{
+    // "\\?\E:\" is "E:\" and "\\?\UNC\server\share" is "\\server\share" to every other call
+    // the package makes.
+    const bool verbatimUnc = std::wcsncmp(given, L"\\\\?\\UNC\\", 8) == 0;
+    const wchar_t* rest = verbatimUnc ? given + 8 : std::wcsncmp(given, L"\\\\?\\", 4) == 0 ? given + 4 : given;
+    wchar_t plain[MAX_PATH + 1] = {};
+    if ((verbatimUnc && !appendText(plain, MAX_PATH + 1, L"\\\\")) || !appendText(plain, MAX_PATH + 1, rest)) {
+        return false;
+    }
+    if (!fullPath(plain, folder)) {
+        return false;
+    }
+    // Past the root, a run of backslashes names what one names.
+    const size_t root = pathRootLength(folder);
+    size_t kept = root;
+    for (size_t at = root; folder[at] != L'\0'; ++at) {
+        if (folder[at] != L'\\' || (kept > 0 && folder[kept - 1] != L'\\')) {
+            folder[kept++] = folder[at];
+        }
+    }
+    folder[kept] = L'\0';
+    return (kept > 0 && folder[kept - 1] == L'\\') || appendText(folder, MAX_PATH, L"\\");
+}
+
+DriveKind installFolderDrive(const wchar_t* folder, const VolumeReader& reader)
+{
+    wchar_t volume[MAX_PATH] = {};
+    const DriveKind written = driveKindOf(folder, volume, reader);
+    if (written != DriveKind::LocalFixed) {
+        return written;
+    }
+    wchar_t existing[MAX_PATH + 1] = {};
+    lstrcpynW(existing, folder, MAX_PATH + 1);
+    ObjectKind kind = ObjectKind::Folder;
+    while (!exists(existing) && toParentFolder(existing, kind)) {
+    }
+    wchar_t real[MAX_PATH] = {};
+    if (!finalPath(existing, real) || samePath(real, existing)) {
+        return written;
+    }
+    return driveKindOf(real, volume, reader);
+}
+
+FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others, const VolumeReader& reader)
 {
     others.count = 0;
-    if (isDriveRoot(folder)) {
+    if (isDriveRoot(folder, reader)) {
         return FolderVerdict::DriveRoot;
+    }
+    if (hasPartEndingInSpaceOrDot(folder)) {
+        return FolderVerdict::EndsInSpaceOrDot;
+    }
+    if (installFolderDrive(folder, reader) != DriveKind::LocalFixed) {
+        return FolderVerdict::NotLocalFixed;
     }
     if (!programPathFits(folder)) {
         return FolderVerdict::TooLong;

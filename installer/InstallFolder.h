@@ -3,6 +3,7 @@
 // first byte, so that nobody but administrators can change a program that runs as an
 // administrator at every logon.
 #include "common/Owners.h"
+#include "common/StartTrust.h"
 #include "common/Text.h"
 
 #include <windows.h>
@@ -37,12 +38,24 @@ private:
     bool ok_ = false;
 };
 
+// The one spelling of an install folder that the package judges, locks, installs into and
+// remembers: the full path Windows makes of given ("\\?\" taken off, slashes as backslashes,
+// "." and ".." resolved, a run of backslashes as one) with one closing backslash. False when it
+// does not fit.
+bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH]);
+
 enum class FolderVerdict {
-    OwnFolder,    // missing, empty, or holding this product's files only
-    DriveRoot,    // C:\ or \\server\share\: its permissions are the whole drive's
-    HoldsOthers,  // holds something else: taking it over would change what is not ours
-    TooLong,      // tarvel.exe in it would have a path that Windows cannot start
+    OwnFolder,         // missing, empty, or holding this product's files only
+    DriveRoot,         // C:\, \\server\share\ or a mounted folder: its permissions are the whole volume's
+    EndsInSpaceOrDot,  // a part Windows would make without its last space or dot: another folder
+    NotLocalFixed,     // on a drive whose files others than this machine's administrators can change
+    HoldsOthers,       // holds something else: taking it over would change what is not ours
+    TooLong,           // tarvel.exe in it would have a path that Windows cannot start
 };
+
+// The drive an install folder lies on, on its written way and on the real way behind the
+// nearest of its folders that exists: the first that is not a local fixed drive, else that.
+DriveKind installFolderDrive(const wchar_t* folder, const VolumeReader& reader = VolumeReader());
 
 // What a folder holds that is not the product's: the first names, and how many in all.
 struct ForeignEntries {
@@ -53,7 +66,8 @@ struct ForeignEntries {
 
 // Whether folder may be the install folder; others receives what it holds besides the
 // product, so that one refusal names it all.
-FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others);
+FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others,
+                                 const VolumeReader& reader = VolumeReader());
 
 // The longest install folder, closing backslash included, in which the path of every file the
 // package installs stays shorter than MAX_PATH; tarvel-check.exe's is the longest. In a longer

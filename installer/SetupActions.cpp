@@ -60,6 +60,38 @@ void nameEntries(const ForeignEntries& entries, wchar_t (&text)[kEntriesText])
     }
 }
 
+// A folder refused for where it is, whatever it holds, each reason with a line of its own; an
+// installed product in such a folder is told how to move.
+void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdict)
+{
+    if (verdict == FolderVerdict::DriveRoot) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take "
+                L"over. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
+                folder);
+    } else if (verdict == FolderVerdict::EndsInSpaceOrDot) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] has a part that ends in a space or a dot, which Windows leaves out "
+                L"when it makes the folder, so the folder locked would not be the folder installed into. Choose a "
+                L"folder without one, for example C:\\Tools\\Tarvel\\.",
+                folder);
+    } else {
+        wchar_t kind[64] = {};
+        MultiByteToWideChar(CP_ACP, 0, driveKindWords(installFolderDrive(folder)), -1, kind, 64);
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is on [2], where others than this machine's administrators can "
+                L"replace the program that runs as an administrator at every logon. Choose a folder on a local "
+                L"fixed drive, for example C:\\Tools\\Tarvel\\.",
+                folder, kind);
+    }
+    if (isInstalledProductsFolder(install, folder)) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: Ombrix Tarvel is installed in [1], which this version refuses. Move it by giving the "
+                L"folder: msiexec /i tarvel.msi INSTALLDIR=C:\\Tools\\Tarvel\\.",
+                folder);
+    }
+}
+
 // One way up from start (of kind) to the drive's root: each folder there that others may
 // rename, with way after its name in the log.
 void reportOpenFoldersOnWay(MSIHANDLE install, const wchar_t* start, ObjectKind kind, const wchar_t* way)
@@ -106,9 +138,11 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 // of the product's own. The lock replaces its permissions, and Windows hands them down to
 // everything inside, which uninstall cannot give back: a drive's root, or a folder holding
 // anything else, is refused, but for the installed product's own folder on repair and
-// upgrade. So is a folder too long for the files in it to start, and a relative one. The
-// folder is judged, locked and installed into as its full path: "C:/Tools/" or "E:\\." are
-// what Windows makes of them, "C:\\Tools\\" and "E:\\". Then works out, before any
+// upgrade. So is a folder too long for the files in it to start, a relative one, one on a drive
+// that others than this machine's administrators can change (a share, a removable drive), and
+// one with a part ending in a space or a dot. The folder is judged, locked, installed into and
+// remembered as one spelling, its full path: "C:/Tools/", "\\\\?\\E:\\" or "E:\\." are what
+// Windows makes of them, "C:\\Tools\\" and "E:\\". Then works out, before any
 // change, which folders the lock must make or lock, for the deferred action (Wine runs
 // deferred actions after the files are copied, so the folders missing now cannot be told
 // there).
@@ -129,10 +163,10 @@ extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
                 given.get());
         return ERROR_INSTALL_FAILURE;
     }
+    // One spelling, judged, locked, installed into and remembered: Windows Installer's
+    // folders end with a backslash.
     wchar_t folder[MAX_PATH] = {};
-    // Windows Installer's folders end with a backslash.
-    const bool full = fullPath(given.get(), folder) &&
-                      (folder[lengthWithoutClosingBackslashes(folder)] == L'\\' || appendText(folder, MAX_PATH, L"\\"));
+    const bool full = normalInstallFolder(given.get(), folder);
     ForeignEntries others;
     const FolderVerdict verdict = full ? judgeInstallFolder(folder, others) : FolderVerdict::TooLong;
     if (verdict == FolderVerdict::TooLong) {
@@ -145,11 +179,9 @@ extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
                 given.get(), limit);
         return ERROR_INSTALL_FAILURE;
     }
-    if (verdict == FolderVerdict::DriveRoot) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take "
-                L"over. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
-                folder);
+    if (verdict == FolderVerdict::DriveRoot || verdict == FolderVerdict::EndsInSpaceOrDot ||
+        verdict == FolderVerdict::NotLocalFixed) {
+        refuseFolder(install, folder, verdict);
         return ERROR_INSTALL_FAILURE;
     }
     if (verdict == FolderVerdict::HoldsOthers) {

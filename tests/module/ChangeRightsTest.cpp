@@ -2,12 +2,14 @@
 // on security descriptors built here: Wine keeps a file's permissions only as a Unix mode.
 #include "common/ChangeRights.h"
 #include "common/Owners.h"
+#include "common/StartTrust.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
 
 #include <sddl.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <utility>
@@ -246,6 +248,118 @@ TEST(ChangeRights, OnWindowsOwnDefaultsOnlyWhatReplacesTheWayDownIsReported)
         EXPECT_EQ(item.account, account) << item.what;
     }
     windowsDescriptors = nullptr;
+}
+
+// What Windows answers for one volume: GetVolumePathNameW for any path, and GetDriveTypeW for that
+// volume path alone, with its closing backslash, so that a judge asking the written drive's root
+// instead is caught.
+struct WindowsVolume {
+    const wchar_t* volume;  // nullptr: Windows cannot tell it
+    UINT type;
+};
+const WindowsVolume* windowsVolume = nullptr;
+
+BOOL readWindowsVolumePath(const wchar_t*, wchar_t* volume, DWORD capacity)
+{
+    if (windowsVolume->volume == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    lstrcpynW(volume, windowsVolume->volume, static_cast<int>(capacity));
+    return TRUE;
+}
+
+UINT readWindowsDriveType(const wchar_t* volume)
+{
+    const size_t length = std::wcslen(volume);
+    if (length == 0 || volume[length - 1] != L'\\') {
+        return DRIVE_NO_ROOT_DIR;
+    }
+    const std::wstring answered = windowsVolume->volume;
+    return std::wstring(volume) == answered || std::wstring(volume) == answered + L"\\" ? windowsVolume->type
+                                                                                        : DRIVE_FIXED;
+}
+
+PSECURITY_DESCRIPTOR lockedDescriptor = nullptr;
+DWORD readLockedDescriptor(const wchar_t*, PSECURITY_DESCRIPTOR* descriptor)
+{
+    const DWORD size = GetSecurityDescriptorLength(lockedDescriptor);
+    *descriptor = LocalAlloc(LMEM_FIXED, size);
+    std::memcpy(*descriptor, lockedDescriptor, size);
+    return ERROR_SUCCESS;
+}
+
+// A program may start with administrators' rights only from a local fixed drive, judged on the
+// volume it lies on: a folder of C: mounting a USB stick is the stick, a share is the file
+// server's, whatever the folders there allow.
+TEST(ChangeRights, OnlyAProgramOnALocalFixedVolumeMayStartAsAnAdministrator)
+{
+    struct Case {
+        const wchar_t* program;
+        WindowsVolume answer;
+        DriveKind kind;
+        const wchar_t* volume;
+    };
+    const Case cases[] = {
+        {L"C:\\Tools\\tarvel.exe", {L"C:\\", DRIVE_FIXED}, DriveKind::LocalFixed, L"C:\\"},
+        {L"N:\\Tools\\tarvel.exe", {L"N:\\", DRIVE_REMOTE}, DriveKind::Network, L"N:\\"},
+        {L"R:\\tarvel.exe", {L"R:\\", DRIVE_REMOVABLE}, DriveKind::Removable, L"R:\\"},
+        {L"D:\\tarvel.exe", {L"D:\\", DRIVE_CDROM}, DriveKind::CdRom, L"D:\\"},
+        {L"M:\\tarvel.exe", {L"M:\\", DRIVE_RAMDISK}, DriveKind::RamDisk, L"M:\\"},
+        {L"Q:\\tarvel.exe", {L"Q:\\", DRIVE_UNKNOWN}, DriveKind::Unknown, L"Q:\\"},
+        {L"Q:\\tarvel.exe", {L"Q:\\", DRIVE_NO_ROOT_DIR}, DriveKind::Unknown, L"Q:\\"},
+        {L"C:\\Tools\\tarvel.exe", {nullptr, DRIVE_FIXED}, DriveKind::Unknown, L"C:\\Tools\\tarvel.exe"},
+        // A mounted folder: the volume path is the folder, and its drive is what counts.
+        {L"C:\\Mount\\Usb\\tarvel.exe",
+         {L"C:\\Mount\\Usb\\", DRIVE_REMOVABLE},
+         DriveKind::Removable,
+         L"C:\\Mount\\Usb\\"},
+        // Answered without its closing backslash, which GetDriveTypeW needs for a mounted folder.
+        {L"C:\\Mount\\Share\\tarvel.exe",
+         {L"C:\\Mount\\Share", DRIVE_REMOTE},
+         DriveKind::Network,
+         L"C:\\Mount\\Share\\"},
+        {L"\\\\server\\share\\tarvel.exe",
+         {L"\\\\server\\share\\", DRIVE_FIXED},
+         DriveKind::Unc,
+         L"\\\\server\\share\\tarvel.exe"},
+        {L"\\\\?\\UNC\\server\\share\\tarvel.exe",
+         {L"\\\\?\\UNC\\server\\share\\", DRIVE_FIXED},
+         DriveKind::Unc,
+         L"\\\\?\\UNC\\server\\share\\tarvel.exe"},
+        {L"\\\\?\\C:\\Tools\\tarvel.exe", {L"\\\\?\\C:\\", DRIVE_FIXED}, DriveKind::LocalFixed, L"\\\\?\\C:\\"},
+    };
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, &lockedDescriptor, nullptr));
+    const UniqueLocal locked(lockedDescriptor);
+    StartJudge judge;
+    judge.rights.read = readLockedDescriptor;
+    judge.volumes.volumePath = readWindowsVolumePath;
+    judge.volumes.driveType = readWindowsDriveType;
+    for (const Case& item : cases) {
+        const std::string what(item.program, item.program + std::wcslen(item.program));
+        windowsVolume = &item.answer;
+        wchar_t volume[MAX_PATH] = {};
+        EXPECT_EQ(item.kind, driveKindOf(item.program, volume, judge.volumes)) << what;
+        EXPECT_STREQ(item.volume, volume) << what;
+        std::vector<std::string> untrusted;
+        bool driveFirst = false;
+        const DWORD status = judgeStart(item.program, ObjectKind::File, judge, [&](const StartFinding& finding) {
+            driveFirst = driveFirst || (untrusted.empty() && finding.isDrive && finding.drive == item.kind);
+            if (!finding.trusted) {
+                untrusted.emplace_back(driveKindWords(finding.drive));
+            }
+            return true;
+        });
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), status) << what;
+        EXPECT_TRUE(driveFirst) << what << ": the drive is judged first";
+        EXPECT_EQ(item.kind == DriveKind::LocalFixed ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{driveKindWords(item.kind)},
+                  untrusted)
+            << what;
+    }
+    windowsVolume = nullptr;
+    lockedDescriptor = nullptr;
 }
 
 // Before 6.0 Power Users may change Program Files by design; from 6.0 on a member is an

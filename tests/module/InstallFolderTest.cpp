@@ -9,6 +9,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,56 @@ TEST(InstallFolder, TheLockIsOwnedByAdministratorsProtectedAndInheritedByAllInsi
     const UniqueLocal owned(text);
     EXPECT_EQ(std::wstring(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"), std::wstring(text));
     EXPECT_FALSE(untrustedChanger(lock.descriptor(), ObjectKind::Folder).found);
+}
+
+// One spelling of each folder, however it is given, judged as Windows makes it: a root in any
+// spelling is a root, and a part Windows would make without its last space or dot is refused.
+// E: is an empty local fixed drive of the test prefix.
+TEST(InstallFolder, EachSpellingOfAFolderIsJudgedAsTheFolderWindowsMakes)
+{
+    struct Case {
+        const wchar_t* given;
+        const wchar_t* folder;
+        FolderVerdict verdict;
+    };
+    const Case cases[] = {
+        {L"E:\\", L"E:\\", FolderVerdict::DriveRoot},
+        {L"E:/", L"E:\\", FolderVerdict::DriveRoot},
+        {L"E:\\.", L"E:\\", FolderVerdict::DriveRoot},
+        {L"E:\\\\", L"E:\\", FolderVerdict::DriveRoot},
+        {L"E:\\.\\", L"E:\\", FolderVerdict::DriveRoot},
+        {L"E:/.", L"E:\\", FolderVerdict::DriveRoot},
+        {L"\\\\?\\E:\\", L"E:\\", FolderVerdict::DriveRoot},
+        {L"\\\\?\\UNC\\server\\share\\", L"\\\\server\\share\\", FolderVerdict::DriveRoot},
+        {L"\\\\server\\share\\Tarvel", L"\\\\server\\share\\Tarvel\\", FolderVerdict::NotLocalFixed},
+        {L"C:\\Custom\\..\\Tarvel\\", L"C:\\Tarvel\\", FolderVerdict::OwnFolder},
+        {L"E:\\Tools\\\\Tarvel", L"E:\\Tools\\Tarvel\\", FolderVerdict::OwnFolder},
+        {L"C:\\spt\\Tarvel \\", L"C:\\spt\\Tarvel \\", FolderVerdict::EndsInSpaceOrDot},
+        {L"C:\\spt \\Tarvel\\", L"C:\\spt \\Tarvel\\", FolderVerdict::EndsInSpaceOrDot},
+        // Windows takes one closing dot off a part, as Wine does; a second stays.
+        {L"C:\\spt\\Tarvel.\\", L"C:\\spt\\Tarvel\\", FolderVerdict::OwnFolder},
+        {L"C:\\spt\\Tarvel..\\", L"C:\\spt\\Tarvel.\\", FolderVerdict::EndsInSpaceOrDot},
+        {L"N:\\Tarvel\\", L"N:\\Tarvel\\", FolderVerdict::NotLocalFixed},
+        {L"R:\\Tarvel\\", L"R:\\Tarvel\\", FolderVerdict::NotLocalFixed},
+    };
+    for (const Case& item : cases) {
+        const std::string what(item.given, item.given + std::wcslen(item.given));
+        wchar_t folder[MAX_PATH] = {};
+        ASSERT_TRUE(normalInstallFolder(item.given, folder)) << what;
+        EXPECT_STREQ(item.folder, folder) << what;
+        ForeignEntries others;
+        EXPECT_EQ(item.verdict, judgeInstallFolder(folder, others)) << what;
+    }
+    // A folder of C: that mounts another volume is that volume's root, as Windows answers it.
+    VolumeReader mounted;
+    mounted.volumePath = [](const wchar_t*, wchar_t* volume, DWORD capacity) -> BOOL {
+        lstrcpynW(volume, L"C:\\Mount\\Disk\\", static_cast<int>(capacity));
+        return TRUE;
+    };
+    mounted.driveType = [](const wchar_t*) -> UINT { return DRIVE_FIXED; };
+    ForeignEntries others;
+    EXPECT_EQ(FolderVerdict::DriveRoot, judgeInstallFolder(L"C:\\Mount\\Disk\\", others, mounted));
+    EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder(L"C:\\Mount\\Disk\\Tarvel\\", others, mounted));
 }
 
 TEST(InstallFolder, OnlyAFolderOfItsOwnIsTakenAndEachMissingFolderIsLocked)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -229,6 +230,32 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
                        "start-up: folder C:\\Up: wants changed by administrators only, found renamed also by "
                        "Everyone: DIFFERS"));
     host::setPermissions(L"C:\\Up", host::kAdministratorsOnly);
+    // Only from a local fixed drive: a share is its file server's administrators' to change, a
+    // removable drive whoever holds it. E:, N: and R: are drives of those kinds in the prefix.
+    const std::pair<const wchar_t*, const char*> drives[] = {
+        {L"E:\\Tarvel", "start-up: drive E:\\: wants a local fixed drive, found a local fixed drive: holds"},
+        {L"N:\\Tarvel", "start-up: drive N:\\: wants a local fixed drive, found a network drive: DIFFERS"},
+        {L"R:\\Tarvel", "start-up: drive R:\\: wants a local fixed drive, found a removable drive: DIFFERS"},
+    };
+    for (const auto& drive : drives) {
+        host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, host::placeTarvel(drive.first),
+                          KEY_WOW64_32KEY);
+        EXPECT_EQ(drive.first[0] == L'E' ? 0u : 1u, check()) << drive.second;
+        EXPECT_EQ(1, count(report(), drive.second)) << report();
+        host::removeTree(drive.first);
+    }
+    // Before Windows 6.0 the real folders behind a link cannot be asked: a link is refused.
+    host::placeTarvel(L"C:\\Up\\Open\\Inner");
+    host::setPermissions(L"C:\\Up\\Open", host::kWorldWritable);
+    host::makeLink(L"C:\\checked\\link", L"C:\\Up\\Open\\Inner");
+    host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\checked\\link\\tarvel.exe",
+                      KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, check()) << "as XP, a link into a folder anyone may rename";
+    EXPECT_EQ(1, count(report(),
+                       "start-up: folder C:\\checked\\link: wants changed by administrators only, found a link the "
+                       "check cannot follow before Windows Vista: DIFFERS"))
+        << report();
+    host::removeLink(L"C:\\checked\\link");
     ASSERT_EQ(0u, host::runProgram(exe_));
 
     host::clearPath(state::ownMarker());

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -77,7 +78,12 @@ TEST_F(Package, InstallIsTheFirstPassAndUninstallTakesOnlyTheStartupAndTheProgra
     EXPECT_EQ(exe, messages.text());
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, source, L"TypesSupported").isDword(7));
 
+    if (host::underWow64()) {
+        // The 64-bit Explorer runs the native view's Run key too: a value there is a start-up.
+        host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, exe, KEY_WOW64_64KEY);
+    }
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
+    EXPECT_FALSE(state::runValue(KEY_WOW64_64KEY).present) << "the native view's start-up outlived the uninstall";
     EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, source));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(exe));
     EXPECT_FALSE(state::runValue().present);
@@ -275,10 +281,24 @@ TEST_F(Package, WhatAdministratorsAddedToTheProductsFolderNeverBlocksARepairOrAn
 }
 
 // A command-line folder wins over the remembered one: an upgrade can move the product.
+// An installed product in a folder that a newer version refuses is told how to move, and moves
+// as its full path, the one spelling it then remembers.
 TEST_F(Package, AFolderGivenToAnUpgradeWinsOverTheRememberedOne)
 {
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\Custom\\Tarvel\\"));
-    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage(), L"INSTALLDIR=C:\\Moved\\Tarvel\\"));
+    const wchar_t productKey[] = L"Software\\Ombrix\\Tarvel";
+    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", L"N:\\Tarvel\\", KEY_WOW64_32KEY);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelNextPackage(), L"/l*v C:\\upgrade.log"));
+    EXPECT_NE(std::string::npos,
+              host::readText("C:\\upgrade.log")
+                  .find("Ombrix Tarvel is installed in N:\\Tarvel\\, which this version refuses. Move it by giving the "
+                        "folder: msiexec /i tarvel.msi INSTALLDIR="));
+    // The remembered folder is the installed product's own uninstall's too.
+    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", L"C:\\Custom\\Tarvel\\", KEY_WOW64_32KEY);
+    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage(), L"INSTALLDIR=C:\\Custom\\..\\Moved\\Tarvel\\"));
+    EXPECT_EQ(L"C:\\Moved\\Tarvel\\",
+              host::readValue(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", KEY_WOW64_32KEY).text());
     EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\Moved\\Tarvel\\tarvel.exe"));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\Custom\\Tarvel\\tarvel.exe"));
     EXPECT_EQ(0u, msiexec(L"/x", host::tarvelNextPackage()));
@@ -350,6 +370,42 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     EXPECT_TRUE(installedVersions().empty());
     host::clearPath(tools + L"\\other.exe");
     host::clearPath(tools);
+
+    // Each spelling of a root, and each drive others than this machine's administrators can
+    // change, on drives that hold nothing (E: fixed, N: network, R: removable), so that no row
+    // is refused for what a folder holds: refused before any change, each with its own line.
+    const std::pair<const wchar_t*, const char*> refusals[] = {
+        {L"E:\\", "the install folder E:\\ is the root of a drive"},
+        {L"E:/", "the install folder E:\\ is the root of a drive"},
+        {L"E:\\.", "the install folder E:\\ is the root of a drive"},
+        {L"E:\\\\", "the install folder E:\\ is the root of a drive"},
+        {L"E:\\.\\", "the install folder E:\\ is the root of a drive"},
+        {L"E:/.", "the install folder E:\\ is the root of a drive"},
+        {L"E:\\spt\\Tarvel..\\", "the install folder E:\\spt\\Tarvel.\\ has a part that ends in a space or a dot"},
+        {L"N:\\Tarvel\\", "the install folder N:\\Tarvel\\ is on a network drive"},
+        {L"R:\\Tarvel\\", "the install folder R:\\Tarvel\\ is on a removable drive"},
+        {L"C:Tools\\Tarvel\\", "the install folder C:Tools\\Tarvel\\ is not a full path"},
+    };
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+                  msiexec(L"/i", host::tarvelPackage(),
+                          L"INSTALLDIR=" + std::wstring(refusal.first) + L" /l*v C:\\refused.log"))
+            << refusal.second;
+        EXPECT_NE(std::string::npos, host::readText("C:\\refused.log").find(refusal.second)) << narrow(refusal.first);
+        EXPECT_TRUE(installedVersions().empty()) << refusal.second;
+        for (const wchar_t* drive : {L"E:\\*", L"N:\\*", L"R:\\*"}) {
+            WIN32_FIND_DATAW found = {};
+            HANDLE search = FindFirstFileW(drive, &found);
+            bool empty = true;
+            for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+                empty = empty && (std::wstring(found.cFileName) == L"." || std::wstring(found.cFileName) == L"..");
+            }
+            if (search != INVALID_HANDLE_VALUE) {
+                FindClose(search);
+            }
+            EXPECT_TRUE(empty) << refusal.second << ": " << narrow(drive) << " changed";
+        }
+    }
 }
 
 // A folder of its own installs, even under a folder that anyone may rename; the install log

@@ -23,10 +23,19 @@ for arch in win32 win64; do
             wineserver -k </dev/null >/dev/null 2>&1 || true
             wineserver -w
         fi
-        if [ ! -f "$pristine/system.reg" ]; then
+        # A pristine copy from before the drives below is made anew.
+        if [ ! -f "$pristine/system.reg" ] || ! grep -q '^\[Software\\\\Wine\\\\Drives\]' "$pristine/system.reg"; then
             rm -rf "$WINEPREFIX" "$pristine"
             mkdir -p "$WINEPREFIX" "$root/pristine"
             WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1
+            # The kinds of the drives below, which Wine reads, in the native view, when the
+            # prefix's server starts.
+            view=()
+            [ "$arch" = win64 ] && view=(/reg:64)
+            for drive in e:=hd n:=network r:=floppy; do
+                wine reg add 'HKLM\Software\Wine\Drives' /v "${drive%%=*}" /d "${drive#*=}" /f "${view[@]}" \
+                    </dev/null >/dev/null 2>&1
+            done
             wineserver -w
             # The copy is whole only once it is complete: a run cut while copying makes it anew.
             rm -rf "$pristine.partial"
@@ -36,6 +45,13 @@ for arch in win32 win64; do
             rm -rf "$WINEPREFIX"
             cp -a "$pristine" "$WINEPREFIX"
         fi
+        # Drives of the kinds a program may not be started from with administrators' rights, and
+        # one it may, each an empty folder of this run: E: a local fixed drive, N: a network
+        # drive, R: a removable one.
+        for drive in e n r; do
+            mkdir -p "$WINEPREFIX/drives/$drive"
+            ln -sfn "$WINEPREFIX/drives/$drive" "$WINEPREFIX/dosdevices/$drive:"
+        done
         # Everything Wine starts in the background inherits the output of whoever starts it
         # first; started here, that is /dev/null rather than a test's pipe.
         wineserver -p </dev/null >/dev/null 2>&1

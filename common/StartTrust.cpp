@@ -1,0 +1,166 @@
+#include "common/StartTrust.h"
+
+#include "common/Paths.h"
+#include "common/SystemFacts.h"
+#include "common/Text.h"
+
+#include <cwchar>
+
+const char kUnfollowedLink[] = "a link the check cannot follow before Windows Vista";
+
+const char* driveKindWords(DriveKind kind)
+{
+    switch (kind) {
+        case DriveKind::LocalFixed:
+            return "a local fixed drive";
+        case DriveKind::Network:
+            return "a network drive";
+        case DriveKind::Removable:
+            return "a removable drive";
+        case DriveKind::CdRom:
+            return "a CD-ROM drive";
+        case DriveKind::RamDisk:
+            return "a RAM disk";
+        case DriveKind::Unknown:
+            break;
+        case DriveKind::Unc:
+            return "a network share (a UNC path)";
+    }
+    return "a drive of unknown kind";
+}
+
+BOOL readVolumePath(const wchar_t* path, wchar_t* volume, DWORD capacity)
+{
+    // Looked up, so that a release without it still starts the program; there the drive's
+    // root is all a volume can be.
+    using Reader = BOOL(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+    const auto reader = reinterpret_cast<Reader>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "GetVolumePathNameW")));
+    if (reader != nullptr) {
+        return reader(path, volume, capacity);
+    }
+    const size_t root = pathRootLength(path);
+    if (root == 0 || root >= capacity) {
+        return FALSE;
+    }
+    lstrcpynW(volume, path, static_cast<int>(root) + 1);
+    return TRUE;
+}
+
+UINT readDriveType(const wchar_t* volume) { return GetDriveTypeW(volume); }
+
+namespace {
+
+const wchar_t kVerbatimUnc[] = L"\\\\?\\UNC\\";
+
+bool isUncPath(const wchar_t* path)
+{
+    if (std::wcsncmp(path, kVerbatimUnc, 8) == 0) {
+        return true;
+    }
+    // "\\?\C:\..." and "\\.\C:\..." name a drive of this machine; "\\server\share" does not.
+    return path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+}
+
+}  // namespace
+
+bool volumePathOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const VolumeReader& reader)
+{
+    volume[0] = L'\0';
+    if (!reader.volumePath(path, volume, MAX_PATH) || volume[0] == L'\0') {
+        return false;
+    }
+    const size_t length = std::wcslen(volume);
+    return volume[length - 1] == L'\\' || appendText(volume, MAX_PATH, L"\\");
+}
+
+DriveKind driveKindOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const VolumeReader& reader)
+{
+    if (isUncPath(path) || !volumePathOf(path, volume, reader)) {
+        lstrcpynW(volume, path, MAX_PATH);
+        return isUncPath(path) ? DriveKind::Unc : DriveKind::Unknown;
+    }
+    // A share mapped to a folder, or a volume path Windows answers for a share.
+    if (isUncPath(volume)) {
+        return DriveKind::Unc;
+    }
+    switch (reader.driveType(volume)) {
+        case DRIVE_FIXED:
+            return DriveKind::LocalFixed;
+        case DRIVE_REMOTE:
+            return DriveKind::Network;
+        case DRIVE_REMOVABLE:
+            return DriveKind::Removable;
+        case DRIVE_CDROM:
+            return DriveKind::CdRom;
+        case DRIVE_RAMDISK:
+            return DriveKind::RamDisk;
+        default:
+            return DriveKind::Unknown;
+    }
+}
+
+StartJudge machineStartJudge()
+{
+    StartJudge judge;
+    judge.rights = machineJudge();
+    judge.followsLinks = isVistaOrLater();
+    return judge;
+}
+
+namespace {
+
+bool isLink(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The drive, then the file and every folder above it, on one way; stopped when visit said so.
+DWORD judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJudge& judge, StartVisit visit,
+               void* context, bool& stopped)
+{
+    wchar_t volume[MAX_PATH] = {};
+    StartFinding drive;
+    drive.realWay = realWay;
+    drive.isDrive = true;
+    drive.drive = driveKindOf(path, volume, judge.volumes);
+    drive.path = volume;
+    drive.trusted = drive.drive == DriveKind::LocalFixed;
+    stopped = !visit(context, drive);
+    if (stopped) {
+        return ERROR_SUCCESS;
+    }
+    DWORD failure = ERROR_SUCCESS;
+    walkUp(path, kind, judge.rights, [&](const wchar_t* at, ObjectKind atKind, DWORD status, const Changer& changer) {
+        if (status != ERROR_SUCCESS) {
+            failure = status;
+            return false;
+        }
+        StartFinding object;
+        object.path = at;
+        object.realWay = realWay;
+        object.kind = atKind;
+        object.changer = changer;
+        object.unfollowedLink = !judge.followsLinks && atKind != ObjectKind::File && isLink(at);
+        object.trusted = !changer.found && !object.unfollowedLink;
+        stopped = !visit(context, object);
+        return !stopped;
+    });
+    return failure;
+}
+
+}  // namespace
+
+DWORD judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, StartVisit visit, void* context)
+{
+    bool stopped = false;
+    const DWORD failure = judgeWay(path, kind, false, judge, visit, context, stopped);
+    // Behind a link, a junction, a mounted folder or a subst drive lie other folders, maybe on
+    // another drive: whoever may rename one of those puts another program in this one's place.
+    wchar_t real[MAX_PATH] = {};
+    if (failure != ERROR_SUCCESS || stopped || !finalPath(path, real) || samePath(real, path)) {
+        return failure;
+    }
+    return judgeWay(real, kind, true, judge, visit, context, stopped);
+}
