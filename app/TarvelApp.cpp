@@ -67,6 +67,9 @@ Status bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath
         return ERROR_FILENAME_EXCED_RANGE;
     }
     Status status = ERROR_SUCCESS;
+    // One deadline for the question and the registering or deleting together: a slow answer
+    // leaves the next call only what remains.
+    startTaskSchedulerDeadline();
     if (wanted.task == TaskWanted::InPlace) {
         status = keepTaskInPlace(modulePath);
     } else if (wanted.task == TaskWanted::NoActiveTask) {

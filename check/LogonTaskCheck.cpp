@@ -7,6 +7,8 @@
 #include "startup/TaskReading.h"
 #include "startup/TaskSchedulerConnection.h"
 
+#include <new>
+
 namespace {
 
 const char kWhat[] = "start-up: task \"Ombrix Tarvel\"";
@@ -36,20 +38,14 @@ HRESULT reportProgram(Report& report, const TaskReading& reading)
     wchar_t program[MAX_PATH + 1] = {};
     lstrcpynW(program, reading.program.ok() ? reading.program.get() : L"", MAX_PATH + 1);
     asWindowsReadsIt(program);
-    // Apart from the macro, which would check twice.
     const DWORD status = checkStartedProgram(report, what, program);
     return HRESULT_FROM_WIN32(status);
 }
 
-// The task as the pass's question reads it; a call that fails keeps the check from checking.
-HRESULT checkTask(Report& report, ITaskFolder* rootFolder, TaskWanted wanted)
+// The task as the pass's question read it.
+HRESULT reportTask(Report& report, const TaskReading& reading, TaskWanted wanted)
 {
     const char* wants = wanted == TaskWanted::InPlace ? "enabled, started at logon" : "no active task";
-    TaskReading reading;
-    const HRESULT hr = readTask(rootFolder, kTarvelTaskName, reading);
-    if (FAILED(hr)) {
-        return hr;
-    }
     if (!reading.found) {
         report.line(kWhat, wants, "absent", wanted == TaskWanted::NoActiveTask);
         return S_OK;
@@ -67,15 +63,13 @@ HRESULT checkTask(Report& report, ITaskFolder* rootFolder, TaskWanted wanted)
     return reportProgram(report, reading);
 }
 
-struct TaskCheck {
-    Report* report;
-    TaskWanted wanted;
-};
-
 // On a thread of its own, so that a Task Scheduler that never answers cannot hold the check.
-DWORD WINAPI taskCheckWorker(LPVOID parameter)
+// It only reads: the program the task starts is judged on the checking thread, whose account
+// lookups are no part of the Task Scheduler's deadline. A call that fails keeps the check from
+// checking.
+DWORD WINAPI taskReadingWorker(LPVOID parameter)
 {
-    const auto* check = static_cast<const TaskCheck*>(parameter);
+    auto* reading = static_cast<TaskReading*>(parameter);
     // Released, root folder and service, before the connection leaves COM.
     TaskSchedulerConnection connection(L"tarvel-check");
     HRESULT hr = connection.open();
@@ -83,7 +77,7 @@ DWORD WINAPI taskCheckWorker(LPVOID parameter)
         return static_cast<DWORD>(hr);
     }
     connection.service.Reset();
-    hr = checkTask(*check->report, connection.rootFolder.Get(), check->wanted);
+    hr = readTask(connection.rootFolder.Get(), kTarvelTaskName, *reading);
     connection.rootFolder.Reset();
     return static_cast<DWORD>(hr);
 }
@@ -92,23 +86,34 @@ DWORD WINAPI taskCheckWorker(LPVOID parameter)
 
 HRESULT checkLogonTask(Report& report, TaskWanted wanted)
 {
-    // Static: a worker left running may read it until the process ends.
-    static TaskCheck check;
-    check = {&report, wanted};
-    HANDLE worker = CreateThread(nullptr, 0, taskCheckWorker, &check, 0, nullptr);
+    // From the heap, and never freed while a worker may still write it.
+    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(TaskReading));
+    if (memory == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    auto* reading = new (memory) TaskReading;
+    const auto release = [reading] {
+        reading->~TaskReading();
+        HeapFree(GetProcessHeap(), 0, reading);
+    };
+    startTaskSchedulerDeadline();
+    HANDLE worker = CreateThread(nullptr, 0, taskReadingWorker, reading, 0, nullptr);
     if (worker == nullptr) {
         const DWORD error = GetLastError();
+        release();
         return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
     DWORD status = 0;
     const bool ended = awaitTaskSchedulerWorker(worker, status);
     CloseHandle(worker);
     if (!ended) {
-        report.closeToOtherThreads();
         Text line;
         line << "tarvel-check: " << kTaskSchedulerSilent;
         report.note(line);
         return kTaskSchedulerTimedOut;
     }
-    return static_cast<HRESULT>(status);
+    const HRESULT hr =
+        FAILED(static_cast<HRESULT>(status)) ? static_cast<HRESULT>(status) : reportTask(report, *reading, wanted);
+    release();
+    return hr;
 }

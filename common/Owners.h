@@ -34,6 +34,17 @@ inline UniqueHeapText allocateText(size_t characters)
         static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (characters + 1) * sizeof(wchar_t))));
 }
 
+// A copy of text, NUL and all; null when the heap has none.
+inline UniqueHeapText copyText(const wchar_t* text)
+{
+    const size_t length = static_cast<size_t>(lstrlenW(text));
+    UniqueHeapText copy = allocateText(length);
+    if (copy) {
+        CopyMemory(copy.get(), text, length * sizeof(wchar_t));
+    }
+    return copy;
+}
+
 // A search of FindFirstFileW; INVALID_HANDLE_VALUE becomes no search at all, at the edge.
 struct FindCloser {
     void operator()(HANDLE search) const { FindClose(search); }

@@ -124,16 +124,17 @@ bool programOfCommand(const wchar_t* command, wchar_t (&program)[MAX_PATH + 1], 
         end = end != nullptr ? end : start + std::wcslen(start);
         arguments = *end == L'"' ? end + 1 : end;
     } else {
-        for (const wchar_t* space = std::wcschr(start, L' '); space != nullptr && end == nullptr;
-             space = std::wcschr(space + 1, L' ')) {
-            if (withExtension(start, static_cast<size_t>(space - start), program) && fileExists(program)) {
+        for (const wchar_t* space = start; *space != L'\0' && end == nullptr; ++space) {
+            // A tab ends a part as a space does.
+            if ((*space == L' ' || *space == L'\t') &&
+                withExtension(start, static_cast<size_t>(space - start), program) && fileExists(program)) {
                 end = space;
             }
         }
         end = end != nullptr ? end : start + std::wcslen(start);
         arguments = end;
     }
-    while (*arguments == L' ') {
+    while (*arguments == L' ' || *arguments == L'\t') {
         ++arguments;
     }
     return withExtension(start, static_cast<size_t>(end - start), program);

@@ -52,7 +52,7 @@ bool fileExists(const wchar_t* path);
 
 // The program that CreateProcess starts for a command line given without an application
 // name, as Explorer starts a Run value: a quoted program ends at its closing quote; an
-// unquoted line is tried part by part, each ending at a space, the first that names an
+// unquoted line is tried part by part, each ending at a space or a tab, the first that names an
 // existing file winning, else the whole line. A name without an extension gets ".exe", as
 // CreateProcess searches it. Slashes are read as backslashes, except after "\\\\?\\", where
 // Windows turns nothing. arguments points at what follows the program. False when the

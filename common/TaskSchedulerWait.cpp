@@ -22,11 +22,33 @@ void keepThisModuleLoaded()
     }
 }
 
+// The deadline, as a tick count; one pass, check or action at a time per process.
+bool deadlineStarted = false;
+DWORD deadlineStart = 0;
+DWORD deadlineAllowance = kTaskSchedulerAnswerMs;
+
 }  // namespace
+
+void startTaskSchedulerDeadline(DWORD allowanceMs)
+{
+    deadlineStart = GetTickCount();
+    deadlineAllowance = allowanceMs;
+    deadlineStarted = true;
+}
+
+DWORD taskSchedulerTimeLeftMs()
+{
+    if (!deadlineStarted) {
+        startTaskSchedulerDeadline();
+    }
+    // Unsigned: the difference stays right across the tick count's wrap after 49.7 days.
+    const DWORD elapsed = GetTickCount() - deadlineStart;
+    return elapsed < deadlineAllowance ? deadlineAllowance - elapsed : 0;
+}
 
 bool awaitTaskSchedulerWorker(HANDLE worker, DWORD& exitCode)
 {
-    if (WaitForSingleObject(worker, kTaskSchedulerAnswerMs) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(worker, taskSchedulerTimeLeftMs()) == WAIT_TIMEOUT) {
         keepThisModuleLoaded();
         return false;
     }

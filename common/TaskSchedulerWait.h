@@ -6,9 +6,12 @@
 #include <windows.h>
 
 // A service that answers at all answers in well under a second; a logon on a slow disk may
-// hold it back by tens of seconds. Past 30 seconds it is taken to hang. The bound stays well
-// below the minute a second pass waits for the pass lock (common/PassLock.cpp), so that a
-// pass that meets a hung one still gets the lock once the first has given up.
+// hold it back by tens of seconds. Past 30 seconds it is taken to hang. The bound is one
+// deadline for all the Task Scheduler work of a pass (its question, then registering or
+// deleting), of a run of the check, and of one package action: each call gets what remains,
+// so that a slow question followed by a hung registration still ends the pass in time. It
+// stays well below the minute a second pass waits for the pass lock (common/PassLock.cpp), so
+// that a pass that meets a hung one still gets the lock once the first has given up.
 #define TARVEL_TASK_SCHEDULER_SECONDS 30
 const DWORD kTaskSchedulerAnswerMs = TARVEL_TASK_SCHEDULER_SECONDS * 1000;
 
@@ -24,9 +27,15 @@ const HRESULT kTaskSchedulerTimedOut = static_cast<HRESULT>(0x800705B4);
     "the Task Scheduler did not answer within " TARVEL_TEXT(TARVEL_TASK_SCHEDULER_SECONDS) " seconds"
 const wchar_t kTaskSchedulerSilent[] = TARVEL_WIDEN(TARVEL_TASK_SCHEDULER_SILENT);
 
-// Waits for a worker that asks the Task Scheduler, at most kTaskSchedulerAnswerMs. True with
-// its exit code once it has ended; false when it is still running: it is left behind as it
-// is (a thread stuck inside a call cannot be ended safely), and the code it runs stays
+// Starts the one deadline of this pass, check or package action: allowanceMs from now. A test
+// may give a shorter one. Waits before any start begin it themselves.
+void startTaskSchedulerDeadline(DWORD allowanceMs = kTaskSchedulerAnswerMs);
+// What remains of the deadline, in milliseconds; 0 once it has passed.
+DWORD taskSchedulerTimeLeftMs();
+
+// Waits for a worker that asks the Task Scheduler, at most what remains of the deadline. True
+// with its exit code once it has ended; false when it is still running: it is left behind as
+// it is (a thread stuck inside a call cannot be ended safely), and the code it runs stays
 // loaded until the process ends, so that a host that unloads this module (msiexec's
 // custom-action server) never pulls that code from under it. The caller keeps the handle.
 bool awaitTaskSchedulerWorker(HANDLE worker, DWORD& exitCode);

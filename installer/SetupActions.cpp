@@ -264,6 +264,8 @@ extern "C" UINT WINAPI RemoveLogonStartup(MSIHANDLE install)
 {
     // A pass already past its probe would register the start-up again right after us.
     const PassLock passLock;
+    // One deadline for the action, once the lock is had: a pass that held it has ended.
+    startTaskSchedulerDeadline();
     unregisterRunEntry();
     removeNativeRunEntry();
     const HRESULT initialized = CoInitialize(nullptr);

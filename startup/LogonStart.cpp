@@ -19,6 +19,26 @@ HANDLE busySlot = nullptr;
 bool workerLeftRunning = false;
 LogonStartListener listener = nullptr;
 
+// The request's texts, copied: a worker left running past the deadline may read them until
+// the process ends, long after the caller's own strings (a path on its stack) are gone. They
+// are replaced only by the next request, which none is once a worker was left running.
+struct RequestTexts {
+    UniqueHeapText taskName;
+    UniqueHeapText author;
+    UniqueHeapText description;
+    UniqueHeapText exePath;
+};
+RequestTexts requestTexts;
+
+// Keeps a copy of text (which may be absent) and answers it; ok turns false when the heap
+// has no room for it.
+const wchar_t* keep(UniqueHeapText& kept, const wchar_t* text, bool& ok)
+{
+    kept = text != nullptr ? copyText(text) : UniqueHeapText();
+    ok = ok && (text == nullptr || kept);
+    return kept.get();
+}
+
 struct Operation {
     const wchar_t* name;
     const wchar_t* invalidArguments;
@@ -73,8 +93,12 @@ bool admit(const Operation& operation, bool argumentsPresent)
     return true;
 }
 
-LONG runWorker(const Operation& operation, LPTHREAD_START_ROUTINE worker)
+LONG runWorker(const Operation& operation, LPTHREAD_START_ROUTINE worker, bool textsKept)
 {
+    if (!textsKept) {
+        traceLogonStartFailure(operation.name, L"Cannot copy the request: %x", E_OUTOFMEMORY);
+        return operation.question ? 0 : E_OUTOFMEMORY;
+    }
     HANDLE thread = logonStartPlatform.createThread(nullptr, 0, worker, nullptr, 0, nullptr);
     if (thread == nullptr) {
         // Nothing ran, which must not read as success.
@@ -104,12 +128,13 @@ LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author, const wc
     if (!admit(kEnable, taskName != nullptr && exePath != nullptr)) {
         return kEnable.refusal;
     }
-    logonStartRequest.author = author;
-    logonStartRequest.taskName = taskName;
-    logonStartRequest.description = description;
-    logonStartRequest.exePath = exePath;
+    bool kept = true;
+    logonStartRequest.author = keep(requestTexts.author, author, kept);
+    logonStartRequest.taskName = keep(requestTexts.taskName, taskName, kept);
+    logonStartRequest.description = keep(requestTexts.description, description, kept);
+    logonStartRequest.exePath = keep(requestTexts.exePath, exePath, kept);
     logonStartRequest.parallelInstances = parallelInstances;
-    return runWorker(kEnable, enableWorker);
+    return runWorker(kEnable, enableWorker, kept);
 }
 
 LONG DisableLogonStartup(const wchar_t* taskName)
@@ -117,8 +142,9 @@ LONG DisableLogonStartup(const wchar_t* taskName)
     if (!admit(kDisable, taskName != nullptr)) {
         return kDisable.refusal;
     }
-    logonStartRequest.taskName = taskName;
-    return runWorker(kDisable, disableWorker);
+    bool kept = true;
+    logonStartRequest.taskName = keep(requestTexts.taskName, taskName, kept);
+    return runWorker(kDisable, disableWorker, kept);
 }
 
 LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath)
@@ -126,12 +152,27 @@ LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath)
     if (!admit(kQuery, taskName != nullptr)) {
         return kQuery.refusal;
     }
-    logonStartRequest.taskName = taskName;
-    logonStartRequest.exePath = exePath;
-    return runWorker(kQuery, queryWorker);
+    bool kept = true;
+    logonStartRequest.taskName = keep(requestTexts.taskName, taskName, kept);
+    logonStartRequest.exePath = keep(requestTexts.exePath, exePath, kept);
+    return runWorker(kQuery, queryWorker, kept);
 }
 
 bool logonStartTimedOut() { return workerLeftRunning; }
+
+bool reclaimWorkerLeftRunning(DWORD timeoutMs)
+{
+    if (busySlot == nullptr) {
+        return true;
+    }
+    if (WaitForSingleObject(busySlot, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    CloseHandle(busySlot);
+    busySlot = nullptr;
+    workerLeftRunning = false;
+    return true;
+}
 
 void traceLogonStart(const wchar_t* message, HRESULT status)
 {

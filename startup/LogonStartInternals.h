@@ -19,6 +19,10 @@ struct LogonStartPlatform {
 // The real functions unless a test has changed them.
 extern LogonStartPlatform logonStartPlatform;
 
+// For a test that has let a hung call go: waits at most timeoutMs for the worker left running to
+// end, then takes requests again. False while it still runs.
+bool reclaimWorkerLeftRunning(DWORD timeoutMs);
+
 // Reads the module's messages; the program itself never sets one.
 using LogonStartListener = void (*)(const wchar_t* message, HRESULT status);
 void setLogonStartListener(LogonStartListener listener);

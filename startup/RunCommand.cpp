@@ -1,5 +1,6 @@
 #include "startup/RunCommand.h"
 
+#include "common/Owners.h"
 #include "common/SystemFacts.h"
 #include "startup/RunEntry.h"
 
@@ -24,23 +25,74 @@ bool beginsWithName(const wchar_t* text, const wchar_t* name)
 
 // On 64-bit Windows the 64-bit Explorer expands a value with its own environment, where
 // %ProgramFiles% and %CommonProgramFiles% name the native folders; this 32-bit check's own
-// would give the (x86) ones. Their native values are in ProgramW6432 and CommonProgramW6432,
-// names of the same lengths, so value is renamed in place.
-void asNativeExplorerNamesIt(wchar_t* value)
+// would give the (x86) ones. Every 64-bit release keeps the native folders in the registry's
+// 64-bit view; ProgramW6432, which holds them too, came only with Windows 7.
+struct NativeFolder {
+    const wchar_t* variable;
+    const wchar_t* valueName;
+};
+const NativeFolder kNativeFolders[] = {{L"%ProgramFiles%", L"ProgramFilesDir"},
+                                       {L"%CommonProgramFiles%", L"CommonFilesDir"}};
+const wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+// A REG_SZ value whole; null when it cannot be read.
+UniqueHeapText readNativeText(HKEY key, const wchar_t* name)
 {
-    const wchar_t* const renames[][2] = {{L"%ProgramFiles%", L"%ProgramW6432%"},
-                                         {L"%CommonProgramFiles%", L"%CommonProgramW6432%"}};
-    if (!isWow64()) {
-        return;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) {
+        return UniqueHeapText();
     }
-    for (wchar_t* at = value; *at != L'\0'; ++at) {
-        for (const auto& rename : renames) {
+    UniqueHeapText text = allocateText(size / sizeof(wchar_t) + 1);
+    if (!text ||
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.get()), &size) != ERROR_SUCCESS) {
+        return UniqueHeapText();
+    }
+    return text;
+}
+
+// value with each of those variables replaced by the native folder, as the 64-bit Explorer
+// reads it; value itself on 32-bit Windows, or where a folder cannot be read.
+UniqueHeapText asNativeExplorerReadsIt(UniqueHeapText value)
+{
+    HKEY key = nullptr;
+    if (!isWow64() ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWindowsKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+        return value;
+    }
+    const UniqueHkey owned(key);
+    UniqueHeapText folders[2] = {readNativeText(key, kNativeFolders[0].valueName),
+                                 readNativeText(key, kNativeFolders[1].valueName)};
+    // Room for the longest folder in place of every variable the value could hold.
+    const size_t shortestVariable = std::wcslen(kNativeFolders[0].variable);
+    size_t longest = 0;
+    for (const UniqueHeapText& folder : folders) {
+        const size_t length = folder ? std::wcslen(folder.get()) : 0;
+        longest = length > longest ? length : longest;
+    }
+    const size_t length = std::wcslen(value.get());
+    UniqueHeapText native = allocateText(length + (length / shortestVariable + 1) * longest);
+    if (!native) {
+        return value;
+    }
+    wchar_t* out = native.get();
+    for (const wchar_t* at = value.get(); *at != L'\0';) {
+        bool replaced = false;
+        for (size_t index = 0; index < 2 && !replaced; ++index) {
             // The text ends at its NUL, which no name holds: the comparison stops there.
-            if (beginsWithName(at, rename[0])) {
-                std::wmemcpy(at, rename[1], std::wcslen(rename[1]));
+            if (folders[index] && beginsWithName(at, kNativeFolders[index].variable)) {
+                const size_t folderLength = std::wcslen(folders[index].get());
+                std::wmemcpy(out, folders[index].get(), folderLength);
+                out += folderLength;
+                at += std::wcslen(kNativeFolders[index].variable);
+                replaced = true;
             }
         }
+        if (!replaced) {
+            *out++ = *at++;
+        }
     }
+    return native;
 }
 
 }  // namespace
@@ -66,7 +118,7 @@ LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
         command = std::move(value);
         return status;
     }
-    asNativeExplorerNamesIt(value.get());
+    value = asNativeExplorerReadsIt(std::move(value));
     const DWORD needed = ExpandEnvironmentStringsW(value.get(), nullptr, 0);
     command = allocateText(needed);
     if (!command) {

@@ -63,12 +63,17 @@ void deleteAllTasks();
 std::vector<std::wstring> taskNames();
 
 // Makes the named call ("ITaskFolder::GetTask", "IClassFactory::CreateInstance", ...) answer
-// status without doing anything; a status that is not a failure still yields nothing.
-void failCall(const std::wstring& call, HRESULT status);
+// status without doing anything; a status that is not a failure still yields nothing. Given a
+// program ("tarvel.exe"), only that program's calls, which then meet none of the shared faults.
+void failCall(const std::wstring& call, HRESULT status, const std::wstring& program = std::wstring());
+// Makes the named call answer, as it would, only after lateMs.
+void answerLate(const std::wstring& call, DWORD lateMs, const std::wstring& program = std::wstring());
 // Given to failCall, ends the calling process inside the call, with this exit code.
 const HRESULT kEndTheProcess = static_cast<HRESULT>(0x8EAD0001);
-// Given to failCall, the call never returns: a service stuck on a damaged task store.
+// Given to failCall, the call never returns: a service stuck on a damaged task store. In a
+// process that made the event kReleaseHungCalls, it returns E_ABORT once the event is set.
 const HRESULT kNeverReturn = static_cast<HRESULT>(0x8EAD0002);
+extern const wchar_t kReleaseHungCalls[];
 void clearFaults();
 // Connect then fails as with the service stopped.
 void setStopped(bool stopped);

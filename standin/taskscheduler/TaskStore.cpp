@@ -7,6 +7,12 @@
 namespace standin {
 
 const wchar_t kRootKey[] = L"Software\\Tarvel Tests\\Task Scheduler";
+const wchar_t kReleaseHungCalls[] = L"TarvelStandInReleaseHungCalls";
+
+namespace {
+// A fault value of this name and a call's says how long the call waits before it answers.
+const wchar_t kLatePrefix[] = L"late ";
+}  // namespace
 
 namespace {
 
@@ -57,24 +63,55 @@ void writeString(HKEY key, const std::wstring& name, const std::wstring& value)
 
 }  // namespace
 
+namespace {
+
+// The faults for this process: those of its program's own subkey ("tarvel.exe") when there is
+// one, so that one program of a test can meet other faults than the rest; else the shared ones.
+HKEY openFaults()
+{
+    wchar_t self[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const wchar_t* name = self;
+    for (DWORD at = 0; at < length; ++at) {
+        if (self[at] == L'\\') {
+            name = self + at + 1;
+        }
+    }
+    HKEY own =
+        length != 0 && length < MAX_PATH ? openKey(keyPath(L"Faults") + L"\\" + name, KEY_QUERY_VALUE, false) : nullptr;
+    return own != nullptr ? own : openKey(keyPath(L"Faults"), KEY_QUERY_VALUE, false);
+}
+
+}  // namespace
+
 HRESULT fault(const wchar_t* call)
 {
-    HKEY key = openKey(keyPath(L"Faults"), KEY_QUERY_VALUE, false);
+    HKEY key = openFaults();
     if (key == nullptr) {
         return S_OK;
     }
     DWORD status = S_OK;
     readDword(key, call, status);
+    DWORD lateMs = 0;
+    readDword(key, (std::wstring(kLatePrefix) + call).c_str(), lateMs);
     RegCloseKey(key);
+    if (lateMs != 0) {
+        // A service that answers, but only after a while: a logon on a slow disk.
+        Sleep(lateMs);
+    }
     if (static_cast<HRESULT>(status) == kEndTheProcess) {
         // As a service that hangs and is killed: the caller gets no chance to go on.
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(kEndTheProcess));
     }
     if (static_cast<HRESULT>(status) == kNeverReturn) {
-        // The caller waits for an answer that never comes, until its process ends.
-        for (;;) {
-            Sleep(INFINITE);
+        // The caller waits for an answer that never comes, until its process ends, or, in a
+        // test that hosts the stand-in itself, until that test lets go of it.
+        HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, kReleaseHungCalls);
+        WaitForSingleObject(release != nullptr ? release : GetCurrentProcess(), INFINITE);
+        if (release != nullptr) {
+            CloseHandle(release);
         }
+        return E_ABORT;
     }
     return static_cast<HRESULT>(status);
 }
@@ -260,13 +297,18 @@ void deleteAllTasks()
     }
 }
 
-void failCall(const std::wstring& call, HRESULT status)
+void failCall(const std::wstring& call, HRESULT status, const std::wstring& program)
 {
-    HKEY key = openKey(keyPath(L"Faults"), KEY_SET_VALUE, true);
+    HKEY key = openKey(keyPath(L"Faults") + (program.empty() ? L"" : L"\\" + program), KEY_SET_VALUE, true);
     if (key != nullptr) {
         writeDword(key, call, static_cast<DWORD>(status));
         RegCloseKey(key);
     }
+}
+
+void answerLate(const std::wstring& call, DWORD lateMs, const std::wstring& program)
+{
+    failCall(kLatePrefix + call, static_cast<HRESULT>(lateMs), program);
 }
 
 void clearFaults()

@@ -1,5 +1,6 @@
 // The three operations: what they refuse, one worker at a time, and a worker that cannot start.
 #include "tests/module/StandInRegistration.h"
+#include "common/TaskSchedulerWait.h"
 #include "tests/support/WinTestHost.h"
 
 #include <algorithm>
@@ -157,6 +158,67 @@ TEST_F(LogonStartTest, TheVersionGateRefusesWindows5AndAdmitsLaterReleases)
         EXPECT_EQ(0u, host::runProgram(copy, L"--gtest_filter=*TheVersionGate*")) << narrow(release.first);
     }
     SetEnvironmentVariableW(L"LOGONSTART_CHILD", nullptr);
+}
+
+// A pass asks the question, then registers or deletes, within one deadline: wherever the
+// service hangs, and however late it answered before, the pass ends when the deadline does.
+// The hung call is let go afterwards, so that the next row finds the module free.
+TEST_F(LogonStartTest, AHangAtAnyCallEndsThePassAtItsOneDeadline)
+{
+    const DWORD deadlineMs = 800;
+    // Late enough that a bound per call would run a second whole bound past the deadline.
+    const DWORD lateMs = 700;
+    struct Case {
+        const char* what;
+        bool taskActive;  // a pass in normal mode, which deletes it; else one that registers
+        const wchar_t* late;
+        const wchar_t* hung;
+    };
+    const Case cases[] = {
+        {"a hang at Connect", false, nullptr, L"ITaskService::Connect"},
+        {"a hang at GetFolder", false, nullptr, L"ITaskService::GetFolder"},
+        {"a hang at GetTask", true, nullptr, L"ITaskFolder::GetTask"},
+        {"a hang at NewTask", false, nullptr, L"ITaskService::NewTask"},
+        {"a hang at RegisterTaskDefinition", false, nullptr, L"ITaskFolder::RegisterTaskDefinition"},
+        {"a hang at DeleteTask", true, nullptr, L"ITaskFolder::DeleteTask"},
+        {"a slow question, then a hang at registering", false, L"ITaskFolder::GetTask",
+         L"ITaskFolder::RegisterTaskDefinition"},
+        {"a slow question, then a hang at deleting", true, L"ITaskFolder::GetTask", L"ITaskFolder::DeleteTask"},
+    };
+    const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, standin::kReleaseHungCalls);
+    ASSERT_NE(nullptr, release);
+    for (const Case& item : cases) {
+        standin::clearFaults();
+        standin::deleteAllTasks();
+        ResetEvent(release);
+        startTaskSchedulerDeadline();
+        if (item.taskActive) {
+            ASSERT_EQ(0, EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1)) << item.what;
+        }
+        if (item.late != nullptr) {
+            standin::answerLate(item.late, lateMs);
+        }
+        standin::failCall(item.hung, standin::kNeverReturn);
+        startTaskSchedulerDeadline(deadlineMs);
+        const DWORD start = GetTickCount();
+        const LONG active = IsLogonStartupEnabled(kTask, item.taskActive ? nullptr : kExe);
+        LONG status = 0;
+        if (!logonStartTimedOut()) {
+            EXPECT_EQ(item.taskActive ? 1 : 0, active) << item.what;
+            status = item.taskActive ? DisableLogonStartup(kTask) : EnableLogonStartup(kTask, L"a", L"d", kExe, 1);
+            EXPECT_EQ(kTaskSchedulerTimedOut, status) << item.what;
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_TRUE(logonStartTimedOut()) << item.what;
+        EXPECT_GE(elapsed + 50, deadlineMs) << item.what << ": gave up before the deadline";
+        EXPECT_LT(elapsed, deadlineMs + lateMs - 300) << item.what << ": waited past the deadline";
+        EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << item.what << ": a worker left running takes no request";
+        SetEvent(release);
+        ASSERT_TRUE(reclaimWorkerLeftRunning(10000)) << item.what;
+    }
+    CloseHandle(release);
+    standin::clearFaults();
+    standin::deleteAllTasks();
 }
 
 }  // namespace

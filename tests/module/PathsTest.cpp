@@ -95,6 +95,9 @@ TEST(Paths, TheProgramOfACommandIsTheOneCreateProcessStarts)
         {{L"\\Ombrix Tarvel\\tarvel.exe", L"\\Ombrix\\"}, root + L"\\Ombrix Tarvel\\tarvel.exe", L""},
         {{L"\\Tools\\tarvel.exe"}, L"\"" + root + L"\\Tools\\tarvel\" /quiet", L"/quiet"},
         {{L"\\Tools\\tarvel.exe"}, root + L"\\Tools\\tarvel /quiet", L"/quiet"},
+        // A dot in a folder's name is no extension of the program's; a tab ends a part too.
+        {{L"\\Tools.d\\tarvel.exe"}, root + L"\\Tools.d\\tarvel /quiet", L"/quiet"},
+        {{L"\\Tools\\tarvel.exe"}, root + L"\\Tools\\tarvel.exe\t/quiet", L"/quiet"},
         {{L"\\Tools\\tarvel.exe"}, L"C:/paths-test/Tools/tarvel.exe", L""},
         {{L"\\Tools\\tarvel.exe"}, L"\"" + root + L"\\Tools\\missing.exe\"", L""},
         // Windows turns no slash after "\\?\".

@@ -27,6 +27,23 @@ TEST(RunCommand, AValueIsReadWholeAndExpandedAsExplorerDoes)
     };
     wchar_t systemDrive[MAX_PATH] = {};
     GetEnvironmentVariableW(L"SystemDrive", systemDrive, MAX_PATH);
+    // The folders the Explorer of this Windows expands them to: on 64-bit Windows the 64-bit
+    // Explorer's, which the registry's 64-bit view holds on every 64-bit release; before
+    // Windows 7 no ProgramW6432 names them, as here from now on.
+    const wchar_t windowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    wchar_t programFiles[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    wchar_t commonFiles[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"CommonProgramFiles", commonFiles, MAX_PATH);
+    const std::wstring nativeProgramFiles =
+        host::underWow64() ? host::readValue(HKEY_LOCAL_MACHINE, windowsKey, L"ProgramFilesDir", KEY_WOW64_64KEY).text()
+                           : std::wstring(programFiles);
+    const std::wstring nativeCommonFiles =
+        host::underWow64() ? host::readValue(HKEY_LOCAL_MACHINE, windowsKey, L"CommonFilesDir", KEY_WOW64_64KEY).text()
+                           : std::wstring(commonFiles);
+    ASSERT_FALSE(nativeProgramFiles.empty());
+    SetEnvironmentVariableW(L"ProgramW6432", nullptr);
+    SetEnvironmentVariableW(L"CommonProgramW6432", nullptr);
     const Case cases[] = {
         {REG_SZ, L"\"C:\\Tools\\tarvel.exe\" /quiet", ERROR_SUCCESS, L"\"C:\\Tools\\tarvel.exe\" /quiet"},
         {REG_SZ, L"C:\\" + std::wstring(2000, L'x') + L"\\tarvel.exe", ERROR_SUCCESS,
@@ -34,6 +51,12 @@ TEST(RunCommand, AValueIsReadWholeAndExpandedAsExplorerDoes)
         {REG_EXPAND_SZ, L"%SystemDrive%\\Tools\\tarvel.exe", ERROR_SUCCESS,
          std::wstring(systemDrive) + L"\\Tools\\tarvel.exe"},
         {REG_BINARY, L"C:\\Tools\\tarvel.exe", ERROR_INVALID_DATA, L""},
+        // Names of variables are compared without regard to case; on 32-bit Windows nothing is
+        // renamed.
+        {REG_EXPAND_SZ, L"\"%programfiles%\\Tarvel\\tarvel.exe\" /quiet", ERROR_SUCCESS,
+         L"\"" + nativeProgramFiles + L"\\Tarvel\\tarvel.exe\" /quiet"},
+        {REG_EXPAND_SZ, L"%CommonProgramFiles%\\Ombrix\\tarvel.exe %ProgramFiles%", ERROR_SUCCESS,
+         nativeCommonFiles + L"\\Ombrix\\tarvel.exe " + nativeProgramFiles},
     };
     for (const Case& item : cases) {
         const std::string what(item.data.begin(), item.data.begin() + (item.data.size() < 40 ? item.data.size() : 40));

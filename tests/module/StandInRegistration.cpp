@@ -1,5 +1,7 @@
 #include "tests/module/StandInRegistration.h"
 
+#include "common/TaskSchedulerWait.h"
+
 #include <process.h>
 
 namespace {
@@ -63,6 +65,8 @@ std::vector<Trace>& traces() { return collected; }
 
 void LogonStartTest::SetUp()
 {
+    // Each test is a pass of its own: one whole deadline.
+    startTaskSchedulerDeadline();
     standin::deleteAllTasks();
     standin::clearFaults();
     standin::setStopped(false);
