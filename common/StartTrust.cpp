@@ -62,6 +62,17 @@ bool isUncPath(const wchar_t* path)
     return path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
 }
 
+// The share a UNC path lies on as it is written, "\\server\share\" or its "\\?\UNC\"
+// spelling: what stands for its volume.
+void uncShare(const wchar_t* path, wchar_t (&share)[MAX_PATH])
+{
+    const bool verbatim = std::wcsncmp(path, kVerbatimUnc, 8) == 0;
+    wchar_t plain[MAX_PATH] = L"\\\\";
+    lstrcpynW(plain + 2, verbatim ? path + 8 : path + 2, MAX_PATH - 2);
+    const size_t length = (verbatim ? 6 : 0) + pathRootLength(plain);
+    lstrcpynW(share, path, static_cast<int>(length < MAX_PATH ? length + 1 : MAX_PATH));
+}
+
 }  // namespace
 
 bool volumePathOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const VolumeReader& reader)
@@ -76,9 +87,13 @@ bool volumePathOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const Volume
 
 DriveKind driveKindOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const VolumeReader& reader)
 {
-    if (isUncPath(path) || !volumePathOf(path, volume, reader)) {
+    if (isUncPath(path)) {
+        uncShare(path, volume);
+        return DriveKind::Unc;
+    }
+    if (!volumePathOf(path, volume, reader)) {
         lstrcpynW(volume, path, MAX_PATH);
-        return isUncPath(path) ? DriveKind::Unc : DriveKind::Unknown;
+        return DriveKind::Unknown;
     }
     // A share mapped to a folder, or a volume path Windows answers for a share.
     if (isUncPath(volume)) {

@@ -322,11 +322,11 @@ TEST(ChangeRights, OnlyAProgramOnALocalFixedVolumeMayStartAsAnAdministrator)
         {L"\\\\server\\share\\tarvel.exe",
          {L"\\\\server\\share\\", DRIVE_FIXED},
          DriveKind::Unc,
-         L"\\\\server\\share\\tarvel.exe"},
+         L"\\\\server\\share\\"},
         {L"\\\\?\\UNC\\server\\share\\tarvel.exe",
          {L"\\\\?\\UNC\\server\\share\\", DRIVE_FIXED},
          DriveKind::Unc,
-         L"\\\\?\\UNC\\server\\share\\tarvel.exe"},
+         L"\\\\?\\UNC\\server\\share\\"},
         {L"\\\\?\\C:\\Tools\\tarvel.exe", {L"\\\\?\\C:\\", DRIVE_FIXED}, DriveKind::LocalFixed, L"\\\\?\\C:\\"},
     };
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
