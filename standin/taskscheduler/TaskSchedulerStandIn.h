@@ -66,6 +66,8 @@ std::vector<std::wstring> taskNames();
 // status without doing anything; a status that is not a failure still yields nothing. Given a
 // program ("tarvel.exe"), only that program's calls, which then meet none of the shared faults.
 void failCall(const std::wstring& call, HRESULT status, const std::wstring& program = std::wstring());
+// Keeps program ("tarvel.exe") clear of every fault, whatever the shared ones.
+void noFaults(const std::wstring& program);
 // Makes the named call answer, as it would, only after lateMs.
 void answerLate(const std::wstring& call, DWORD lateMs, const std::wstring& program = std::wstring());
 // Given to failCall, ends the calling process inside the call, with this exit code.

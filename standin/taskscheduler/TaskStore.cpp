@@ -306,6 +306,14 @@ void failCall(const std::wstring& call, HRESULT status, const std::wstring& prog
     }
 }
 
+void noFaults(const std::wstring& program)
+{
+    HKEY key = openKey(keyPath(L"Faults") + L"\\" + program, KEY_SET_VALUE, true);
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+}
+
 void answerLate(const std::wstring& call, DWORD lateMs, const std::wstring& program)
 {
     failCall(kLatePrefix + call, static_cast<HRESULT>(lateMs), program);

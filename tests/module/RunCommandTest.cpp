@@ -31,16 +31,16 @@ TEST(RunCommand, AValueIsReadWholeAndExpandedAsExplorerDoes)
     // Explorer's, which the registry's 64-bit view holds on every 64-bit release; before
     // Windows 7 no ProgramW6432 names them, as here from now on.
     const wchar_t windowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-    wchar_t programFiles[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
-    wchar_t commonFiles[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"CommonProgramFiles", commonFiles, MAX_PATH);
+    // Whatever this process's own environment says: the 64-bit Explorer's folders are not
+    // this 32-bit process's, and on 32-bit Windows Explorer's are the environment's.
+    SetEnvironmentVariableW(L"ProgramFiles", L"C:\\Env Program Files");
+    SetEnvironmentVariableW(L"CommonProgramFiles", L"C:\\Env Common Files");
     const std::wstring nativeProgramFiles =
         host::underWow64() ? host::readValue(HKEY_LOCAL_MACHINE, windowsKey, L"ProgramFilesDir", KEY_WOW64_64KEY).text()
-                           : std::wstring(programFiles);
+                           : L"C:\\Env Program Files";
     const std::wstring nativeCommonFiles =
         host::underWow64() ? host::readValue(HKEY_LOCAL_MACHINE, windowsKey, L"CommonFilesDir", KEY_WOW64_64KEY).text()
-                           : std::wstring(commonFiles);
+                           : L"C:\\Env Common Files";
     ASSERT_FALSE(nativeProgramFiles.empty());
     SetEnvironmentVariableW(L"ProgramW6432", nullptr);
     SetEnvironmentVariableW(L"CommonProgramW6432", nullptr);

@@ -503,6 +503,8 @@ protected:
         // bound later.
         standin::answerLate(L"ITaskFolder::GetTask", kLateMs, L"tarvel10.exe");
         standin::failCall(L"ITaskFolder::DeleteTask", standin::kNeverReturn, L"tarvel10.exe");
+        // The install's first pass is a pass like that one: it finds the service answering.
+        standin::noFaults(L"tarvel.exe");
     }
     // The uninstalls of the fixture would each wait for the bound.
     void TearDown() override
@@ -571,12 +573,12 @@ TEST_F(HungTaskScheduler, ThePassesTheCheckAndThePackageEachEndWithinTheirDeadli
     EXPECT_EQ(pass10, state::runValue().text());
     state::expectPorts(0);
 
-    // The install clears an earlier start-up and runs its first pass: each gives up in turn.
+    // The install's clearing of an earlier start-up gives up, and the install goes on.
     DWORD started = GetTickCount();
     const HANDLE install =
         host::startProgram(kMsiexec, L"/i \"" + host::tarvelPackage() + L"\" /qn /l*v C:\\hung\\install.log");
     ASSERT_NE(nullptr, install);
-    EXPECT_EQ(0u, waitFor(install, started, 2 * kBoundMs + 2 * kMarginMs, elapsed));
+    EXPECT_EQ(0u, waitFor(install, started, kBoundMs + 2 * kMarginMs, elapsed));
     std::string installLog = host::readText("C:\\hung\\install.log");
     EXPECT_NE(std::string::npos, installLog.find("the Task Scheduler did not answer within 30 seconds")) << installLog;
     EXPECT_EQ(std::vector<std::wstring>{L"1.1.0.0"}, installedVersions());
@@ -589,7 +591,7 @@ TEST_F(HungTaskScheduler, ThePassesTheCheckAndThePackageEachEndWithinTheirDeadli
     installLog = host::readText("C:\\hung\\uninstall.log");
     EXPECT_NE(std::string::npos, installLog.find("the Task Scheduler did not answer within 30 seconds")) << installLog;
     EXPECT_TRUE(installedVersions().empty());
-    EXPECT_EQ(std::vector<std::wstring>{L"Ombrix Tarvel"}, standin::taskNames()) << "a task registered";
+    EXPECT_EQ(std::vector<std::wstring>{L"Ombrix Tarvel"}, standin::taskNames()) << "the first pass's task";
     host::clearPath(L"C:\\hung\\install.log");
     host::clearPath(L"C:\\hung\\uninstall.log");
 }

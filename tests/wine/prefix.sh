@@ -32,10 +32,10 @@ for arch in win32 win64; do
             # prefix's server starts.
             view=()
             [ "$arch" = win64 ] && view=(/reg:64)
-            for drive in e:=hd n:=network r:=floppy; do
-                wine reg add 'HKLM\Software\Wine\Drives' /v "${drive%%=*}" /d "${drive#*=}" /f "${view[@]}" \
-                    </dev/null >/dev/null 2>&1
-            done
+            printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"e:"="hd"\r\n"n:"="network"\r\n"r:"="floppy"\r\n' \
+                >"$WINEPREFIX/drive_c/drives.reg"
+            wine reg import 'C:\drives.reg' "${view[@]}" </dev/null >/dev/null 2>&1
+            rm -f "$WINEPREFIX/drive_c/drives.reg"
             wineserver -w
             # The copy is whole only once it is complete: a run cut while copying makes it anew.
             rm -rf "$pristine.partial"
