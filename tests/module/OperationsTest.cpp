@@ -165,9 +165,9 @@ TEST_F(LogonStartTest, TheVersionGateRefusesWindows5AndAdmitsLaterReleases)
 // The hung call is let go afterwards, so that the next row finds the module free.
 TEST_F(LogonStartTest, AHangAtAnyCallEndsThePassAtItsOneDeadline)
 {
-    const DWORD deadlineMs = 800;
+    const DWORD deadlineMs = 1000;
     // Late enough that a bound per call would run a second whole bound past the deadline.
-    const DWORD lateMs = 700;
+    const DWORD lateMs = 900;
     struct Case {
         const char* what;
         bool taskActive;  // a pass in normal mode, which deletes it; else one that registers
@@ -211,7 +211,7 @@ TEST_F(LogonStartTest, AHangAtAnyCallEndsThePassAtItsOneDeadline)
         const DWORD elapsed = GetTickCount() - start;
         EXPECT_TRUE(logonStartTimedOut()) << item.what;
         EXPECT_GE(elapsed + 50, deadlineMs) << item.what << ": gave up before the deadline";
-        EXPECT_LT(elapsed, deadlineMs + lateMs - 300) << item.what << ": waited past the deadline";
+        EXPECT_LT(elapsed, deadlineMs + lateMs - 400) << item.what << ": waited past the deadline";
         EXPECT_EQ(0, IsLogonStartupEnabled(kTask)) << item.what << ": a worker left running takes no request";
         SetEvent(release);
         ASSERT_TRUE(reclaimWorkerLeftRunning(10000)) << item.what;
