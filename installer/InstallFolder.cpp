@@ -129,20 +129,24 @@ bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])
     return (kept > 0 && folder[kept - 1] == L'\\') || appendText(folder, MAX_PATH, L"\\");
 }
 
+bool realWayOfNearestFolder(const wchar_t* folder, wchar_t (&existing)[MAX_PATH + 1], ObjectKind& kind,
+                            wchar_t (&real)[MAX_PATH])
+{
+    lstrcpynW(existing, folder, MAX_PATH + 1);
+    kind = ObjectKind::Folder;
+    while (!exists(existing) && toParentFolder(existing, kind)) {
+    }
+    return finalPath(existing, real) && !samePath(real, existing);
+}
+
 DriveKind installFolderDrive(const wchar_t* folder, const VolumeReader& reader)
 {
     wchar_t volume[MAX_PATH] = {};
     const DriveKind written = driveKindOf(folder, volume, reader);
-    if (written != DriveKind::LocalFixed) {
-        return written;
-    }
     wchar_t existing[MAX_PATH + 1] = {};
-    lstrcpynW(existing, folder, MAX_PATH + 1);
     ObjectKind kind = ObjectKind::Folder;
-    while (!exists(existing) && toParentFolder(existing, kind)) {
-    }
     wchar_t real[MAX_PATH] = {};
-    if (!finalPath(existing, real) || samePath(real, existing)) {
+    if (written != DriveKind::LocalFixed || !realWayOfNearestFolder(folder, existing, kind, real)) {
         return written;
     }
     return driveKindOf(real, volume, reader);

@@ -53,6 +53,12 @@ enum class FolderVerdict {
     TooLong,           // tarvel.exe in it would have a path that Windows cannot start
 };
 
+// The real way of an install folder that may not exist yet: the nearest of its folders that
+// exists, as existing (kind says what it is to the install folder), and the final path behind
+// it, when a link or a substituted drive makes that differ. False when there is none such.
+bool realWayOfNearestFolder(const wchar_t* folder, wchar_t (&existing)[MAX_PATH + 1], ObjectKind& kind,
+                            wchar_t (&real)[MAX_PATH]);
+
 // The drive an install folder lies on, on its written way and on the real way behind the
 // nearest of its folders that exists: the first that is not a local fixed drive, else that.
 DriveKind installFolderDrive(const wchar_t* folder, const VolumeReader& reader = VolumeReader());

@@ -122,12 +122,9 @@ void reportOpenFoldersAbove(MSIHANDLE install, const wchar_t* folder)
 {
     reportOpenFoldersOnWay(install, folder, ObjectKind::Folder, L"");
     wchar_t existing[MAX_PATH + 1] = {};
-    lstrcpynW(existing, folder, MAX_PATH + 1);
     ObjectKind kind = ObjectKind::Folder;
-    while (GetFileAttributesW(existing) == INVALID_FILE_ATTRIBUTES && toParentFolder(existing, kind)) {
-    }
     wchar_t real[MAX_PATH] = {};
-    if (finalPath(existing, real) && !samePath(real, existing)) {
+    if (realWayOfNearestFolder(folder, existing, kind, real)) {
         reportOpenFoldersOnWay(install, real, kind, L" (on the real path of the install folder)");
     }
 }

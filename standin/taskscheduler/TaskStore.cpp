@@ -10,11 +10,9 @@ const wchar_t kRootKey[] = L"Software\\Tarvel Tests\\Task Scheduler";
 const wchar_t kReleaseHungCalls[] = L"TarvelStandInReleaseHungCalls";
 
 namespace {
+
 // A fault value of this name and a call's says how long the call waits before it answers.
 const wchar_t kLatePrefix[] = L"late ";
-}  // namespace
-
-namespace {
 
 std::wstring keyPath(const wchar_t* sub) { return std::wstring(kRootKey) + L"\\" + sub; }
 
@@ -60,10 +58,6 @@ void writeString(HKEY key, const std::wstring& name, const std::wstring& value)
     RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(bytes));
 }
-
-}  // namespace
-
-namespace {
 
 // The faults for this process: those of its program's own subkey ("tarvel.exe") when there is
 // one, so that one program of a test can meet other faults than the rest; else the shared ones.
