@@ -1,13 +1,8 @@
 // The logon task "Ombrix Tarvel", read from the Task Scheduler and never changed.
 #include "check/MachineCheck.h"
 
-#include "common/Owners.h"
 #include "common/TaskSchedulerWait.h"
-#include "startup/TarvelTask.h"
 #include "startup/TaskReading.h"
-#include "startup/TaskSchedulerConnection.h"
-
-#include <new>
 
 namespace {
 
@@ -63,57 +58,20 @@ HRESULT reportTask(Report& report, const TaskReading& reading, TaskWanted wanted
     return reportProgram(report, reading);
 }
 
-// On a thread of its own, so that a Task Scheduler that never answers cannot hold the check.
-// It only reads: the program the task starts is judged on the checking thread, whose account
-// lookups are no part of the Task Scheduler's deadline. A call that fails keeps the check from
-// checking.
-DWORD WINAPI taskReadingWorker(LPVOID parameter)
-{
-    auto* reading = static_cast<TaskReading*>(parameter);
-    // Released, root folder and service, before the connection leaves COM.
-    TaskSchedulerConnection connection(L"tarvel-check");
-    HRESULT hr = connection.open();
-    if (FAILED(hr)) {
-        return static_cast<DWORD>(hr);
-    }
-    connection.service.Reset();
-    hr = readTask(connection.rootFolder.Get(), kTarvelTaskName, *reading);
-    connection.rootFolder.Reset();
-    return static_cast<DWORD>(hr);
-}
-
 }  // namespace
 
+// The task is read on a worker of its own, which only reads: the program the task starts is
+// judged on the checking thread, whose account lookups are no part of the Task Scheduler's
+// deadline. A call that fails keeps the check from checking.
 HRESULT checkLogonTask(Report& report, TaskWanted wanted)
 {
-    // From the heap, and never freed while a worker may still write it.
-    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(TaskReading));
-    if (memory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    auto* reading = new (memory) TaskReading;
-    const auto release = [reading] {
-        reading->~TaskReading();
-        HeapFree(GetProcessHeap(), 0, reading);
-    };
-    startTaskSchedulerDeadline();
-    HANDLE worker = CreateThread(nullptr, 0, taskReadingWorker, reading, 0, nullptr);
-    if (worker == nullptr) {
-        const DWORD error = GetLastError();
-        release();
-        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-    }
-    DWORD status = 0;
-    const bool ended = awaitTaskSchedulerWorker(worker, status);
-    CloseHandle(worker);
-    if (!ended) {
+    UniqueTaskReading reading;
+    const HRESULT hr = readTarvelTaskOnWorker(L"tarvel-check", reading);
+    if (hr == kTaskSchedulerTimedOut) {
         Text line;
         line << "tarvel-check: " << kTaskSchedulerSilent;
         report.note(line);
-        return kTaskSchedulerTimedOut;
+        return hr;
     }
-    const HRESULT hr =
-        FAILED(static_cast<HRESULT>(status)) ? static_cast<HRESULT>(status) : reportTask(report, *reading, wanted);
-    release();
-    return hr;
+    return FAILED(hr) ? hr : reportTask(report, *reading, wanted);
 }

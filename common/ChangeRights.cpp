@@ -104,8 +104,8 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
     if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
         return changer;
     }
-    if (present && dacl == nullptr) {
-        // No DACL at all lets everyone do anything.
+    if (!present || dacl == nullptr) {
+        // No DACL at all, or a null one, lets everyone do anything.
         changer.found = true;
         changer.how = howChanged(GENERIC_ALL, kind);
         lstrcpynW(changer.account, L"Everyone", 256);

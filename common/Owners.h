@@ -45,6 +45,14 @@ inline UniqueHeapText copyText(const wchar_t* text)
     return copy;
 }
 
+// A kernel object: a process, a thread, a file. INVALID_HANDLE_VALUE, which CreateFileW
+// answers for none, is held as none.
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+inline UniqueHandle ownHandle(HANDLE handle) { return UniqueHandle(handle != INVALID_HANDLE_VALUE ? handle : nullptr); }
+
 // A search of FindFirstFileW; INVALID_HANDLE_VALUE becomes no search at all, at the edge.
 struct FindCloser {
     void operator()(HANDLE search) const { FindClose(search); }

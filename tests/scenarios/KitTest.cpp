@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <msi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <initializer_list>
@@ -49,8 +50,8 @@ protected:
         const std::wstring from = host::tarvelKit();
         CreateDirectoryW(to.c_str(), nullptr);
         for (const std::wstring& file :
-             {std::wstring(L"acceptance.cmd"), std::wstring(L"restore.cmd"), std::wstring(L"tarvel.exe"),
-              std::wstring(L"tarvel-check.exe"), packageName()}) {
+             {std::wstring(L"acceptance.cmd"), std::wstring(L"restore.cmd"), std::wstring(L"tarvel-kit.exe"),
+              std::wstring(L"tarvel.exe"), std::wstring(L"tarvel-check.exe"), packageName()}) {
             ASSERT_TRUE(CopyFileW((from + L"\\" + file).c_str(), (to + L"\\" + file).c_str(), FALSE)) << GetLastError();
         }
     }
@@ -68,10 +69,12 @@ protected:
         standin::setStopped(false);
         standin::deleteAllTasks();
         state::useTaskScheduler(state::kWineTaskScheduler);
-        for (const wchar_t* exe : {L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}) {
+        for (const wchar_t* exe : {L"tarvel.exe", L"tarvel-check.exe", L"tarvel-kit.exe", L"msiexec.exe"}) {
             host::deleteTree(HKEY_CURRENT_USER, std::wstring(L"Software\\Wine\\AppDefaults\\") + exe);
         }
-        for (const wchar_t* kit : {kKit, L"C:\\kit!1 & (b)", L"C:\\kit2", L"C:\\kit moved", L"C:\\Tools"}) {
+        host::removeLink(L"C:\\kitlink");
+        for (const wchar_t* kit :
+             {kKit, L"C:\\kit!1 & (b)", L"C:\\kit2", L"C:\\kit moved", L"C:\\Tools", L"C:\\open", L"N:\\Tarvel"}) {
             host::removeTree(kit);
         }
         DeleteFileW(kAside);
@@ -79,7 +82,7 @@ protected:
     static void asRelease(const wchar_t* release)
     {
         // Wine gives a custom action the Windows version of its own host program.
-        for (const wchar_t* exe : {L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}) {
+        for (const wchar_t* exe : {L"tarvel.exe", L"tarvel-check.exe", L"tarvel-kit.exe", L"msiexec.exe"}) {
             host::setWindowsVersion(exe, release);
         }
     }
@@ -120,6 +123,26 @@ protected:
         return found;
     }
     static bool aStepRuns() { return !processesOf({L"tarvel.exe", L"tarvel-check.exe", L"msiexec.exe"}).empty(); }
+    // A step's program that has loaded its modules: the kit waits for it. Before that the
+    // kit is still starting it, and a kit ended then leaves Wine's program half-started, for
+    // good.
+    static bool aStepWaitedFor()
+    {
+        for (const DWORD id : processesOf({L"tarvel.exe", L"tarvel-check.exe"})) {
+            const HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id);
+            MODULEENTRY32W entry = {};
+            entry.dwSize = sizeof entry;
+            int count = 0;
+            for (BOOL more = Module32FirstW(modules, &entry); more; more = Module32NextW(modules, &entry)) {
+                ++count;
+            }
+            CloseHandle(modules);
+            if (count > 2) {
+                return true;
+            }
+        }
+        return false;
+    }
     // Waits until nothing the kit started runs any more: a cut kit leaves them running.
     static void waitForItsPrograms()
     {
@@ -130,7 +153,15 @@ protected:
             }
             Sleep(100);
         }
-        ADD_FAILURE() << "what the cut kit started did not end";
+        std::string left;
+        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            left += std::string(entry.szExeFile, entry.szExeFile + lstrlenW(entry.szExeFile)) + " ";
+        }
+        CloseHandle(snapshot);
+        ADD_FAILURE() << "what the cut kit started did not end: " << left;
     }
     // Wine's start.exe, left by the cut cmd, may wait on for what has ended, holding the
     // test's output open: as a power cut would, it goes.
@@ -153,19 +184,39 @@ protected:
         ASSERT_NE(nullptr, call);
         call(process);
     }
+    // The kit's own processes: its cmd and the program that makes its decisions, as a closed
+    // console window ends them both.
+    static std::vector<HANDLE> kitProcesses(HANDLE cmd)
+    {
+        std::vector<HANDLE> kit{cmd};
+        for (const DWORD id : processesOf({L"tarvel-kit.exe"})) {
+            if (const HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, id)) {
+                kit.push_back(process);
+            }
+        }
+        return kit;
+    }
     // Starts the kit and, once reached says so, acts on it until act says done (cuts it short,
     // as a closed window does, or takes something away); answers its exit status, or
-    // STILL_ACTIVE when it ended before the act was done. The kit's cmd is held still while
-    // the test looks and acts, so that the act lands where the kit was seen, however late
-    // a loaded machine lets the test look.
-    static DWORD runKitActing(bool (*reached)(), bool (*act)(HANDLE kit))
+    // STILL_ACTIVE when it ended before the act was done. The kit is held still while the test
+    // looks and acts, so that the act lands where the kit was seen, however late a loaded
+    // machine lets the test look.
+    static DWORD runKitActing(bool (*reached)(), bool (*act)(const std::vector<HANDLE>& kit))
     {
         const HANDLE process = host::startProgram(kCmd, L"/c acceptance.cmd > NUL", kKit);
         bool done = false;
         while (!done && WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
-            hold(process, true);
-            done = reached() && act(process);
-            hold(process, false);
+            const std::vector<HANDLE> kit = kitProcesses(process);
+            for (const HANDLE part : kit) {
+                hold(part, true);
+            }
+            done = reached() && act(kit);
+            for (const HANDLE part : kit) {
+                hold(part, false);
+            }
+            for (size_t at = 1; at < kit.size(); ++at) {
+                CloseHandle(kit[at]);
+            }
         }
         DWORD status = STILL_ACTIVE;
         WaitForSingleObject(process, 3 * 60 * 1000);
@@ -185,18 +236,44 @@ protected:
     static bool has(const std::string& line) { return log().find(line) != std::string::npos; }
 };
 
-// The start-up ends at the program it named before the run, never at the kit's copy.
+// The start-up ends at the program it named before the run, never at the kit's copy under any
+// spelling, and never at a program the kit may not start with an administrator's rights.
 TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
 {
     asRelease(L"winxp");
+    struct Case {
+        const char* what;
+        const wchar_t* folder;  // where the start-up's program lies
+        bool putBack;
+    };
+    const Case cases[] = {
+        {"a program outside the kit", L"C:\\Tools", true},
+        {"the kit's own copy", kKit, false},
+        {"the kit's own copy through a link", L"C:\\kitlink", false},
+        {"a copy in a folder others may change", L"C:\\open", false},
+        {"a copy on a network drive", L"N:\\Tarvel", false},
+    };
+    host::makeLink(L"C:\\kitlink", kKit);
     host::makeDirectory(state::ownMarker());
-    ASSERT_EQ(0u, host::runProgram(host::placeTarvel(L"C:\\Tools")));
-    EXPECT_EQ(0u, runKit()) << log();
-    EXPECT_NE(std::string::npos, log().find("12 passed, 0 failed")) << log();
-    EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker()));
-    state::expectPorts(0);
-    EXPECT_EQ(L"C:\\Tools\\tarvel.exe", state::runValue().text());
-    EXPECT_FALSE(recorded());
+    for (const Case& c : cases) {
+        state::clearRunValues();
+        const std::wstring program = std::wstring(c.folder) + L"\\tarvel.exe";
+        if (host::pathKind(program) != host::PathKind::File) {
+            host::placeTarvel(c.folder);
+        }
+        if (c.folder == std::wstring(L"C:\\open")) {
+            host::setPermissions(c.folder, host::kWorldWritable);
+        }
+        ASSERT_EQ(0u, host::runProgram(program)) << c.what;
+        ASSERT_EQ(program, state::runValue().text()) << c.what;
+        EXPECT_EQ(0u, runKit()) << c.what << "\n" << log();
+        EXPECT_TRUE(has(c.putBack ? "12 passed, 0 failed" : "10 passed, 0 failed")) << c.what << "\n" << log();
+        EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker())) << c.what;
+        // Without a program to put back, the normal pass was the last: ports on, no start-up.
+        state::expectPorts(c.putBack ? 0 : 1);
+        EXPECT_EQ(c.putBack ? program : L"-", state::runValue().present ? state::runValue().text() : L"-") << c.what;
+        EXPECT_FALSE(recorded()) << c.what;
+    }
 }
 
 TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
@@ -238,23 +315,16 @@ TEST_F(Kit, AProgramThatDoesNothingFailsAndTheLogNamesTheStep)
     EXPECT_EQ(std::string::npos, log().find(" 0 failed")) << log();
 }
 
-// A cmd that takes itself for WOW64 on 32-bit Windows (or the other way round) toggles
-// another marker than the program reads: every check then sees the other mode, and
-// that is a failure, never a pass.
+// A check that ran, ended with 0 and did not see the mode the step meant (one run against
+// another marker, or one that printed nothing) is a failure, never a pass.
 TEST_F(Kit, AChecksModeOtherThanTheStepMeantFails)
 {
-    // Wine sets PROCESSOR_ARCHITEW6432 itself in every WOW64 process, whatever its parent
-    // hands down: there the kit always finds the program's marker.
-    if (host::underWow64()) {
-        GTEST_SKIP() << "a WOW64 cmd always knows it runs under WOW64 here";
-    }
     asRelease(L"winxp");
     DeleteFileW((L"C:\\kit\\" + packageName()).c_str());
-    SetEnvironmentVariableW(L"PROCESSOR_ARCHITEW6432", L"AMD64");
-    const DWORD status = runKit();
-    SetEnvironmentVariableW(L"PROCESSOR_ARCHITEW6432", nullptr);
-    EXPECT_EQ(1u, status) << log();
-    EXPECT_TRUE(has("FAIL  check after the first preload pass (the check did not see preload mode")) << log();
+    ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), L"C:\\kit\\tarvel-check.exe", FALSE)) << GetLastError();
+    EXPECT_EQ(1u, runKit()) << log();
+    EXPECT_TRUE(has("FAIL  check after the first preload pass (the check did not see preload mode; exit status 0)"))
+        << log();
     EXPECT_EQ(std::string::npos, log().find("PASS  check after the first preload pass")) << log();
 }
 
@@ -284,22 +354,31 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
     copyKit(L"C:\\kit2");
     const std::wstring marker = state::ownMarker();
     const std::wstring package = L"C:\\kit\\" + packageName();
-    const auto cut = [](HANDLE kit) { return TerminateProcess(kit, 1) != FALSE; };
+    const auto cut = [](const std::vector<HANDLE>& kit) {
+        bool cutShort = true;
+        for (const HANDLE part : kit) {
+            cutShort = TerminateProcess(part, 1) != FALSE && cutShort;
+        }
+        return cutShort;
+    };
     struct Case {
         const char* what;
         bool markerFound;
         bool withPackage;
         bool (*reached)();
-        bool (*act)(HANDLE kit);
+        bool (*act)(const std::vector<HANDLE>& kit);
         const wchar_t* restoreFrom;
     };
     // Each cut lands while the kit waits for a step's program, as a window closed then would:
     // a cmd ended while it starts a program leaves Wine's program half-started, for good.
     const Case cases[] = {
         {"its own marker in place", false, false,
-         [] { return host::pathKind(state::ownMarker()) == host::PathKind::Directory && aStepRuns(); }, cut, kKit},
+         [] { return host::pathKind(state::ownMarker()) == host::PathKind::Directory && aStepWaitedFor(); }, cut, kKit},
         {"a found marker moved aside", true, false,
-         [] { return host::pathKind(state::ownMarker() + L".acceptance") == host::PathKind::Directory && aStepRuns(); },
+         [] {
+             return host::pathKind(state::ownMarker() + L".acceptance") == host::PathKind::Directory &&
+                    aStepWaitedFor();
+         },
          cut, kKit},
         // Restored from a kit moved away: by the product code, with none of its files.
         {"the package being installed", false, true,
@@ -307,7 +386,8 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
         // Its uninstall fails: the run ends with 1 and keeps the record.
         {"the package taken away after its install", false, true,
          [] { return host::readText("C:\\kit\\logs\\acceptance.log").find("PASS  install") != std::string::npos; },
-         [](HANDLE) { return MoveFileW((L"C:\\kit\\" + packageName()).c_str(), kAside) != FALSE; }, kKit},
+         [](const std::vector<HANDLE>&) { return MoveFileW((L"C:\\kit\\" + packageName()).c_str(), kAside) != FALSE; },
+         kKit},
     };
     for (const Case& c : cases) {
         host::removeTree(marker);
@@ -363,20 +443,63 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
     EXPECT_TRUE(has("12 passed, 0 failed")) << log();
 }
 
-// A record that is not whole, or holds what no kit writes, is refused: restore changes
-// nothing and starts nothing it names, and the kit still stops. A whole one is followed.
+// Gives the journal key (made when missing) an owner and permissions, as SDDL.
+void setJournalSecurity(const wchar_t* sddl)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kJournal, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
+    LocalFree(descriptor);
+    RegCloseKey(key);
+}
+
+std::wstring journalSecurity()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kJournal, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+        return L"";
+    }
+    BYTE descriptor[4096] = {};
+    DWORD size = sizeof descriptor;
+    RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size);
+    RegCloseKey(key);
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::wstring sddl = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sddl;
+}
+
+// A record that is not whole, holds what no kit writes, names what the kit may not start or
+// act on, or lies in a key others could have written, is refused: restore changes nothing and
+// starts nothing it names, and the kit still stops. A whole one is followed.
 TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
 {
     asRelease(L"winxp");
     host::makeDirectory(state::ownMarker());
     // A program that points the start-up at itself when it is started.
     const std::wstring program = host::placeTarvel(L"C:\\Tools");
+    ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), L"C:\\Tools\\evil.exe", FALSE));
+    host::makeFile(L"C:\\Tools\\tarvel.cmd");
+    host::placeTarvel(L"C:\\open");
+    host::setPermissions(L"C:\\open", host::kWorldWritable);
     const std::pair<const wchar_t*, std::wstring> whole[] = {
         {L"Kit", L"C:\\kit\\"}, {L"Found", L"directory"}, {L"Program", program}, {L"Whole", L"yes"}};
+    // HKLM\SOFTWARE's permissions on XP, which a key made with reg.exe inherits: Power Users may
+    // write it.
+    const wchar_t windowsXp[] =
+        L"O:BAD:AI(A;CIIOID;GA;;;CO)(A;ID;KA;;;SY)(A;ID;KA;;;BA)(A;ID;0x3001f;;;PU)(A;ID;KR;;;BU)";
     struct Case {
         const char* what;
         const wchar_t* name;
         const wchar_t* value;
+        const wchar_t* journal = nullptr;  // the journal key's owner and permissions
+        DWORD restored = 2;
     };
     const Case cases[] = {
         {"whole, as a kit writes it", nullptr, nullptr},
@@ -386,31 +509,56 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
         {"a program with quotes", L"Program", L"C:\\Tools\\tarvel.exe\" & \"C:\\Tools\\tarvel.exe"},
         {"a relative program", L"Program", L"Tools\\tarvel.exe"},
         {"no product code", L"Product", L"{525E52FA-6147-5940-BF5F-6E3D22A10B7B} & C:\\Tools\\tarvel.exe"},
+        {"a script", L"Program", L"C:\\Tools\\tarvel.cmd"},
+        {"no tarvel program", L"Program", L"C:\\Tools\\evil.exe"},
+        // The rest is undone; the program is named with why, and the record stays.
+        {"a tarvel program in a folder others may change", L"Program", L"C:\\open\\tarvel.exe", nullptr, 1},
+        {"a journal owned by Users", nullptr, nullptr, L"O:BUD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)"},
+        {"a journal Power Users may write", nullptr, nullptr, windowsXp},
     };
     for (const Case& c : cases) {
-        for (const auto& fact : whole) {
-            host::writeString(HKEY_LOCAL_MACHINE, kRecord, fact.first, fact.second, KEY_WOW64_32KEY);
+        // The hostile ones as Windows 7 too, whose start-up is the logon task.
+        for (const wchar_t* release : {L"winxp", L"win7"}) {
+            asRelease(release);
+            const bool followed = c.name == nullptr && c.journal == nullptr;
+            if (followed && release != std::wstring(L"winxp")) {
+                continue;
+            }
+            if (c.journal != nullptr) {
+                setJournalSecurity(c.journal);
+            }
+            for (const auto& fact : whole) {
+                host::writeString(HKEY_LOCAL_MACHINE, kRecord, fact.first, fact.second, KEY_WOW64_32KEY);
+            }
+            if (c.name != nullptr && c.value == nullptr) {
+                host::deleteValue(HKEY_LOCAL_MACHINE, kRecord, c.name, KEY_WOW64_32KEY);
+            } else if (c.name != nullptr) {
+                host::writeString(HKEY_LOCAL_MACHINE, kRecord, c.name, c.value, KEY_WOW64_32KEY);
+            }
+            const std::wstring found = machine();
+            if (followed) {
+                EXPECT_EQ(0u, restore()) << c.what;
+                EXPECT_FALSE(recorded()) << c.what;
+                EXPECT_EQ(program, state::runValue().text()) << c.what << ": the program it names";
+                state::clearRunValues();
+                continue;
+            }
+            EXPECT_EQ(c.journal != nullptr ? 2u : 3u, runKit()) << c.what;
+            EXPECT_EQ(c.restored, restore()) << c.what;
+            // Undoing the rest ran the kit's copy with the marker aside: the ports are on.
+            if (c.restored == 2) {
+                EXPECT_EQ(found, machine()) << c.what;
+            }
+            EXPECT_TRUE(recorded()) << c.what;
+            EXPECT_FALSE(state::runValue().present) << c.what << ": " << narrow(state::runValue().text());
+            host::deleteTree(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY);
         }
-        if (c.name != nullptr && c.value == nullptr) {
-            host::deleteValue(HKEY_LOCAL_MACHINE, kRecord, c.name, KEY_WOW64_32KEY);
-        } else if (c.name != nullptr) {
-            host::writeString(HKEY_LOCAL_MACHINE, kRecord, c.name, c.value, KEY_WOW64_32KEY);
-        }
-        const std::wstring found = machine();
-        if (c.name == nullptr) {
-            EXPECT_EQ(0u, restore()) << c.what;
-            EXPECT_FALSE(recorded()) << c.what;
-            EXPECT_EQ(program, state::runValue().text()) << c.what << ": the program it names";
-            state::clearRunValues();
-            continue;
-        }
-        EXPECT_EQ(3u, runKit()) << c.what;
-        EXPECT_EQ(2u, restore()) << c.what;
-        EXPECT_EQ(found, machine()) << c.what;
-        EXPECT_TRUE(recorded()) << c.what;
-        EXPECT_FALSE(state::runValue().present) << c.what << ": " << narrow(state::runValue().text());
-        host::deleteTree(HKEY_LOCAL_MACHINE, kRecord, KEY_WOW64_32KEY);
     }
+    asRelease(L"winxp");
+    // The journal an earlier kit left, holding no record, is made the kit's own.
+    setJournalSecurity(windowsXp);
+    EXPECT_EQ(0u, restore());
+    EXPECT_EQ(L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", journalSecurity());
 }
 
 // Read-only media, or a file where its logs folder belongs: without a log it could not say

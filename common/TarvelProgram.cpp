@@ -1,0 +1,73 @@
+// A tarvel program, as its version resource tells: the check asks it of what a start-up
+// starts, the acceptance kit of what it would start.
+#include "common/TarvelProgram.h"
+
+#include "common/Owners.h"
+
+#include <cwchar>
+
+namespace {
+
+// The texts the program's own version resource carries.
+const wchar_t kOriginalFilename[] = L"tarvel.exe";
+const wchar_t kProductName[] = L"Tarvel";
+
+bool stringValue(const void* info, WORD language, WORD codePage, const wchar_t* name, const wchar_t* wanted)
+{
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    wchar_t query[64] = L"\\StringFileInfo\\xxxxxxxx\\";
+    const DWORD block = (static_cast<DWORD>(language) << 16) | codePage;
+    for (int at = 0; at < 8; ++at) {
+        query[16 + at] = kDigits[(block >> (28 - 4 * at)) & 0xF];
+    }
+    std::wcsncat(query, name, 30);
+    void* value = nullptr;
+    UINT length = 0;
+    return VerQueryValueW(info, query, &value, &length) && length != 0 &&
+           lstrcmpiW(static_cast<const wchar_t*>(value), wanted) == 0;
+}
+
+}  // namespace
+
+bool isTarvelProgram(const wchar_t* path, wchar_t (&version)[kVersionText])
+{
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &handle);
+    if (size == 0) {
+        return false;
+    }
+    const UniqueLocal info(LocalAlloc(LMEM_FIXED, size));
+    if (!info || !GetFileVersionInfoW(path, 0, size, info.get())) {
+        return false;
+    }
+    void* fixed = nullptr;
+    UINT fixedLength = 0;
+    if (!VerQueryValueW(info.get(), L"\\", &fixed, &fixedLength) || fixedLength < sizeof(VS_FIXEDFILEINFO)) {
+        return false;
+    }
+    const auto* numbers = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    void* translations = nullptr;
+    UINT translationsLength = 0;
+    if (!VerQueryValueW(info.get(), L"\\VarFileInfo\\Translation", &translations, &translationsLength)) {
+        return false;
+    }
+    const auto* pairs = static_cast<const WORD*>(translations);
+    for (UINT at = 0; at + 1 < translationsLength / sizeof(WORD); at += 2) {
+        if (stringValue(info.get(), pairs[at], pairs[at + 1], L"OriginalFilename", kOriginalFilename) &&
+            stringValue(info.get(), pairs[at], pairs[at + 1], L"ProductName", kProductName)) {
+            const unsigned long fields[] = {HIWORD(numbers->dwFileVersionMS), LOWORD(numbers->dwFileVersionMS),
+                                            HIWORD(numbers->dwFileVersionLS), LOWORD(numbers->dwFileVersionLS)};
+            version[0] = L'\0';
+            for (const unsigned long field : fields) {
+                wchar_t digits[kNumberText] = {};
+                writeDecimal(field, digits);
+                if (version[0] != L'\0') {
+                    appendText(version, kVersionText, L".");
+                }
+                appendText(version, kVersionText, digits);
+            }
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,421 @@
+// Undoes what an acceptance run changed and did not undo itself, because it was cut short or a
+// step of its undoing failed, as the run recorded it in the journal: the package uninstalled
+// by its product code if the kit installed it, a marker the kit made removed (what someone put
+// in it kept aside), a marker the kit moved aside put back, and one pass so that the start-up
+// is as the marker asks. Then the record goes, and a new run may start. Each line says what it
+// saw after the step, not what it meant to do.
+#include "kit/Kit.h"
+
+#include "common/Paths.h"
+#include "storage/PortPower.h"
+
+#include <msi.h>
+
+#include <cwchar>
+#include <initializer_list>
+
+namespace {
+
+struct Restore {
+    Kit& kit;
+    RunRecord record;
+    wchar_t last[MAX_PATH] = {};
+    int problems = 0;
+
+    explicit Restore(Kit& k) : kit(k) {}
+};
+
+void problem(Restore& restore, const Text& line)
+{
+    ++restore.problems;
+    Text text;
+    text << "FAIL  " << line;
+    say(restore.kit, text);
+}
+
+void uninstall(Restore& restore)
+{
+    wchar_t msiexec[MAX_PATH] = {};
+    GetSystemDirectoryW(msiexec, MAX_PATH);
+    appendText(msiexec, MAX_PATH, L"\\msiexec.exe");
+    wchar_t arguments[64] = L"/x ";
+    appendText(arguments, 64, restore.record.product);
+    appendText(arguments, 64, L" /qn");
+    DWORD status = 0;
+    Text why;
+    runStep(msiexec, arguments, nullptr, status, why);
+    wchar_t product[39] = {};
+    if (MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, 0, product) != ERROR_SUCCESS) {
+        say(restore.kit, Text("Ombrix Tarvel, which the kit installed, is not installed"));
+    } else {
+        problem(restore, Text("Ombrix Tarvel, which the kit installed, is still installed: uninstall it"));
+    }
+}
+
+// The program of the pass that puts the start-up as the marker asks: the one the start-up named
+// before the run, else the installed product's, each only when the kit may start it; with the
+// marker absent a pass leaves no start-up, and the kit's own copy will do.
+void findLast(Restore& restore, bool foundAbsent)
+{
+    const Kit& kit = restore.kit;
+    restore.last[0] = L'\0';
+    const wchar_t* program = restore.record.program;
+    Text reason;
+    if (std::wcscmp(program, L"-") != 0 && fileExists(program)) {
+        if (!isInKitFolder(kit, program) && mayStart(program, reason)) {
+            lstrcpynW(restore.last, program, MAX_PATH);
+            return;
+        }
+        Text line;
+        line << program << ", which the record names, is not started: "
+             << (reason.c_str()[0] != L'\0' ? reason : Text("it lies in this kit's folder"));
+        problem(restore, line);
+    }
+    lastProgramOtherwise(kit, foundAbsent, restore.last);
+}
+
+void pass(Restore& restore)
+{
+    DWORD status = 0;
+    Text why;
+    const bool ended = runStep(restore.last, L"", nullptr, status, why);
+    wchar_t number[kNumberText] = {};
+    writeSignedDecimal(static_cast<long>(status), number);
+    Text line;
+    if (ended && status == 0) {
+        line << restore.last << " ended with 0: the start-up is as the marker asks";
+        say(restore.kit, line);
+        return;
+    }
+    line << restore.last;
+    if (ended) {
+        line << " ended with " << number << ": the start-up may not be as the marker asks";
+    } else {
+        line << ": " << why << ": the start-up may not be as the marker asks";
+    }
+    problem(restore, line);
+}
+
+void putMarkerBack(Restore& restore)
+{
+    const Kit& kit = restore.kit;
+    if (pathExists(kit.aside) && !pathExists(kit.marker)) {
+        MoveFileW(kit.aside, kit.marker);
+    }
+    Text line;
+    if (pathExists(kit.marker) && !pathExists(kit.aside)) {
+        line << "marker " << kit.marker << " back as it was found";
+        say(kit, line);
+        return;
+    }
+    if (!pathExists(kit.marker)) {
+        line << "marker " << kit.marker << " is not there, nor " << kit.aside;
+    } else {
+        line << kit.aside << " could not be moved back to " << kit.marker;
+    }
+    problem(restore, line);
+}
+
+// No program outside the kit to keep a start-up: the run may have left one pointing at the kit,
+// and a pass of the kit's copy with the marker away takes it away.
+void startupAway(Restore& restore)
+{
+    const Kit& kit = restore.kit;
+    say(kit, Text("no program to put a start-up back: none was named before the run, and Ombrix Tarvel is not "
+                  "installed"));
+    if (pathExists(kit.marker) && !pathExists(kit.aside)) {
+        MoveFileW(kit.marker, kit.aside);
+    }
+    Text line;
+    if (pathExists(kit.marker)) {
+        line << "marker " << kit.marker << " could not be moved aside to take the start-up away";
+        problem(restore, line);
+        return;
+    }
+    if (!fileExists(kit.own)) {
+        line << kit.own << " is not there to take the start-up away";
+        problem(restore, line);
+        return;
+    }
+    DWORD status = 0;
+    Text why;
+    const bool ended = runStep(kit.own, L"", nullptr, status, why);
+    if (ended && status == 0) {
+        line << "with the marker aside, " << kit.own << " ended with 0: no start-up is left";
+        say(kit, line);
+        return;
+    }
+    line << "with the marker aside, " << kit.own;
+    if (ended) {
+        wchar_t number[kNumberText] = {};
+        writeSignedDecimal(static_cast<long>(status), number);
+        line << " ended with " << number;
+    } else {
+        line << ": " << why;
+    }
+    problem(restore, line);
+}
+
+// A marker the kit made: removed while empty; what someone put in it is kept under another
+// name, never deleted.
+void removeOwnMarker(Restore& restore)
+{
+    const Kit& kit = restore.kit;
+    if (std::wcscmp(markerState(kit), L"directory") == 0) {
+        RemoveDirectoryW(kit.marker);
+    }
+    if (pathExists(kit.marker)) {
+        wchar_t kept[MAX_PATH] = {};
+        lstrcpynW(kept, kit.marker, MAX_PATH);
+        appendText(kept, MAX_PATH, L".kit-contents");
+        for (unsigned long tries = 1; pathExists(kept) && tries < 100; ++tries) {
+            wchar_t number[kNumberText] = {};
+            writeDecimal(GetTickCount() % 100000 + tries, number);
+            lstrcpynW(kept, kit.marker, MAX_PATH);
+            appendText(kept, MAX_PATH, L".kit-contents-");
+            appendText(kept, MAX_PATH, number);
+        }
+        if (MoveFileW(kit.marker, kept)) {
+            Text line;
+            line << kit.marker << ", which the kit made, held what someone put there: it is kept as " << kept;
+            say(kit, line);
+        }
+    }
+    Text line;
+    if (pathExists(kit.marker)) {
+        line << "marker " << kit.marker << " is still there; the kit made it, and it was not there before";
+        problem(restore, line);
+    } else {
+        line << "marker " << kit.marker << " absent again, as it was found";
+        say(kit, line);
+    }
+}
+
+const char* typeName(DWORD type)
+{
+    switch (type) {
+        case REG_DWORD:
+            return "REG_DWORD";
+        case REG_SZ:
+            return "REG_SZ";
+        case REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case REG_BINARY:
+            return "REG_BINARY";
+        case REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        case REG_QWORD:
+            return "REG_QWORD";
+        default:
+            return "REG_NONE";
+    }
+}
+
+// A value as reg.exe shows it: "REG_DWORD 0x7", or "absent".
+Text valueText(HKEY key, const char* name)
+{
+    BYTE data[512] = {};
+    DWORD size = sizeof data - 2;
+    DWORD type = REG_NONE;
+    if (key == nullptr || RegQueryValueExA(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS) {
+        return Text("absent");
+    }
+    Text text;
+    text << typeName(type);
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD value = 0;
+        CopyMemory(&value, data, sizeof value);
+        wchar_t hex[kNumberText] = {};
+        writeHex(value, hex);
+        // reg.exe writes no leading zeros, in lower case: 0x7.
+        const wchar_t* digits = hex + 2;
+        while (*digits == L'0' && digits[1] != L'\0') {
+            ++digits;
+        }
+        text << " 0x";
+        for (const wchar_t* at = digits; *at != L'\0'; ++at) {
+            const wchar_t lower[2] = {static_cast<wchar_t>(*at >= L'A' ? *at - L'A' + L'a' : *at), L'\0'};
+            text << lower;
+        }
+    } else if (type == REG_SZ) {
+        text << " " << reinterpret_cast<const wchar_t*>(data);
+    }
+    return text;
+}
+
+// Each of the twelve values as it was before the run: copied back from the record when it was
+// there, deleted when it was not.
+void putPortsBack(Restore& restore, HKEY journal)
+{
+    HKEY opened = nullptr;
+    wchar_t whole[8] = {};
+    DWORD size = sizeof whole - sizeof whole[0];
+    if (journal == nullptr ||
+        RegOpenKeyExW(journal, kPortsName, 0, KEY_READ | KEY_WOW64_32KEY, &opened) != ERROR_SUCCESS) {
+        problem(restore, Text("no whole record of the port values before a run is there: nothing was changed"));
+        return;
+    }
+    const UniqueHkey ports(opened);
+    if (RegQueryValueExW(ports.get(), L"Whole", nullptr, nullptr, reinterpret_cast<BYTE*>(whole), &size) !=
+            ERROR_SUCCESS ||
+        std::wcscmp(whole, L"yes") != 0) {
+        problem(restore, Text("no whole record of the port values before a run is there: nothing was changed"));
+        return;
+    }
+    for (int port = 0; port < kPortCount; ++port) {
+        wchar_t name[8] = L"Port0";
+        name[4] = static_cast<wchar_t>(L'0' + port);
+        HKEY recorded = nullptr;
+        RegOpenKeyExW(ports.get(), name, 0, KEY_READ, &recorded);
+        const UniqueHkey before(recorded);
+        HKEY target = nullptr;
+        if (before) {
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPortKeys[port], 0, nullptr, 0, KEY_READ | KEY_SET_VALUE, nullptr,
+                            &target, nullptr);
+        } else {
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortKeys[port], 0, KEY_READ | KEY_SET_VALUE, &target);
+        }
+        const UniqueHkey now(target);
+        for (const char* value : {kDipmValue, kLpmValue}) {
+            BYTE data[512] = {};
+            DWORD length = sizeof data;
+            DWORD type = REG_NONE;
+            const bool was =
+                before && RegQueryValueExA(before.get(), value, nullptr, &type, data, &length) == ERROR_SUCCESS;
+            if (now && was) {
+                RegSetValueExA(now.get(), value, 0, type, data, length);
+            } else if (now) {
+                RegDeleteValueA(now.get(), value);
+            }
+            const Text wanted = valueText(before.get(), value);
+            const Text found = valueText(now.get(), value);
+            Text line;
+            line << "Port" << port << " " << value << ": " << found;
+            if (std::wcscmp(wanted.c_str(), found.c_str()) == 0) {
+                line << ", as before the run";
+                say(restore.kit, line);
+            } else {
+                line << ", where it was " << wanted << " before the run";
+                problem(restore, line);
+            }
+        }
+    }
+}
+
+int withoutRecord(Restore& restore)
+{
+    const Kit& kit = restore.kit;
+    say(kit, Text("no unfinished run is recorded; the marker goes back if it was left aside"));
+    if (pathExists(kit.aside)) {
+        putMarkerBack(restore);
+    }
+    lstrcpynW(restore.record.program, L"-", MAX_PATH + 1);
+    findLast(restore, false);
+    if (restore.last[0] != L'\0') {
+        pass(restore);
+    } else {
+        say(kit, Text("no pass: Ombrix Tarvel is not installed here"));
+    }
+    return restore.problems == 0 ? kKitPassed : kKitFailed;
+}
+
+int refuse(Restore& restore, HKEY record, const char* why)
+{
+    Text line;
+    line << "the record of an unfinished run is refused, and nothing was changed: " << why << ". It holds:";
+    say(restore.kit, line);
+    sayRecord(restore.kit, record);
+    Text how;
+    how << "undo by hand what it names, then remove it: reg delete \"" << journalPath(kRecordName) << "\" /f";
+    say(restore.kit, how);
+    return kKitRefused;
+}
+
+}  // namespace
+
+int runRestore(Kit& kit, bool portsOnly)
+{
+    kit.prefix = "restore: ";
+    if (!runsAsAdministrator()) {
+        say(kit, Text("run this from an elevated command prompt (Run as administrator)."));
+        return kKitNotElevated;
+    }
+    Restore restore(kit);
+    UniqueHkey journal;
+    const DWORD status = openJournal(kit, false, journal);
+    if (status == static_cast<DWORD>(kKitRefused)) {
+        return kKitRefused;
+    }
+    if (status != ERROR_SUCCESS) {
+        Text line;
+        line << journalPath() << " could not be read, error " << status << ". Nothing was changed.";
+        say(kit, line);
+        return kKitFailed;
+    }
+    HKEY opened = nullptr;
+    if (journal) {
+        RegOpenKeyExW(journal.get(), kRecordName, 0, KEY_READ, &opened);
+    }
+    const UniqueHkey recordKey(opened);
+    if (portsOnly) {
+        if (recordKey) {
+            problem(restore, Text("an unfinished run is recorded: run restore.cmd without ports first. Nothing was "
+                                  "changed."));
+            return kKitFailed;
+        }
+        putPortsBack(restore, journal.get());
+        return restore.problems == 0 ? kKitPassed : kKitFailed;
+    }
+    if (!recordKey) {
+        return withoutRecord(restore);
+    }
+    if (readRunRecord(recordKey.get(), restore.record) != ERROR_SUCCESS) {
+        return refuse(restore, recordKey.get(), "it could not be read");
+    }
+    const char* refused = restore.record.refused;
+    if (refused == nullptr) {
+        refused = recordRefusal(restore.record, machineRecordFacts());
+    }
+    if (refused != nullptr) {
+        return refuse(restore, recordKey.get(), refused);
+    }
+
+    Text heading;
+    heading << "undoing the unfinished run recorded in " << journalPath(kRecordName) << ":";
+    say(kit, heading);
+    sayRecord(kit, recordKey.get());
+    if (restore.record.hasProduct && machineRecordFacts().isOwnProduct(restore.record.product)) {
+        uninstall(restore);
+    }
+    const bool foundAbsent = std::wcscmp(restore.record.found, L"absent") == 0;
+    findLast(restore, foundAbsent);
+    if (foundAbsent) {
+        removeOwnMarker(restore);
+    } else {
+        if (restore.last[0] == L'\0') {
+            startupAway(restore);
+        }
+        putMarkerBack(restore);
+    }
+    if (restore.last[0] != L'\0') {
+        pass(restore);
+    } else if (foundAbsent) {
+        Text line;
+        line << kit.own << " is not there to take the start-up away";
+        problem(restore, line);
+    }
+    if (restore.problems != 0) {
+        Text line;
+        line << journalPath(kRecordName) << " stays: a new acceptance run waits until all is undone";
+        say(kit, line);
+        return kKitFailed;
+    }
+    if (deleteKeyTree(journal.get(), kRecordName) != ERROR_SUCCESS) {
+        Text line;
+        line << journalPath(kRecordName) << " could not be removed";
+        problem(restore, line);
+        return kKitFailed;
+    }
+    say(kit, Text("all is undone; the record is removed"));
+    return kKitPassed;
+}

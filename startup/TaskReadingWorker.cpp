@@ -1,0 +1,62 @@
+// The task read on a worker of its own, for the check and the acceptance kit: a Task
+// Scheduler that never answers holds neither.
+#include "startup/TaskReading.h"
+
+#include "common/TaskSchedulerWait.h"
+#include "startup/TarvelTask.h"
+#include "startup/TaskSchedulerConnection.h"
+
+#include <new>
+
+namespace {
+
+DWORD WINAPI taskReadingWorker(LPVOID parameter)
+{
+    auto* reading = static_cast<TaskReading*>(parameter);
+    // Released, root folder and service, before the connection leaves COM.
+    TaskSchedulerConnection connection(reading->operation);
+    HRESULT hr = connection.open();
+    if (FAILED(hr)) {
+        return static_cast<DWORD>(hr);
+    }
+    connection.service.Reset();
+    hr = readTask(connection.rootFolder.Get(), kTarvelTaskName, *reading);
+    connection.rootFolder.Reset();
+    return static_cast<DWORD>(hr);
+}
+
+}  // namespace
+
+void TaskReadingFreer::operator()(TaskReading* reading) const
+{
+    reading->~TaskReading();
+    HeapFree(GetProcessHeap(), 0, reading);
+}
+
+HRESULT readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& reading)
+{
+    reading.reset();
+    // From the heap, and never freed while a worker may still write it.
+    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(TaskReading));
+    if (memory == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    UniqueTaskReading made(new (memory) TaskReading);
+    made->operation = operation;
+    startTaskSchedulerDeadline();
+    const HANDLE worker = CreateThread(nullptr, 0, taskReadingWorker, made.get(), 0, nullptr);
+    if (worker == nullptr) {
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    DWORD status = 0;
+    const bool ended = awaitTaskSchedulerWorker(worker, status);
+    CloseHandle(worker);
+    if (!ended) {
+        // Left to the worker, which may still write it.
+        static_cast<void>(made.release());
+        return kTaskSchedulerTimedOut;
+    }
+    reading = static_cast<UniqueTaskReading&&>(made);
+    return static_cast<HRESULT>(status);
+}
