@@ -11,7 +11,6 @@
 
 #include <msi.h>
 
-#include <cstring>
 #include <cwchar>
 #include <initializer_list>
 
@@ -138,7 +137,11 @@ bool holds(const char* text, DWORD length, const char* what)
 {
     const DWORD size = static_cast<DWORD>(lstrlenA(what));
     for (DWORD at = 0; at + size <= length; ++at) {
-        if (std::memcmp(text + at, what, size) == 0) {
+        DWORD same = 0;
+        while (same < size && text[at + same] == what[same]) {
+            ++same;
+        }
+        if (same == size) {
             return true;
         }
     }
@@ -237,7 +240,7 @@ bool productInstalled()
 LSTATUS recordText(HKEY record, const wchar_t* name, const wchar_t* value)
 {
     return RegSetValueExW(record, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
+                          (static_cast<DWORD>(lstrlenW(value)) + 1) * sizeof(wchar_t));
 }
 
 // The port keys as they are, each value copied, so that restore can put them back exactly.

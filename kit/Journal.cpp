@@ -8,7 +8,6 @@
 #include <msi.h>
 #include <sddl.h>
 
-#include <cstring>
 #include <cwchar>
 
 const wchar_t kJournalKey[] = L"SOFTWARE\\Ombrix\\Tarvel\\Acceptance";
@@ -49,7 +48,7 @@ JournalJudgement judgeJournalKey(PSECURITY_DESCRIPTOR descriptor, bool holdsReco
     judgement.changer = untrustedChanger(descriptor, ObjectKind::File, judge);
     if (!isOwnedByAdministrators(descriptor)) {
         judgement.verdict = JournalVerdict::Foreign;
-        if (!judgement.changer.found || std::strcmp(judgement.changer.how, "owned by") != 0) {
+        if (!judgement.changer.found || lstrcmpA(judgement.changer.how, "owned by") != 0) {
             // An administrator's own account: still not how the kit makes its key.
             judgement.changer = Changer();
             judgement.changer.found = true;

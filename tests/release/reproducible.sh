@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Two clean builds of the same sources, in folders of different names, must give the same
-# tarvel.exe and the same package byte for byte; the package states the program's version
-# in its File table and as its own, and so does the check. The package code follows the
-# files' contents, the summary's times are the commit's, and the folder is locked before
-# any file is copied.
+# tarvel.exe, the same kit program and the same package byte for byte; the package states the
+# program's version in its File table and as its own, and so does the check. The package code
+# follows the files' contents, the summary's times are the commit's, and the folder is locked
+# before any file is copied.
 # Usage: reproducible.sh SOURCE_DIR WORK_DIR PROGRAM_VERSION
 set -euo pipefail
 source_dir=$1
@@ -13,12 +13,12 @@ rm -rf "$work"
 for tree in first second-build; do
     cmake -S "$source_dir" -B "$work/$tree" --toolchain "$source_dir/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVEL_TESTS=OFF >/dev/null
-    cmake --build "$work/$tree" --target tarvel tarvel_msi -j 2 >/dev/null
+    cmake --build "$work/$tree" --target tarvel tarvel_kit_program tarvel_msi -j 2 >/dev/null
     # A build a moment later, as a second machine would make it.
     sleep 1
 done
 failed=0
-for file in tarvel.exe "tarvel-$version.msi"; do
+for file in tarvel.exe tarvel-kit.exe "tarvel-$version.msi"; do
     if cmp "$work/first/$file" "$work/second-build/$file"; then
         echo "reproducible: $file $(sha256sum <"$work/first/$file" | cut -d' ' -f1)"
     else

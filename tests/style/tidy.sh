@@ -7,7 +7,7 @@ clang_tidy=$1
 build=$2
 cd "$3"
 shift 3
-mapfile -d '' files < <(find app check common framework installer standin startup storage \
+mapfile -d '' files < <(find app check common framework installer kit standin startup storage \
     -type f -name '*.cpp' -print0 | sort -z)
 if [ ${#files[@]} -eq 0 ]; then
     echo "no sources found under $PWD" >&2
