@@ -236,43 +236,67 @@ protected:
     static bool has(const std::string& line) { return log().find(line) != std::string::npos; }
 };
 
+// The machine's start-up as Windows would start it: the logon task's program, else the Run
+// value's.
+std::wstring startupNow()
+{
+    standin::Task task;
+    if (standin::loadTask(L"Ombrix Tarvel", task) && !task.actions.empty()) {
+        return L"task " + task.actions.at(0).path;
+    }
+    return state::runValue().present ? L"Run " + state::runValue().text() : std::wstring(L"none");
+}
+
 // The start-up ends at the program it named before the run, never at the kit's copy under any
-// spelling, and never at a program the kit may not start with an administrator's rights.
+// spelling, and never at a program the kit may not start with an administrator's rights: with
+// the Run value, and as Windows 7 with the logon task.
 TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
 {
-    asRelease(L"winxp");
     struct Case {
         const char* what;
         const wchar_t* folder;  // where the start-up's program lies
         bool putBack;
+        bool asWindows7;  // the task's reading, besides the Run value's
     };
     const Case cases[] = {
-        {"a program outside the kit", L"C:\\Tools", true},
-        {"the kit's own copy", kKit, false},
-        {"the kit's own copy through a link", L"C:\\kitlink", false},
-        {"a copy in a folder others may change", L"C:\\open", false},
-        {"a copy on a network drive", L"N:\\Tarvel", false},
+        {"a program outside the kit", L"C:\\Tools", true, true},
+        {"the kit's own copy", kKit, false, false},
+        {"the kit's own copy through a link", L"C:\\kitlink", false, true},
+        {"a copy in a folder others may change", L"C:\\open", false, true},
+        {"a copy on a network drive", L"N:\\Tarvel", false, false},
     };
     host::makeLink(L"C:\\kitlink", kKit);
     host::makeDirectory(state::ownMarker());
-    for (const Case& c : cases) {
-        state::clearRunValues();
-        const std::wstring program = std::wstring(c.folder) + L"\\tarvel.exe";
-        if (host::pathKind(program) != host::PathKind::File) {
-            host::placeTarvel(c.folder);
+    for (const wchar_t* release : {L"winxp", L"win7"}) {
+        const bool task = release == std::wstring(L"win7");
+        if (task) {
+            state::useTaskScheduler(host::standInDll());
         }
-        if (c.folder == std::wstring(L"C:\\open")) {
-            host::setPermissions(c.folder, host::kWorldWritable);
+        asRelease(release);
+        for (const Case& c : cases) {
+            if (task && !c.asWindows7) {
+                continue;
+            }
+            state::clearRunValues();
+            standin::deleteAllTasks();
+            const std::wstring program = std::wstring(c.folder) + L"\\tarvel.exe";
+            if (host::pathKind(program) != host::PathKind::File) {
+                host::placeTarvel(c.folder);
+            }
+            if (c.folder == std::wstring(L"C:\\open")) {
+                host::setPermissions(c.folder, host::kWorldWritable);
+            }
+            const std::wstring named = (task ? L"task " : L"Run ") + program;
+            ASSERT_EQ(0u, host::runProgram(program)) << c.what;
+            ASSERT_EQ(named, startupNow()) << c.what;
+            EXPECT_EQ(0u, runKit()) << c.what << "\n" << log();
+            EXPECT_TRUE(has(c.putBack ? "12 passed, 0 failed" : "10 passed, 0 failed")) << c.what << "\n" << log();
+            EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker())) << c.what;
+            // Without a program to put back, the normal pass was the last: ports on, no start-up.
+            state::expectPorts(c.putBack ? 0 : 1);
+            EXPECT_EQ(c.putBack ? named : L"none", startupNow()) << c.what;
+            EXPECT_FALSE(recorded()) << c.what;
         }
-        ASSERT_EQ(0u, host::runProgram(program)) << c.what;
-        ASSERT_EQ(program, state::runValue().text()) << c.what;
-        EXPECT_EQ(0u, runKit()) << c.what << "\n" << log();
-        EXPECT_TRUE(has(c.putBack ? "12 passed, 0 failed" : "10 passed, 0 failed")) << c.what << "\n" << log();
-        EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker())) << c.what;
-        // Without a program to put back, the normal pass was the last: ports on, no start-up.
-        state::expectPorts(c.putBack ? 0 : 1);
-        EXPECT_EQ(c.putBack ? program : L"-", state::runValue().present ? state::runValue().text() : L"-") << c.what;
-        EXPECT_FALSE(recorded()) << c.what;
     }
 }
 
@@ -612,13 +636,7 @@ TEST_F(Kit, AMarkerThatHoldsFilesOrIsAReadOnlyFileIsMovedAsideAndBackWhole)
 TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
 {
     const std::wstring deployed = L"C:\\Deployed\\Tarvel\\tarvel.exe";
-    const auto startup = [] {
-        standin::Task task;
-        if (standin::loadTask(L"Ombrix Tarvel", task) && !task.actions.empty()) {
-            return L"task " + task.actions.at(0).path;
-        }
-        return state::runValue().present ? L"Run " + state::runValue().text() : std::wstring(L"none");
-    };
+    const auto startup = startupNow;
     host::makeDirectory(state::ownMarker());
     for (const wchar_t* release : {L"winxp", L"win7"}) {
         if (release == std::wstring(L"win7")) {
