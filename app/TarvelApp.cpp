@@ -21,20 +21,38 @@ namespace {
 // fields, and ExitInstance, which gives the exit status, runs after InitInstance has ended.
 PassResult passResult;
 
+// The logon task module's caller joins COM for it, and leaves it again only when the joining
+// succeeded: leaving after a failed CoInitialize would take away a reference this thread never
+// gained.
+class ComForTheTaskModule {
+public:
+    ComForTheTaskModule() : joined_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComForTheTaskModule()
+    {
+        if (joined_) {
+            CoUninitialize();
+        }
+    }
+    ComForTheTaskModule(const ComForTheTaskModule&) = delete;
+    ComForTheTaskModule& operator=(const ComForTheTaskModule&) = delete;
+
+private:
+    const bool joined_;
+};
+
 // An active task that is in place for this very program is already what preload mode asks
 // for; one that starts another copy, or with other rights, is replaced. A Task Scheduler that
 // did not answer the question in time is asked nothing more: the pass ends.
 Status keepTaskInPlace(const wchar_t* modulePath)
 {
     LONG status = 0;
-    CoInitialize(nullptr);
+    const ComForTheTaskModule com;
     const LONG active = IsLogonStartupEnabled(kTarvelTaskName, modulePath);
     if (logonStartTimedOut()) {
         status = kTaskSchedulerTimedOut;
     } else if (active == 0) {
         status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
     }
-    CoUninitialize();
     return static_cast<Status>(status);
 }
 
@@ -45,7 +63,7 @@ Status keepTaskInPlace(const wchar_t* modulePath)
 Status removeActiveTask(bool& removed)
 {
     LONG status = 0;
-    CoInitialize(nullptr);
+    const ComForTheTaskModule com;
     const LONG active = IsLogonStartupEnabled(kTarvelTaskName);
     if (logonStartTimedOut()) {
         status = kTaskSchedulerTimedOut;
@@ -53,7 +71,6 @@ Status removeActiveTask(bool& removed)
         status = DisableLogonStartup(kTarvelTaskName);
         removed = status == 0;
     }
-    CoUninitialize();
     return static_cast<Status>(status);
 }
 

@@ -55,14 +55,13 @@ int main()
     report.note(line);
 
     checkingState.preload = preload;
-    HANDLE worker = CreateThread(nullptr, 0, checkMachine, &checkingState, 0, nullptr);
-    if (worker == nullptr) {
-        const DWORD error = GetLastError();
-        return report.finish(mode, error != ERROR_SUCCESS ? error : static_cast<DWORD>(E_FAIL));
+    DWORD status = 0;
+    UniqueHandle leftRunning;
+    const WorkerEnd end = runWorker(checkMachine, &checkingState, kWholeCheckMs, status, leftRunning);
+    if (end == WorkerEnd::NotStarted) {
+        return report.finish(mode, status);
     }
-    const DWORD waited = WaitForSingleObject(worker, kWholeCheckMs);
-    CloseHandle(worker);
-    if (waited == WAIT_TIMEOUT) {
+    if (end == WorkerEnd::LeftRunning) {
         // The Task Scheduler has its own deadline, which ends sooner: what ran out is the rest.
         report.closeToOtherThreads();
         report.note(kLookupsSilent);

@@ -19,21 +19,18 @@ static_assert(kTaskSchedulerAnswerMs + kPassBesideTheTaskSchedulerMs + kRoomToSp
 
 PassLock::PassLock() : mutex_(CreateMutexW(nullptr, FALSE, kPassLockName)), held_(false)
 {
-    if (mutex_ == nullptr) {
+    if (!mutex_) {
         return;
     }
     // An owner that ended without releasing it left nothing half-done that a new pass would
     // not redo, so an abandoned lock is as good as a free one.
-    const DWORD waited = WaitForSingleObject(mutex_, kPassLockWaitMs);
+    const DWORD waited = WaitForSingleObject(mutex_.get(), kPassLockWaitMs);
     held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 }
 
 PassLock::~PassLock()
 {
     if (held_) {
-        ReleaseMutex(mutex_);
-    }
-    if (mutex_ != nullptr) {
-        CloseHandle(mutex_);
+        ReleaseMutex(mutex_.get());
     }
 }

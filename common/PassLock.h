@@ -1,4 +1,6 @@
 #pragma once
+#include "common/Owners.h"
+
 #include <windows.h>
 
 // Passes in every logon session of the machine meet at this mutex; a second pass waits for
@@ -16,6 +18,6 @@ public:
     PassLock& operator=(const PassLock&) = delete;
 
 private:
-    HANDLE mutex_;
+    UniqueHandle mutex_;
     bool held_;
 };

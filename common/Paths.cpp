@@ -1,5 +1,6 @@
 #include "common/Paths.h"
 
+#include "common/Owners.h"
 #include "common/SystemFacts.h"
 #include "common/Text.h"
 
@@ -16,6 +17,17 @@ size_t pathRootLength(const wchar_t* path)
         return share != nullptr ? static_cast<size_t>(share - path) + 1 : std::wcslen(path);
     }
     return 0;
+}
+
+bool endsWithBackslash(const wchar_t* path)
+{
+    const size_t length = std::wcslen(path);
+    return length > 0 && path[length - 1] == L'\\';
+}
+
+bool withClosingBackslash(wchar_t* path, size_t capacity)
+{
+    return endsWithBackslash(path) || appendText(path, capacity, L"\\");
 }
 
 bool isRelativePath(const wchar_t* path)
@@ -197,14 +209,13 @@ bool finalPath(const wchar_t* path, wchar_t (&final)[MAX_PATH], DosDeviceReader 
         return lastingPath(path, final, read);
     }
     // Opened for nothing but its name; a folder needs backup semantics to be opened at all.
-    const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file = ownHandle(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
         return false;
     }
     wchar_t named[MAX_PATH + 8] = {};
-    const DWORD length = reader(file, named, MAX_PATH + 8, 0);
-    CloseHandle(file);
+    const DWORD length = reader(file.get(), named, MAX_PATH + 8, 0);
     if (length == 0 || length >= MAX_PATH + 8) {
         return false;
     }

@@ -29,6 +29,12 @@ bool isRelativePath(const wchar_t* path);
 // The length of path without its closing backslashes; a root keeps its own.
 size_t lengthWithoutClosingBackslashes(const wchar_t* path);
 
+// Whether path ends with a backslash, as a folder named for appending a name does.
+bool endsWithBackslash(const wchar_t* path);
+// Gives path its closing backslash when it has none; false, with path unchanged, when the
+// backslash does not fit capacity (characters, the NUL included).
+bool withClosingBackslash(wchar_t* path, size_t capacity);
+
 // Cuts path to the folder that holds it, closing backslashes aside. kind says what path was
 // and receives what the holder is: the Folder of a File, a folder Above any folder, the Root
 // of whatever the drive's root holds. False when nothing holds path (a root, a bare name).

@@ -81,8 +81,7 @@ bool volumePathOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const Volume
     if (!reader.volumePath(path, volume, MAX_PATH) || volume[0] == L'\0') {
         return false;
     }
-    const size_t length = std::wcslen(volume);
-    return volume[length - 1] == L'\\' || appendText(volume, MAX_PATH, L"\\");
+    return withClosingBackslash(volume, MAX_PATH);
 }
 
 DriveKind driveKindOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const VolumeReader& reader)

@@ -14,12 +14,13 @@ const wchar_t kProductName[] = L"Tarvel";
 
 bool stringValue(const void* info, WORD language, WORD codePage, const wchar_t* name, const wchar_t* wanted)
 {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    wchar_t query[64] = L"\\StringFileInfo\\xxxxxxxx\\";
-    const DWORD block = (static_cast<DWORD>(language) << 16) | codePage;
-    for (int at = 0; at < 8; ++at) {
-        query[16 + at] = kDigits[(block >> (28 - 4 * at)) & 0xF];
-    }
+    // "\StringFileInfo\040904B0\": a block is named by its language and code page in hex,
+    // which Windows reads in either case.
+    wchar_t digits[kNumberText] = {};
+    writeHex((static_cast<DWORD>(language) << 16) | codePage, digits);
+    wchar_t query[64] = L"\\StringFileInfo\\";
+    std::wcsncat(query, digits + 2, 8);
+    std::wcsncat(query, L"\\", 1);
     std::wcsncat(query, name, 30);
     void* value = nullptr;
     UINT length = 0;

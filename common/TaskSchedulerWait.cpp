@@ -46,13 +46,31 @@ DWORD taskSchedulerTimeLeftMs()
     return elapsed < deadlineAllowance ? deadlineAllowance - elapsed : 0;
 }
 
-bool awaitTaskSchedulerWorker(HANDLE worker, DWORD& exitCode)
+WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, DWORD& status,
+                    UniqueHandle& leftRunning, ThreadCreator create)
 {
-    if (WaitForSingleObject(worker, taskSchedulerTimeLeftMs()) == WAIT_TIMEOUT) {
-        keepThisModuleLoaded();
-        return false;
+    status = 0;
+    UniqueHandle worker(create(nullptr, 0, routine, parameter, 0, nullptr));
+    if (!worker) {
+        // Nothing ran, which must not read as success.
+        const DWORD error = GetLastError();
+        status = static_cast<DWORD>(error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL);
+        return WorkerEnd::NotStarted;
     }
-    exitCode = 0;
-    GetExitCodeThread(worker, &exitCode);
-    return true;
+    if (WaitForSingleObject(worker.get(), waitMs) == WAIT_TIMEOUT) {
+        leftRunning = static_cast<UniqueHandle&&>(worker);
+        return WorkerEnd::LeftRunning;
+    }
+    GetExitCodeThread(worker.get(), &status);
+    return WorkerEnd::Ended;
+}
+
+WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD& status,
+                                 UniqueHandle& leftRunning, ThreadCreator create)
+{
+    const WorkerEnd end = runWorker(routine, parameter, taskSchedulerTimeLeftMs(), status, leftRunning, create);
+    if (end == WorkerEnd::LeftRunning) {
+        keepThisModuleLoaded();
+    }
+    return end;
 }

@@ -3,6 +3,8 @@
 // asks it on a worker thread and waits for that worker with this one bound: a service stuck
 // on a damaged task store, or held by a debugger, must never hold a pass, a detection script
 // or an install for ever.
+#include "common/Owners.h"
+
 #include <windows.h>
 
 // A service that answers at all answers in well under a second; a logon on a slow disk may
@@ -33,9 +35,25 @@ void startTaskSchedulerDeadline(DWORD allowanceMs = kTaskSchedulerAnswerMs);
 // What remains of the deadline, in milliseconds; 0 once it has passed.
 DWORD taskSchedulerTimeLeftMs();
 
-// Waits for a worker that asks the Task Scheduler, at most what remains of the deadline. True
-// with its exit code once it has ended; false when it is still running: it is left behind as
-// it is (a thread stuck inside a call cannot be ended safely), and the code it runs stays
-// loaded until the process ends, so that a host that unloads this module (msiexec's
-// custom-action server) never pulls that code from under it. The caller keeps the handle.
-bool awaitTaskSchedulerWorker(HANDLE worker, DWORD& exitCode);
+// How a worker's thread is made: CreateThread, or in a test a creator that fails as Windows
+// can.
+using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+
+enum class WorkerEnd {
+    Ended,        // status holds its exit code
+    NotStarted,   // status holds why, as an HRESULT
+    LeftRunning,  // leftRunning holds the thread, which the caller keeps
+};
+
+// Runs routine(parameter) on a thread of its own, made by create, and waits for it at most
+// waitMs. A thread still running then is left as it is (one stuck inside a call cannot be ended
+// safely) and handed to the caller, who must keep what it reads alive.
+WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, DWORD& status,
+                    UniqueHandle& leftRunning, ThreadCreator create = CreateThread);
+
+// The same for a worker that asks the Task Scheduler, waited for at most what remains of the
+// deadline. A worker left running keeps the code it runs loaded until the process ends, so that
+// a host that unloads this module (msiexec's custom-action server) never pulls that code from
+// under it.
+WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD& status,
+                                 UniqueHandle& leftRunning, ThreadCreator create = CreateThread);

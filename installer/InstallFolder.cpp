@@ -126,7 +126,7 @@ bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])
         }
     }
     folder[kept] = L'\0';
-    return (kept > 0 && folder[kept - 1] == L'\\') || appendText(folder, MAX_PATH, L"\\");
+    return withClosingBackslash(folder, MAX_PATH);
 }
 
 bool realWayOfNearestFolder(const wchar_t* folder, wchar_t (&existing)[MAX_PATH + 1], ObjectKind& kind,
@@ -169,8 +169,8 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others, 
     }
     wchar_t pattern[MAX_PATH + 2] = {};
     lstrcpynW(pattern, folder, MAX_PATH);
-    const size_t length = std::wcslen(pattern);
-    appendText(pattern, MAX_PATH + 2, length > 0 && pattern[length - 1] != L'\\' ? L"\\*" : L"*");
+    withClosingBackslash(pattern, MAX_PATH + 2);
+    appendText(pattern, MAX_PATH + 2, L"*");
     WIN32_FIND_DATAW found = {};
     const UniqueFindHandle search = ownSearch(FindFirstFileW(pattern, &found));
     if (!search) {
@@ -197,7 +197,7 @@ const size_t kLongestInstallFolder = MAX_PATH - 1 - (sizeof kLongestFile / sizeo
 bool programPathFits(const wchar_t* folder)
 {
     const size_t length = std::wcslen(folder);
-    const size_t separator = length > 0 && folder[length - 1] == L'\\' ? 0 : 1;
+    const size_t separator = endsWithBackslash(folder) ? 0 : 1;
     return length > 0 && length + separator <= kLongestInstallFolder;
 }
 

@@ -165,9 +165,9 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     lstrcpynW(lines, kit.folder, MAX_PATH);
     appendText(lines, MAX_PATH, L"logs\\check.txt");
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE output = CreateFileW(lines, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) {
+    const UniqueHandle output = ownHandle(CreateFileW(lines, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) {
         failure(run, what, Text("its lines could not be kept in logs\\check.txt"));
         return;
     }
@@ -176,13 +176,12 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     appendText(checkProgram, MAX_PATH, L"tarvel-check.exe");
     DWORD status = 0;
     Text problem;
-    const bool ended = runStep(checkProgram, L"", output, status, problem);
+    const bool ended = runStep(checkProgram, L"", output.get(), status, problem);
     // What it printed, to the log and looked at: at most what a check ever prints.
     static char printed[64 * 1024];
     DWORD length = 0;
-    SetFilePointer(output, 0, nullptr, FILE_BEGIN);
-    ReadFile(output, printed, sizeof printed, &length, nullptr);
-    CloseHandle(output);
+    SetFilePointer(output.get(), 0, nullptr, FILE_BEGIN);
+    ReadFile(output.get(), printed, sizeof printed, &length, nullptr);
     if (kit.log != nullptr) {
         DWORD written = 0;
         WriteFile(kit.log, printed, length, &written, nullptr);
@@ -495,7 +494,7 @@ int runAcceptance(Kit& kit)
         Text line;
         line << journalPath() << " could not be opened, error " << status << ". Nothing was changed.";
         say(kit, line);
-        CloseHandle(kit.log);
+        const UniqueHandle log(kit.log);
         return kKitRefused;
     }
     const UniqueHandle log(kit.log);

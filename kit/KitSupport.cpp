@@ -39,8 +39,7 @@ bool setUpKit(Kit& kit, const char* prefix)
         return false;
     }
     lstrcpynW(kit.folder, module, MAX_PATH);
-    if (lengthWithoutClosingBackslashes(kit.folder) == static_cast<size_t>(lstrlenW(kit.folder)) &&
-        !appendTo(kit.folder, L"\\")) {
+    if (!withClosingBackslash(kit.folder, MAX_PATH)) {
         return false;
     }
     lstrcpynW(kit.own, kit.folder, MAX_PATH);
@@ -92,32 +91,30 @@ bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output
         return false;
     }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &inheritable, OPEN_EXISTING, 0, nullptr);
+    const UniqueHandle nothing =
+        ownHandle(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                              OPEN_EXISTING, 0, nullptr));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     // No step waits for console input: it reads from NUL.
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nothing;
-    startup.hStdOutput = output != nullptr ? output : nothing;
-    startup.hStdError = output != nullptr ? output : nothing;
+    startup.hStdInput = nothing.get();
+    startup.hStdOutput = output != nullptr ? output : nothing.get();
+    startup.hStdError = output != nullptr ? output : nothing.get();
     PROCESS_INFORMATION process = {};
     const BOOL started =
         CreateProcessW(application, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     const DWORD error = GetLastError();
-    if (nothing != INVALID_HANDLE_VALUE) {
-        CloseHandle(nothing);
-    }
     if (!started) {
         wchar_t code[kNumberText] = {};
         writeDecimal(error, code);
         problem << "it could not be started, error " << code;
         return false;
     }
-    CloseHandle(process.hThread);
-    const DWORD waited = WaitForSingleObject(process.hProcess, kStepMs);
-    const bool ended = waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
+    const UniqueHandle thread(process.hThread);
+    const UniqueHandle child(process.hProcess);
+    const DWORD waited = WaitForSingleObject(child.get(), kStepMs);
+    const bool ended = waited == WAIT_OBJECT_0 && GetExitCodeProcess(child.get(), &status);
     if (!ended) {
         problem << "it did not end within 10 minutes";
     }
@@ -258,14 +255,9 @@ namespace {
 // The file's identity: its volume and its index there, which every spelling of it shares.
 bool fileIdentity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& identity)
 {
-    const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    const bool read = GetFileInformationByHandle(file, &identity) != FALSE;
-    CloseHandle(file);
-    return read;
+    const UniqueHandle file = ownHandle(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.get(), &identity) != FALSE;
 }
 
 bool sameObject(const wchar_t* left, const wchar_t* right)

@@ -11,12 +11,14 @@ LogonStartPlatform logonStartPlatform = {&CoInitializeSecurity, &CreateThread};
 
 namespace {
 
-// The running worker's thread; the operations are called one after another from one thread,
-// so a plain value guards against a second request. A worker that did not end within the
-// bound keeps it for good: it may still read the request block, which no later request may
-// rewrite, so every later request is refused as busy.
+// A worker that did not end within the bound keeps this for good: it may still read the
+// request block, which no later request may rewrite, so every later request is refused as
+// busy. The operations are called one after another from one thread, so a plain value does.
 HANDLE busySlot = nullptr;
 bool workerLeftRunning = false;
+// Set while a worker runs: a request made meanwhile (from the worker's own calls, say) must not
+// rewrite the request block it reads.
+bool workerRunning = false;
 LogonStartListener listener = nullptr;
 
 // The request's texts, copied: a worker left running past the deadline may read them until
@@ -49,8 +51,8 @@ struct Operation {
 };
 
 // The module's messages are its own, word for word, including "invalided", the stray "(" after
-// IsLogonStartupEnabled and the other texts that read misspelt: whatever reads them matches
-// them as they are. Do not correct them.
+// IsLogonStartupEnabled and the other texts that read misspelt: the module's tests, which
+// alone listen to them, match them as they are. Do not correct them.
 const Operation kEnable = {
     L"EnableLogonStartup",
     L"<LogonStart> EnableLogonStartup - Parameter is invalided",
@@ -86,38 +88,36 @@ bool admit(const Operation& operation, bool argumentsPresent)
         traceLogonStart(operation.unsupported);
         return false;
     }
-    if (busySlot != nullptr) {
+    if (workerRunning || busySlot != nullptr) {
         traceLogonStart(operation.busy);
         return false;
     }
     return true;
 }
 
-LONG runWorker(const Operation& operation, LPTHREAD_START_ROUTINE worker, bool textsKept)
+LONG runOperation(const Operation& operation, LPTHREAD_START_ROUTINE worker, bool textsKept)
 {
     if (!textsKept) {
         traceLogonStartFailure(operation.name, L"Cannot copy the request: %x", E_OUTOFMEMORY);
         return operation.question ? 0 : E_OUTOFMEMORY;
     }
-    HANDLE thread = logonStartPlatform.createThread(nullptr, 0, worker, nullptr, 0, nullptr);
-    if (thread == nullptr) {
-        // Nothing ran, which must not read as success.
-        const DWORD error = GetLastError();
-        const HRESULT status = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-        traceLogonStartFailure(operation.name, L"Cannot create worker thread: %x", status);
-        return operation.question ? 0 : status;
+    DWORD status = 0;
+    UniqueHandle leftRunning;
+    workerRunning = true;
+    const WorkerEnd end = runTaskSchedulerWorker(worker, nullptr, status, leftRunning, logonStartPlatform.createThread);
+    workerRunning = false;
+    if (end == WorkerEnd::NotStarted) {
+        traceLogonStartFailure(operation.name, L"Cannot create worker thread: %x", static_cast<HRESULT>(status));
+        return operation.question ? 0 : static_cast<LONG>(status);
     }
-    busySlot = thread;
-    DWORD exitCode = 0;
-    if (!awaitTaskSchedulerWorker(thread, exitCode)) {
+    if (end == WorkerEnd::LeftRunning) {
+        busySlot = leftRunning.release();
         workerLeftRunning = true;
         traceLogonStartFailure(operation.name, L"The Task Scheduler did not answer in time: %x",
                                kTaskSchedulerTimedOut);
         return operation.question ? 0 : kTaskSchedulerTimedOut;
     }
-    busySlot = nullptr;
-    CloseHandle(thread);
-    return static_cast<LONG>(exitCode);
+    return static_cast<LONG>(status);
 }
 
 }  // namespace
@@ -134,7 +134,7 @@ LONG EnableLogonStartup(const wchar_t* taskName, const wchar_t* author, const wc
     logonStartRequest.description = keep(requestTexts.description, description, kept);
     logonStartRequest.exePath = keep(requestTexts.exePath, exePath, kept);
     logonStartRequest.parallelInstances = parallelInstances;
-    return runWorker(kEnable, enableWorker, kept);
+    return runOperation(kEnable, enableWorker, kept);
 }
 
 LONG DisableLogonStartup(const wchar_t* taskName)
@@ -144,7 +144,7 @@ LONG DisableLogonStartup(const wchar_t* taskName)
     }
     bool kept = true;
     logonStartRequest.taskName = keep(requestTexts.taskName, taskName, kept);
-    return runWorker(kDisable, disableWorker, kept);
+    return runOperation(kDisable, disableWorker, kept);
 }
 
 LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath)
@@ -155,7 +155,7 @@ LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath)
     bool kept = true;
     logonStartRequest.taskName = keep(requestTexts.taskName, taskName, kept);
     logonStartRequest.exePath = keep(requestTexts.exePath, exePath, kept);
-    return runWorker(kQuery, queryWorker, kept);
+    return runOperation(kQuery, queryWorker, kept);
 }
 
 bool logonStartTimedOut() { return workerLeftRunning; }
@@ -168,7 +168,7 @@ bool reclaimWorkerLeftRunning(DWORD timeoutMs)
     if (WaitForSingleObject(busySlot, timeoutMs) != WAIT_OBJECT_0) {
         return false;
     }
-    CloseHandle(busySlot);
+    const UniqueHandle ended(busySlot);
     busySlot = nullptr;
     workerLeftRunning = false;
     return true;

@@ -4,6 +4,12 @@
 // remains of the caller's deadline (startTaskSchedulerDeadline, common/TaskSchedulerWait.h);
 // at most one runs at a time. The module copies the strings it is given: a worker that did
 // not end in time may read them until the process ends.
+//
+// Its conventions are the module's own, older than the rest of the program, and kept for its
+// callers: LONG results with -1 for a refused request, and a question that answers 1 or 0 rather
+// than a status (logonStartTimedOut() tells its 0 after a deadline apart). Each worker joins
+// COM itself; the caller initialises COM on its own thread around the calls, as the module has
+// always been used, and balances it with CoUninitialize only when its CoInitialize succeeded.
 #include <windows.h>
 
 struct LogonStartRequest {
@@ -29,6 +35,7 @@ LONG IsLogonStartupEnabled(const wchar_t* taskName, const wchar_t* exePath = nul
 // every later request as busy. The question's 0 does not tell it from "no active task".
 bool logonStartTimedOut();
 
-// The module's diagnostics: a message whose "%x" stands for status. Nothing is written
-// anywhere; the program's behaviour never depends on them.
+// The module's diagnostics: a message whose "%x" stands for status, handed to a listener that
+// only the module's tests set (LogonStartInternals.h), which match the texts word for word.
+// The program sets none: nothing is written anywhere, and no behaviour depends on them.
 void traceLogonStart(const wchar_t* message, HRESULT status = S_OK);

@@ -2,7 +2,6 @@
 
 #include "startup/TaskSchedulerConnection.h"
 
-#include <cstdlib>
 #include <strsafe.h>
 
 using Microsoft::WRL::ComPtr;
@@ -16,14 +15,12 @@ HRESULT lookUpTask(ITaskFolder* rootFolder, const wchar_t* taskName, ComPtr<IReg
 {
     // The backslash, the name and the terminator fit exactly.
     const size_t capacity = static_cast<size_t>(lstrlenW(taskName)) + 2;
-    auto* path = static_cast<wchar_t*>(std::malloc(capacity * sizeof(wchar_t)));
-    if (path == nullptr) {
+    const UniqueHeapText path = allocateText(capacity);
+    if (!path) {
         return E_OUTOFMEMORY;
     }
-    StringCchPrintfW(path, capacity, L"\\%s", taskName);
-    const HRESULT hr = withBstr(path, [&](BSTR taskPath) { return rootFolder->GetTask(taskPath, &registered); });
-    std::free(path);
-    return hr;
+    StringCchPrintfW(path.get(), capacity, L"\\%s", taskName);
+    return withBstr(path.get(), [&](BSTR taskPath) { return rootFolder->GetTask(taskPath, &registered); });
 }
 
 // Active as a pass counts it: enabled, with an enabled logon trigger first.

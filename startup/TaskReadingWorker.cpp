@@ -44,16 +44,14 @@ HRESULT readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& read
     UniqueTaskReading made(new (memory) TaskReading);
     made->operation = operation;
     startTaskSchedulerDeadline();
-    const HANDLE worker = CreateThread(nullptr, 0, taskReadingWorker, made.get(), 0, nullptr);
-    if (worker == nullptr) {
-        const DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-    }
     DWORD status = 0;
-    const bool ended = awaitTaskSchedulerWorker(worker, status);
-    CloseHandle(worker);
-    if (!ended) {
-        // Left to the worker, which may still write it.
+    UniqueHandle leftRunning;
+    const WorkerEnd end = runTaskSchedulerWorker(taskReadingWorker, made.get(), status, leftRunning);
+    if (end == WorkerEnd::NotStarted) {
+        return static_cast<HRESULT>(status);
+    }
+    if (end == WorkerEnd::LeftRunning) {
+        // Left to the worker, which may still write it; its thread handle goes, the thread stays.
         static_cast<void>(made.release());
         return kTaskSchedulerTimedOut;
     }

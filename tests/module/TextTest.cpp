@@ -1,6 +1,7 @@
 // Numbers as the event, the check and the install log write them, and appends that never run
 // past their room.
 #include "common/Text.h"
+#include "common/TextLine.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,18 @@ TEST(Text, NumbersAreWrittenAsStatusesAreReadAndAppendsKeepTheirRoom)
     EXPECT_FALSE(appendText(room, 7, L"g")) << "the NUL has no room";
     EXPECT_STREQ(L"abcdef", room);
     EXPECT_EQ(L'#', room[7]) << "written past the room given";
+
+    // A line keeps its verdict whole: one that fits with it stays as it is, one that would be
+    // exactly as long as the room (its NUL then has none) gives way to "..." before it.
+    for (const size_t body : {size_t{1014}, size_t{1015}}) {
+        Text line;
+        line << std::wstring(body, L'x').c_str();
+        line.endWith(": DIFFERS");
+        const std::wstring text = line.c_str();
+        EXPECT_EQ(1023u, text.size()) << body;
+        const std::wstring ending = body == 1014 ? L"xxx: DIFFERS" : L"...: DIFFERS";
+        EXPECT_EQ(ending, text.substr(text.size() - ending.size())) << body;
+    }
 }
 
 }  // namespace
