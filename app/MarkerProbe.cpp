@@ -29,7 +29,7 @@ void removeProbeDirectory(const char* path)
 }
 }  // namespace
 
-bool markerPresent(const char* markerPath, DWORD* probeFailure)
+bool markerPresent(const char* markerPath, Status* probeFailure)
 {
     const int created = SHCreateDirectoryExA(nullptr, markerPath, nullptr);
     if (probeFailure != nullptr) {
@@ -38,7 +38,8 @@ bool markerPresent(const char* markerPath, DWORD* probeFailure)
         // leaves the mode a guess.
         const bool answered =
             created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS;
-        *probeFailure = answered ? ERROR_SUCCESS : static_cast<DWORD>(created);
+        // SHCreateDirectoryEx answers a Win32 code as an int.
+        *probeFailure = answered ? ERROR_SUCCESS : static_cast<Status>(created);
     }
     if (created != ERROR_SUCCESS) {
         return true;

@@ -2,6 +2,8 @@
 // Every pass tells its outcome in the Application event log, source "Tarvel": on the Run-key
 // releases Explorer starts the program at logon and drops its exit status, so the log is
 // where administrators, and what collects it for them, see what a pass did.
+#include "common/Status.h"
+
 #include <windows.h>
 
 // Administrators filter on these: they never change. res/tarvel_events.mc gives each its
@@ -9,10 +11,6 @@
 const DWORD kEventPreloadPassDone = 1000;
 const DWORD kEventNormalPassDone = 1001;
 const DWORD kEventPassFailed = 1002;
-
-// A Win32 error code or an HRESULT: 0 (ERROR_SUCCESS, S_OK) is success, anything else the
-// failure as the system answered it.
-using Status = DWORD;
 
 // The steps of a pass, in their order; the first that failed is the pass's status.
 enum class PassStep { None, Probe, Ports, Startup };

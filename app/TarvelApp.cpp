@@ -45,15 +45,15 @@ private:
 // did not answer the question in time is asked nothing more: the pass ends.
 Status keepTaskInPlace(const wchar_t* modulePath)
 {
-    LONG status = 0;
     const ComForTheTaskModule com;
     const LONG active = IsLogonStartupEnabled(kTarvelTaskName, modulePath);
     if (logonStartTimedOut()) {
-        status = kTaskSchedulerTimedOut;
-    } else if (active == 0) {
-        status = EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription, modulePath, 1);
+        return kTaskSchedulerTimedOut;
     }
-    return static_cast<Status>(status);
+    // The module answers in COM's kind.
+    return active == 0 ? comStatus(EnableLogonStartup(kTarvelTaskName, kTarvelTaskAuthor, kTarvelTaskDescription,
+                                                      modulePath, 1))
+                       : ERROR_SUCCESS;
 }
 
 // Whatever program an active task starts, it must not start at logon any more. The query
@@ -62,16 +62,17 @@ Status keepTaskInPlace(const wchar_t* modulePath)
 // no answer in time is a failure: the task may be active and stay so.
 Status removeActiveTask(bool& removed)
 {
-    LONG status = 0;
     const ComForTheTaskModule com;
     const LONG active = IsLogonStartupEnabled(kTarvelTaskName);
     if (logonStartTimedOut()) {
-        status = kTaskSchedulerTimedOut;
-    } else if (active != 0) {
-        status = DisableLogonStartup(kTarvelTaskName);
-        removed = status == 0;
+        return kTaskSchedulerTimedOut;
     }
-    return static_cast<Status>(status);
+    if (active == 0) {
+        return ERROR_SUCCESS;
+    }
+    const Status status = comStatus(DisableLogonStartup(kTarvelTaskName));
+    removed = status == ERROR_SUCCESS;
+    return status;
 }
 
 // Makes the logon start-up the one the release and mode want: exactly one start-up in
@@ -93,14 +94,14 @@ Status bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath
         status = removeActiveTask(removed);
     }
     bool runRemoved = false;
-    const LSTATUS run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry(&runRemoved);
+    const Status run = wanted.runValue ? registerRunEntry(modulePath) : unregisterRunEntry(&runRemoved);
     bool nativeRemoved = false;
-    const LSTATUS native = removeNativeRunEntry(&nativeRemoved);
+    const Status native = removeNativeRunEntry(&nativeRemoved);
     removed = removed || runRemoved || nativeRemoved;
     PassResult startup;
     startup.note(PassStep::Startup, status);
-    startup.note(PassStep::Startup, static_cast<Status>(run));
-    startup.note(PassStep::Startup, static_cast<Status>(native));
+    startup.note(PassStep::Startup, run);
+    startup.note(PassStep::Startup, native);
     return startup.status();
 }
 
@@ -111,7 +112,7 @@ void describeStartup(const WantedStartup& wanted, Status status, bool removed, c
 {
     const size_t room = 2 * MAX_PATH + 64;
     text[0] = L'\0';
-    if (status == static_cast<Status>(kTaskSchedulerTimedOut)) {
+    if (status == kTaskSchedulerTimedOut) {
         appendText(text, room, L"failed: ");
         appendText(text, room, kTaskSchedulerSilent);
     } else if (status != ERROR_SUCCESS) {
@@ -154,7 +155,7 @@ BOOL CTarvelApp::InitInstance()
     // them back; every step is attempted whatever failed before it.
     passResult.note(PassStep::Probe, probeFailure);
     const DWORD portValue = preload ? kPortsOff : kPortsOn;
-    passResult.note(PassStep::Ports, static_cast<Status>(applyPortPowerSettings(portValue)));
+    passResult.note(PassStep::Ports, applyPortPowerSettings(portValue));
     const WantedStartup wanted = wantedStartup(os, isVistaOrLater(), preload);
     bool removed = false;
     const Status startupStatus = bringStartupInLine(wanted, startupPath, haveModulePath, removed);

@@ -23,20 +23,20 @@ const char kLookupsSilent[] =
 Report report;
 struct Checking {
     bool preload;
-    DWORD failure;
+    Status failure;
 } checkingState;
 
 DWORD WINAPI checkMachine(LPVOID parameter)
 {
     auto* checking = static_cast<Checking*>(parameter);
-    DWORD failure = checkPorts(report, checking->preload ? kPortsOff : kPortsOn);
+    Status failure = checkPorts(report, checking->preload ? kPortsOff : kPortsOn);
     // The start-up a pass would leave: what it does not make so, the check does not ask.
     const WantedStartup wanted = wantedStartup(classifyOs(), isVistaOrLater(), checking->preload);
     if (failure == ERROR_SUCCESS) {
         failure = checkRunValue(report, wanted.runValue);
     }
     if (failure == ERROR_SUCCESS && wanted.task != TaskWanted::NotLookedAt) {
-        failure = static_cast<DWORD>(checkLogonTask(report, wanted.task));
+        failure = checkLogonTask(report, wanted.task);
     }
     checking->failure = failure;
     return 0;
@@ -55,7 +55,7 @@ int main()
     report.note(line);
 
     checkingState.preload = preload;
-    DWORD status = 0;
+    Status status = 0;
     UniqueHandle leftRunning;
     const WorkerEnd end = runWorker(checkMachine, &checkingState, kWholeCheckMs, status, leftRunning);
     if (end == WorkerEnd::NotStarted) {
@@ -65,7 +65,7 @@ int main()
         // The Task Scheduler has its own deadline, which ends sooner: what ran out is the rest.
         report.closeToOtherThreads();
         report.note(kLookupsSilent);
-        return report.finish(mode, static_cast<DWORD>(kTaskSchedulerTimedOut));
+        return report.finish(mode, kTaskSchedulerTimedOut);
     }
     return report.finish(mode, checkingState.failure);
 }

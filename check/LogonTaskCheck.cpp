@@ -18,32 +18,33 @@ void reportPrincipal(Report& report, const TaskReading& reading)
     report.line("start-up: task's group", "Administrators (S-1-5-32-544)", found, reading.facts.forAdministrators);
 }
 
-HRESULT reportProgram(Report& report, const TaskReading& reading)
+Status reportProgram(Report& report, const TaskReading& reading)
 {
     const char what[] = "start-up: task's program";
     if (!reading.startsAProgram) {
         report.line(what, "an existing tarvel program", "no program started", false);
-        return S_OK;
+        return ERROR_SUCCESS;
     }
     // Cut short, a longer path would name another file.
     if (reading.program.ok() && lstrlenW(reading.program.get()) > MAX_PATH) {
         report.line(what, "an existing tarvel program", "a path too long to start", false);
-        return S_OK;
+        return ERROR_SUCCESS;
     }
     wchar_t program[MAX_PATH + 1] = {};
     lstrcpynW(program, reading.program.ok() ? reading.program.get() : L"", MAX_PATH + 1);
     asWindowsReadsIt(program);
-    const DWORD status = checkStartedProgram(report, what, program);
-    return HRESULT_FROM_WIN32(status);
+    // A program's permissions that could not be read end the check with Windows' own code,
+    // as on the Run-key releases.
+    return checkStartedProgram(report, what, program);
 }
 
 // The task as the pass's question read it.
-HRESULT reportTask(Report& report, const TaskReading& reading, TaskWanted wanted)
+Status reportTask(Report& report, const TaskReading& reading, TaskWanted wanted)
 {
     const char* wants = wanted == TaskWanted::InPlace ? "enabled, started at logon" : "no active task";
     if (!reading.found) {
         report.line(kWhat, wants, "absent", wanted == TaskWanted::NoActiveTask);
-        return S_OK;
+        return ERROR_SUCCESS;
     }
     const TaskFacts& facts = reading.facts;
     const char* found = !facts.enabled            ? "disabled"
@@ -51,7 +52,7 @@ HRESULT reportTask(Report& report, const TaskReading& reading, TaskWanted wanted
                                                   : "enabled, not at logon";
     if (wanted == TaskWanted::NoActiveTask) {
         report.line(kWhat, wants, found, !taskActive(facts));
-        return S_OK;
+        return ERROR_SUCCESS;
     }
     report.line(kWhat, wants, found, taskActive(facts));
     reportPrincipal(report, reading);
@@ -63,15 +64,15 @@ HRESULT reportTask(Report& report, const TaskReading& reading, TaskWanted wanted
 // The task is read on a worker of its own, which only reads: the program the task starts is
 // judged on the checking thread, whose account lookups are no part of the Task Scheduler's
 // deadline. A call that fails keeps the check from checking.
-HRESULT checkLogonTask(Report& report, TaskWanted wanted)
+Status checkLogonTask(Report& report, TaskWanted wanted)
 {
     UniqueTaskReading reading;
-    const HRESULT hr = readTarvelTaskOnWorker(L"tarvel-check", reading);
-    if (hr == kTaskSchedulerTimedOut) {
+    const Status status = readTarvelTaskOnWorker(L"tarvel-check", reading);
+    if (status == kTaskSchedulerTimedOut) {
         Text line;
         line << "tarvel-check: " << kTaskSchedulerSilent;
         report.note(line);
-        return hr;
+        return status;
     }
-    return FAILED(hr) ? hr : reportTask(report, *reading, wanted);
+    return status != ERROR_SUCCESS ? status : reportTask(report, *reading, wanted);
 }

@@ -1,25 +1,26 @@
 #pragma once
 // The checks of tarvel-check: each reads what a pass of tarvel.exe would have left and puts
-// one line per check into the report. Each answers ERROR_SUCCESS (S_OK) when it could look,
-// whatever it found, else the status that kept it from looking. None of them writes.
+// one line per check into the report. Each answers ERROR_SUCCESS when it could look, whatever
+// it found, else the status that kept it from looking. None of them writes.
 #include "check/Report.h"
 #include "common/Paths.h"
+#include "common/Status.h"
 #include "startup/StartupPolicy.h"
 
 // "DIPM" and "LPM" of ports 0 to 5, each a REG_DWORD of wanted.
-DWORD checkPorts(Report& report, DWORD wanted);
+Status checkPorts(Report& report, DWORD wanted);
 
 // The Run value "Tarvel": present and naming a tarvel program, or absent.
-DWORD checkRunValue(Report& report, bool wantedPresent);
+Status checkRunValue(Report& report, bool wantedPresent);
 
 // The task "Ombrix Tarvel": in place for an existing tarvel program, or not active.
-HRESULT checkLogonTask(Report& report, TaskWanted wanted);
+Status checkLogonTask(Report& report, TaskWanted wanted);
 
 // The program a start-up names is there and is a tarvel program, and nobody but
 // administrators may replace it; the arguments it is started with are shown, not judged.
-DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments = L"");
+Status checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments = L"");
 
 // The program a start-up names may start with administrators' rights: on a local fixed drive,
 // and its folder and every folder above it up to the drive's root changed by administrators
 // only, on the written and the real way.
-DWORD checkNotReplaceable(Report& report, const wchar_t* program);
+Status checkNotReplaceable(Report& report, const wchar_t* program);

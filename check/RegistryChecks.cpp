@@ -14,17 +14,17 @@
 namespace {
 
 // ERROR_FILE_NOT_FOUND leaves key empty: an absent key is something found, not a failure.
-LSTATUS openForReading(const char* path, UniqueHkey& key, REGSAM view = 0)
+Status openForReading(const char* path, UniqueHkey& key, REGSAM view = 0)
 {
     HKEY opened = nullptr;
-    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | view, &opened);
+    const Status status = registryStatus(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | view, &opened));
     if (status == ERROR_SUCCESS) {
         key.reset(opened);
     }
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD wanted)
+Status checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD wanted)
 {
     Text what;
     what << "Port" << port << " " << name;
@@ -33,9 +33,10 @@ LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD 
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof value;
-    const LSTATUS status = key == nullptr
-                               ? ERROR_FILE_NOT_FOUND
-                               : RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const Status status =
+        key == nullptr
+            ? ERROR_FILE_NOT_FOUND
+            : registryStatus(RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
     if (status == ERROR_FILE_NOT_FOUND) {
         report.line(what, wants, "absent", false);
         return ERROR_SUCCESS;
@@ -55,18 +56,18 @@ LSTATUS checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD 
 
 }  // namespace
 
-DWORD checkPorts(Report& report, DWORD wanted)
+Status checkPorts(Report& report, DWORD wanted)
 {
     for (int port = 0; port < kPortCount; ++port) {
         UniqueHkey key;
-        LSTATUS status = openForReading(kPortKeys[port], key);
+        Status status = openForReading(kPortKeys[port], key);
         if (status != ERROR_SUCCESS) {
-            return static_cast<DWORD>(status);
+            return status;
         }
         for (const char* name : {kDipmValue, kLpmValue}) {
             status = checkSwitch(report, key.get(), port, name, wanted);
             if (status != ERROR_SUCCESS) {
-                return static_cast<DWORD>(status);
+                return status;
             }
         }
     }
@@ -77,16 +78,16 @@ namespace {
 
 // On 64-bit Windows, the native view's Run key, which Explorer runs too: a "Tarvel" value
 // there is a start-up beside the wanted one, in either mode.
-DWORD checkNativeRunValue(Report& report)
+Status checkNativeRunValue(Report& report)
 {
     if (!isWow64()) {
         return ERROR_SUCCESS;
     }
     const char what[] = "start-up: Run value \"Tarvel\" in the 64-bit view";
     UniqueHkey key;
-    LSTATUS status = openForReading(kRunKey, key, KEY_WOW64_64KEY);
+    Status status = openForReading(kRunKey, key, KEY_WOW64_64KEY);
     if (status != ERROR_SUCCESS) {
-        return static_cast<DWORD>(status);
+        return status;
     }
     UniqueHeapText command;
     status = key == nullptr ? ERROR_FILE_NOT_FOUND : readRunCommand(key.get(), command);
@@ -95,7 +96,7 @@ DWORD checkNativeRunValue(Report& report)
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS && status != ERROR_INVALID_DATA && status != ERROR_MORE_DATA) {
-        return static_cast<DWORD>(status);
+        return status;
     }
     Text found;
     found << (status == ERROR_SUCCESS ? command.get() : L"a value that names no program");
@@ -104,14 +105,14 @@ DWORD checkNativeRunValue(Report& report)
 }
 
 // The program's own view: the value a pass writes.
-DWORD checkOwnRunValue(Report& report, bool wantedPresent)
+Status checkOwnRunValue(Report& report, bool wantedPresent)
 {
     const char what[] = "start-up: Run value \"Tarvel\"";
     const char* wants = wantedPresent ? "an existing tarvel program" : "absent";
     UniqueHkey key;
-    LSTATUS status = openForReading(kRunKey, key);
+    Status status = openForReading(kRunKey, key);
     if (status != ERROR_SUCCESS) {
-        return static_cast<DWORD>(status);
+        return status;
     }
     UniqueHeapText command;
     status = key == nullptr ? ERROR_FILE_NOT_FOUND : readRunCommand(key.get(), command);
@@ -124,7 +125,7 @@ DWORD checkOwnRunValue(Report& report, bool wantedPresent)
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
-        return static_cast<DWORD>(status);
+        return status;
     }
     if (!wantedPresent) {
         Text found;
@@ -143,8 +144,8 @@ DWORD checkOwnRunValue(Report& report, bool wantedPresent)
 
 }  // namespace
 
-DWORD checkRunValue(Report& report, bool wantedPresent)
+Status checkRunValue(Report& report, bool wantedPresent)
 {
-    const DWORD own = checkOwnRunValue(report, wantedPresent);
+    const Status own = checkOwnRunValue(report, wantedPresent);
     return own != ERROR_SUCCESS ? own : checkNativeRunValue(report);
 }

@@ -33,7 +33,7 @@ void reportFinding(Report& report, const StartFinding& finding)
 
 }  // namespace
 
-DWORD checkNotReplaceable(Report& report, const wchar_t* program)
+Status checkNotReplaceable(Report& report, const wchar_t* program)
 {
     return judgeStart(program, ObjectKind::File, machineStartJudge(), [&](const StartFinding& finding) {
         reportFinding(report, finding);

@@ -35,7 +35,7 @@ void Report::note(const Text& text)
     }
 }
 
-int Report::finish(const char* mode, DWORD failure)
+int Report::finish(const char* mode, Status failure)
 {
     Text text;
     text << "tarvel-check: ";
@@ -43,12 +43,12 @@ int Report::finish(const char* mode, DWORD failure)
         // 1 is "a check differs"; a failure of that code (ERROR_INVALID_FUNCTION, which some
         // file systems give a permissions query) must not read as one.
         if (failure == ERROR_INVALID_FUNCTION) {
-            failure = static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION));
+            failure = comStatus(HRESULT_FROM_WIN32(ERROR_INVALID_FUNCTION));
         }
         text << "could not check the machine (" << mode << "): status " << Text::hex(failure);
         print(text);
         // What keeps a check from reading a key or the task, as a rule: it was not elevated.
-        if (failure == ERROR_ACCESS_DENIED || failure == static_cast<DWORD>(E_ACCESSDENIED)) {
+        if (failure == ERROR_ACCESS_DENIED || failure == comStatus(E_ACCESSDENIED)) {
             print(Text("tarvel-check: access is denied; run it elevated, as an administrator or as SYSTEM"));
         }
         return static_cast<int>(failure);

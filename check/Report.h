@@ -2,6 +2,7 @@
 // What tarvel-check prints: one line per check, then a summary, on standard output. Text is
 // built here rather than with the C runtime's formatting, which would double the program,
 // and kept in UTF-16 until it is written, so that a path in any language comes out whole.
+#include "common/Status.h"
 #include "common/TextLine.h"
 
 class Report {
@@ -12,7 +13,7 @@ public:
     void note(const Text& text);
     // Prints the summary and answers the exit status: 0 when every check held, 1 when one
     // differs, failure itself when a check could not be made.
-    int finish(const char* mode, DWORD failure);
+    int finish(const char* mode, Status failure);
     // From now on only the thread that made the report writes to it: a worker left behind in
     // a call that never returned must not add a line once the report has given up on it.
     void closeToOtherThreads() { InterlockedExchange(&closed_, 1); }

@@ -4,7 +4,7 @@
 
 #include "common/TarvelProgram.h"
 
-DWORD checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments)
+Status checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments)
 {
     // Logon starts it from the system folder, not from wherever the check runs.
     if (program[0] != L'\0' && isRelativePath(program)) {

@@ -73,7 +73,7 @@ const char* howChanged(ACCESS_MASK rights, ObjectKind kind)
 
 bool isTrustedAccount(PSID sid, const Judge& judge) { return isTrustedAccount(sid, judge.powerUsersTrusted); }
 
-DWORD readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
+Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
 {
     return GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                                  nullptr, nullptr, nullptr, descriptor);
@@ -134,10 +134,10 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
     return changer;
 }
 
-DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge)
+Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD status = judge.read(path, &descriptor);
+    const Status status = judge.read(path, &descriptor);
     if (status != ERROR_SUCCESS) {
         return status;
     }

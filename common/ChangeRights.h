@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "common/Paths.h"
+#include "common/Status.h"
 
 struct Changer {
     bool found = false;
@@ -13,8 +14,8 @@ struct Changer {
 };
 
 // Reads path's owner and DACL into a descriptor from LocalAlloc.
-using DescriptorReader = DWORD (*)(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
-DWORD readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
+using DescriptorReader = Status (*)(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
+Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
 
 // How objects are judged: where each path's descriptor comes from (the file system, or in a
 // test Windows' own descriptors, which Wine cannot keep), and whether Power Users count as
@@ -35,7 +36,7 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
 
 // Reads path's owner and permissions as judge reads them; ERROR_SUCCESS unless they could
 // not be read.
-DWORD untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge);
+Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge);
 
 bool isTrustedAccount(PSID sid, const Judge& judge = Judge());
 
@@ -52,7 +53,7 @@ void walkUp(const wchar_t* start, ObjectKind kind, const Judge& judge, Visit vis
     lstrcpynW(path, start, MAX_PATH + 1);
     do {
         Changer changer;
-        const DWORD status = untrustedChangerOf(path, kind, changer, judge);
+        const Status status = untrustedChangerOf(path, kind, changer, judge);
         if (!visit(path, kind, status, changer)) {
             return;
         }

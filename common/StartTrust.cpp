@@ -131,8 +131,8 @@ bool isLink(const wchar_t* path)
 }
 
 // The drive, then the file and every folder above it, on one way; stopped when visit said so.
-DWORD judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJudge& judge, StartVisit visit,
-               void* context, bool& stopped)
+Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJudge& judge, StartVisit visit,
+                void* context, bool& stopped)
 {
     wchar_t volume[MAX_PATH] = {};
     StartFinding drive;
@@ -145,8 +145,8 @@ DWORD judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJu
     if (stopped) {
         return ERROR_SUCCESS;
     }
-    DWORD failure = ERROR_SUCCESS;
-    walkUp(path, kind, judge.rights, [&](const wchar_t* at, ObjectKind atKind, DWORD status, const Changer& changer) {
+    Status failure = ERROR_SUCCESS;
+    walkUp(path, kind, judge.rights, [&](const wchar_t* at, ObjectKind atKind, Status status, const Changer& changer) {
         if (status != ERROR_SUCCESS) {
             failure = status;
             return false;
@@ -166,10 +166,10 @@ DWORD judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJu
 
 }  // namespace
 
-DWORD judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, StartVisit visit, void* context)
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, StartVisit visit, void* context)
 {
     bool stopped = false;
-    const DWORD failure = judgeWay(path, kind, false, judge, visit, context, stopped);
+    const Status failure = judgeWay(path, kind, false, judge, visit, context, stopped);
     // Behind a link, a junction, a mounted folder or a subst drive lie other folders, maybe on
     // another drive: whoever may rename one of those puts another program in this one's place.
     wchar_t real[MAX_PATH] = {};

@@ -70,10 +70,10 @@ struct StartFinding {
 // way when that differs: visit(finding) for each thing looked at, which answers false to stop.
 // ERROR_SUCCESS, else the status of a descriptor that could not be read, which ends the walk.
 using StartVisit = bool (*)(void* context, const StartFinding& finding);
-DWORD judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, StartVisit visit, void* context);
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, StartVisit visit, void* context);
 
 template <typename Visit>
-DWORD judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, Visit visit)
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, Visit visit)
 {
     return judgeStart(
         path, kind, judge,

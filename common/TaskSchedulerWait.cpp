@@ -46,15 +46,16 @@ DWORD taskSchedulerTimeLeftMs()
     return elapsed < deadlineAllowance ? deadlineAllowance - elapsed : 0;
 }
 
-WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, DWORD& status,
+WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, Status& status,
                     UniqueHandle& leftRunning, ThreadCreator create)
 {
     status = 0;
     UniqueHandle worker(create(nullptr, 0, routine, parameter, 0, nullptr));
     if (!worker) {
-        // Nothing ran, which must not read as success.
+        // Nothing ran, which must not read as success; said in COM's kind, as the Task
+        // Scheduler's workers report every failure.
         const DWORD error = GetLastError();
-        status = static_cast<DWORD>(error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL);
+        status = comStatus(error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL);
         return WorkerEnd::NotStarted;
     }
     if (WaitForSingleObject(worker.get(), waitMs) == WAIT_TIMEOUT) {
@@ -65,7 +66,7 @@ WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitM
     return WorkerEnd::Ended;
 }
 
-WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD& status,
+WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
                                  UniqueHandle& leftRunning, ThreadCreator create)
 {
     const WorkerEnd end = runWorker(routine, parameter, taskSchedulerTimeLeftMs(), status, leftRunning, create);

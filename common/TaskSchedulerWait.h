@@ -4,6 +4,7 @@
 // on a damaged task store, or held by a debugger, must never hold a pass, a detection script
 // or an install for ever.
 #include "common/Owners.h"
+#include "common/Status.h"
 
 #include <windows.h>
 
@@ -18,7 +19,7 @@
 const DWORD kTaskSchedulerAnswerMs = TARVEL_TASK_SCHEDULER_SECONDS * 1000;
 
 // HRESULT_FROM_WIN32(ERROR_TIMEOUT): the status of whatever gave up waiting.
-const HRESULT kTaskSchedulerTimedOut = static_cast<HRESULT>(0x800705B4);
+const Status kTaskSchedulerTimedOut = 0x800705B4;
 
 #define TARVEL_WIDEN_(text) L##text
 #define TARVEL_WIDEN(text) TARVEL_WIDEN_(text)
@@ -41,19 +42,19 @@ using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_ST
 
 enum class WorkerEnd {
     Ended,        // status holds its exit code
-    NotStarted,   // status holds why, as an HRESULT
+    NotStarted,   // status holds why
     LeftRunning,  // leftRunning holds the thread, which the caller keeps
 };
 
 // Runs routine(parameter) on a thread of its own, made by create, and waits for it at most
 // waitMs. A thread still running then is left as it is (one stuck inside a call cannot be ended
 // safely) and handed to the caller, who must keep what it reads alive.
-WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, DWORD& status,
+WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, Status& status,
                     UniqueHandle& leftRunning, ThreadCreator create = CreateThread);
 
 // The same for a worker that asks the Task Scheduler, waited for at most what remains of the
 // deadline. A worker left running keeps the code it runs loaded until the process ends, so that
 // a host that unloads this module (msiexec's custom-action server) never pulls that code from
 // under it.
-WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD& status,
+WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
                                  UniqueHandle& leftRunning, ThreadCreator create = CreateThread);

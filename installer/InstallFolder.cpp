@@ -74,7 +74,7 @@ FolderLock::FolderLock()
     }
 }
 
-DWORD FolderLock::lock(const wchar_t* folder)
+Status FolderLock::lock(const wchar_t* folder)
 {
     if (!ok_) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -85,23 +85,23 @@ DWORD FolderLock::lock(const wchar_t* folder)
         return ERROR_FILENAME_EXCED_RANGE;
     }
     lstrcpynW(path, folder, MAX_PATH + 1);
-    const DWORD locked =
+    const Status locked =
         SetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, reinterpret_cast<PACL>(acl_), nullptr);
     // The owner may always rewrite the permissions: whoever made the folder before the
     // install must not keep that. Set apart, so that a refused owner keeps the lock.
-    const DWORD owned = SetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators_.get(),
-                                              nullptr, nullptr, nullptr);
+    const Status owned = SetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators_.get(),
+                                               nullptr, nullptr, nullptr);
     return locked != ERROR_SUCCESS ? locked : owned;
 }
 
-DWORD FolderLock::create(const wchar_t* folder)
+Status FolderLock::create(const wchar_t* folder)
 {
     if (!ok_) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor_, FALSE};
-    return CreateDirectoryW(folder, &attributes) ? ERROR_SUCCESS : GetLastError();
+    return CreateDirectoryW(folder, &attributes) ? ERROR_SUCCESS : lastErrorStatus();
 }
 
 bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])

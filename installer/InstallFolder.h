@@ -4,6 +4,7 @@
 // administrator at every logon.
 #include "common/Owners.h"
 #include "common/StartTrust.h"
+#include "common/Status.h"
 #include "common/Text.h"
 
 #include <windows.h>
@@ -24,9 +25,9 @@ public:
     PSECURITY_DESCRIPTOR descriptor() { return &descriptor_; }
 
     // Locks an existing folder: owner and DACL.
-    DWORD lock(const wchar_t* folder);
+    Status lock(const wchar_t* folder);
     // Makes a folder that is locked from the moment it exists.
-    DWORD create(const wchar_t* folder);
+    Status create(const wchar_t* folder);
 
 private:
     UniqueSid system_;

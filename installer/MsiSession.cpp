@@ -14,7 +14,7 @@ void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const 
     MsiProcessMessage(install, kind, record.get());
 }
 
-void logFailure(MSIHANDLE install, const wchar_t* text, const wchar_t* object, DWORD status)
+void logFailure(MSIHANDLE install, const wchar_t* text, const wchar_t* object, Status status)
 {
     const UniqueMsiHandle record(MsiCreateRecord(2));
     if (!record) {
@@ -26,11 +26,11 @@ void logFailure(MSIHANDLE install, const wchar_t* text, const wchar_t* object, D
     MsiProcessMessage(install, INSTALLMESSAGE_ERROR, record.get());
 }
 
-UINT readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text)
+Status readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text)
 {
     wchar_t empty[1] = {L'\0'};
     DWORD size = 0;
-    UINT status = MsiGetPropertyW(install, name, empty, &size);
+    const Status status = MsiGetPropertyW(install, name, empty, &size);
     if (status != ERROR_MORE_DATA && status != ERROR_SUCCESS) {
         return status;
     }
@@ -42,9 +42,10 @@ UINT readProperty(MSIHANDLE install, const wchar_t* name, UniqueHeapText& text)
     return MsiGetPropertyW(install, name, text.get(), &size);
 }
 
-bool readNeededProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* text, UINT absent, UniqueHeapText& value)
+bool readNeededProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* text, Status absent,
+                        UniqueHeapText& value)
 {
-    const UINT read = readProperty(install, name, value);
+    const Status read = readProperty(install, name, value);
     if (read == ERROR_SUCCESS && value[0] != L'\0') {
         return true;
     }

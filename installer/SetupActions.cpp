@@ -96,7 +96,7 @@ void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdic
 // rename, with way after its name in the log.
 void reportOpenFoldersOnWay(MSIHANDLE install, const wchar_t* start, ObjectKind kind, const wchar_t* way)
 {
-    walkUp(start, kind, machineJudge(), [&](const wchar_t* path, ObjectKind at, DWORD status, const Changer& changer) {
+    walkUp(start, kind, machineJudge(), [&](const wchar_t* path, ObjectKind at, Status status, const Changer& changer) {
         // The install folder itself gets the lock; a folder missing yet is made locked.
         if (at != ObjectKind::Folder && status == ERROR_SUCCESS && changer.found &&
             GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
@@ -198,7 +198,7 @@ extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
                 folder, names);
     }
     // The folder locked is the folder installed into.
-    const UINT taken =
+    const Status taken =
         std::wcscmp(folder, given.get()) == 0 ? ERROR_SUCCESS : MsiSetTargetPathW(install, L"INSTALLDIR", folder);
     if (taken != ERROR_SUCCESS) {
         logFailure(install, L"tarvel: the install folder could not be taken as its full path [1]: error [2]", folder,
@@ -237,7 +237,7 @@ extern "C" UINT WINAPI LockInstallFolder(MSIHANDLE install)
             *next++ = L'\0';
         }
         const bool missing = GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES;
-        const DWORD status = missing ? folderLock.create(folder) : folderLock.lock(folder);
+        const Status status = missing ? folderLock.create(folder) : folderLock.lock(folder);
         if (status != ERROR_SUCCESS) {
             logFailure(install,
                        missing ? L"tarvel: the folder [1] could not be made locked: error [2]"
@@ -266,7 +266,8 @@ extern "C" UINT WINAPI RemoveLogonStartup(MSIHANDLE install)
     unregisterRunEntry();
     removeNativeRunEntry();
     const HRESULT initialized = CoInitialize(nullptr);
-    const LONG removal = DisableLogonStartup(kTarvelTaskName);
+    // The module answers in COM's kind.
+    const Status removal = comStatus(DisableLogonStartup(kTarvelTaskName));
     if (SUCCEEDED(initialized)) {
         CoUninitialize();
     }

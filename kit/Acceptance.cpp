@@ -236,16 +236,16 @@ bool productInstalled()
     return MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, 0, product) == ERROR_SUCCESS;
 }
 
-LSTATUS recordText(HKEY record, const wchar_t* name, const wchar_t* value)
+Status recordText(HKEY record, const wchar_t* name, const wchar_t* value)
 {
-    return RegSetValueExW(record, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          (static_cast<DWORD>(lstrlenW(value)) + 1) * sizeof(wchar_t));
+    return registryStatus(RegSetValueExW(record, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                         (static_cast<DWORD>(lstrlenW(value)) + 1) * sizeof(wchar_t)));
 }
 
 // The port keys as they are, each value copied, so that restore can put them back exactly.
-LSTATUS recordPorts(Run& run)
+Status recordPorts(Run& run)
 {
-    LSTATUS status = deleteKeyTree(run.journal.get(), kPortsName);
+    Status status = deleteKeyTree(run.journal.get(), kPortsName);
     UniqueHkey ports;
     if (status == ERROR_SUCCESS) {
         status = makeJournalKey(run.journal.get(), kPortsName, ports);
@@ -266,13 +266,14 @@ LSTATUS recordPorts(Run& run)
             BYTE data[1024] = {};
             DWORD size = sizeof data;
             DWORD type = REG_NONE;
-            status = RegEnumValueW(source.get(), index, valueName, &nameLength, nullptr, &type, data, &size);
+            status =
+                registryStatus(RegEnumValueW(source.get(), index, valueName, &nameLength, nullptr, &type, data, &size));
             if (status == ERROR_NO_MORE_ITEMS) {
                 status = ERROR_SUCCESS;
                 break;
             }
             if (status == ERROR_SUCCESS) {
-                status = RegSetValueExW(copy.get(), valueName, 0, type, data, size);
+                status = registryStatus(RegSetValueExW(copy.get(), valueName, 0, type, data, size));
             }
         }
     }
@@ -284,7 +285,7 @@ bool recordRun(Run& run)
 {
     const Kit& kit = run.kit;
     deleteKeyTree(run.journal.get(), kRecordName);
-    LSTATUS status = makeJournalKey(run.journal.get(), kRecordName, run.record);
+    Status status = makeJournalKey(run.journal.get(), kRecordName, run.record);
     if (status == ERROR_SUCCESS) {
         status = recordText(run.record.get(), L"Kit", kit.folder);
     }
@@ -461,8 +462,9 @@ int runAcceptance(Kit& kit)
     Run run(kit);
     kit.prefix = "acceptance: ";
     // Judged before anything is made: a journal that is not the kit's stops the run untouched.
-    DWORD status = openJournal(kit, false, run.journal);
-    if (status == static_cast<DWORD>(kKitRefused)) {
+    bool notTheKits = false;
+    Status status = openJournal(kit, false, run.journal, notTheKits);
+    if (notTheKits) {
         return kKitRefused;
     }
     HKEY earlier = nullptr;
@@ -488,7 +490,7 @@ int runAcceptance(Kit& kit)
         return kKitRefused;
     }
     if (status == ERROR_SUCCESS && !run.journal) {
-        status = openJournal(kit, true, run.journal);
+        status = openJournal(kit, true, run.journal, notTheKits);
     }
     if (status != ERROR_SUCCESS) {
         Text line;

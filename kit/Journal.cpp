@@ -116,12 +116,13 @@ struct RecordValue {
 
 // A value's text when it is a REG_SZ that fits; ERROR_INVALID_DATA for any other type or a
 // text too long to be the kit's.
-LSTATUS readText(HKEY key, const wchar_t* name, wchar_t* text, DWORD capacity)
+Status readText(HKEY key, const wchar_t* name, wchar_t* text, DWORD capacity)
 {
     DWORD type = REG_NONE;
     DWORD size = capacity * sizeof(wchar_t);
     ZeroMemory(text, size);
-    const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    const Status status =
+        registryStatus(RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size));
     if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && type != REG_SZ)) {
         return ERROR_INVALID_DATA;
     }
@@ -171,7 +172,7 @@ const char* formRefusal(RunRecord& record, bool whole)
 
 }  // namespace
 
-LSTATUS readRunRecord(HKEY key, RunRecord& record)
+Status readRunRecord(HKEY key, RunRecord& record)
 {
     wchar_t whole[8] = {};
     RecordValue values[] = {
@@ -184,7 +185,8 @@ LSTATUS readRunRecord(HKEY key, RunRecord& record)
     for (DWORD index = 0;; ++index) {
         wchar_t name[64] = {};
         DWORD nameLength = 64;
-        LSTATUS status = RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        Status status =
+            registryStatus(RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }

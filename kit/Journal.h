@@ -5,6 +5,7 @@
 // done with administrators' rights, so the key is trusted only while nobody else can have
 // written it, and each value is read as data and judged before anything acts on it.
 #include "common/ChangeRights.h"
+#include "common/Status.h"
 
 #include <windows.h>
 
@@ -54,7 +55,7 @@ struct RunRecord {
 
 // Reads the record under key: ERROR_SUCCESS with record filled (refused set when its form is
 // not a kit's), else the registry's status.
-LSTATUS readRunRecord(HKEY key, RunRecord& record);
+Status readRunRecord(HKEY key, RunRecord& record);
 
 // What the kit asks the machine about a record's program and product: in a test, its answers.
 struct RecordFacts {

@@ -3,6 +3,7 @@
 // journal, and the one way it decides which program it may start with an administrator's
 // rights.
 #include "common/Owners.h"
+#include "common/Status.h"
 #include "common/Text.h"
 #include "common/TextLine.h"
 #include "kit/Journal.h"
@@ -41,14 +42,14 @@ bool runsAsAdministrator();
 // could not be started or did not end, with why in problem; else its exit status in status.
 bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output, DWORD& status, Text& problem);
 
-// The journal key, opened for the kit's work, or why it is refused: ERROR_SUCCESS with key set
-// (null when there is none and create is false); kKitRefused with the lines said when the key
-// is not the kit's; else a registry status.
-DWORD openJournal(const Kit& kit, bool create, UniqueHkey& key);
+// The journal key, opened for the kit's work: ERROR_SUCCESS with key set (null when there is
+// none and create is false), or the status that kept it from being opened. notTheKits, with the
+// lines said, when the key is not the kit's.
+Status openJournal(const Kit& kit, bool create, UniqueHkey& key, bool& notTheKits);
 // Makes a key under the journal with the kit's permissions, or opens it.
-LSTATUS makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key);
+Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key);
 // Deletes name under parent with everything it holds; an absent key is success.
-LSTATUS deleteKeyTree(HKEY parent, const wchar_t* name);
+Status deleteKeyTree(HKEY parent, const wchar_t* name);
 // HKLM\SOFTWARE\...\Acceptance, and "\\" and sub when given, as reg.exe of this Windows names it.
 Text journalPath(const wchar_t* sub = nullptr);
 // Says each value of the record, as it is, for whoever must undo it by hand.

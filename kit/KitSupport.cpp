@@ -121,7 +121,7 @@ bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output
     return ended;
 }
 
-LSTATUS makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
+Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
 {
     const JournalSecurity security;
     if (!security.ok()) {
@@ -129,18 +129,18 @@ LSTATUS makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
     }
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.descriptor(), FALSE};
     HKEY made = nullptr;
-    const LSTATUS status =
-        RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &attributes, &made, nullptr);
+    const Status status = registryStatus(
+        RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &attributes, &made, nullptr));
     if (status == ERROR_SUCCESS) {
         key.reset(made);
     }
     return status;
 }
 
-LSTATUS deleteKeyTree(HKEY parent, const wchar_t* name)
+Status deleteKeyTree(HKEY parent, const wchar_t* name)
 {
     HKEY opened = nullptr;
-    LSTATUS status = RegOpenKeyExW(parent, name, 0, KEY_READ | DELETE | KEY_WOW64_32KEY, &opened);
+    Status status = registryStatus(RegOpenKeyExW(parent, name, 0, KEY_READ | DELETE | KEY_WOW64_32KEY, &opened));
     if (status == ERROR_FILE_NOT_FOUND) {
         return ERROR_SUCCESS;
     }
@@ -152,7 +152,7 @@ LSTATUS deleteKeyTree(HKEY parent, const wchar_t* name)
     for (;;) {
         wchar_t child[256] = {};
         DWORD length = 256;
-        status = RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+        status = registryStatus(RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr));
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }
@@ -163,7 +163,7 @@ LSTATUS deleteKeyTree(HKEY parent, const wchar_t* name)
             return status;
         }
     }
-    return RegDeleteKeyW(parent, name);
+    return registryStatus(RegDeleteKeyW(parent, name));
 }
 
 Text journalPath(const wchar_t* sub)
@@ -186,8 +186,8 @@ void sayRecord(const Kit& kit, HKEY record)
         wchar_t value[MAX_PATH + 2] = {};
         DWORD size = sizeof value - sizeof value[0];
         DWORD type = REG_NONE;
-        const LSTATUS status =
-            RegEnumValueW(record, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+        const Status status = registryStatus(
+            RegEnumValueW(record, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value), &size));
         if (status == ERROR_NO_MORE_ITEMS || (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)) {
             return;
         }
@@ -237,7 +237,7 @@ bool mayStart(const wchar_t* program, Text& reason)
         return false;
     }
     bool trusted = true;
-    const DWORD status = judgeStart(program, ObjectKind::File, machineStartJudge(), [&](const StartFinding& finding) {
+    const Status status = judgeStart(program, ObjectKind::File, machineStartJudge(), [&](const StartFinding& finding) {
         trusted = describeRefusal(finding, reason);
         return trusted;
     });
@@ -290,14 +290,14 @@ namespace {
 void readTaskProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
 {
     UniqueTaskReading reading;
-    const HRESULT hr = readTarvelTaskOnWorker(L"tarvel acceptance", reading);
-    if (hr == kTaskSchedulerTimedOut) {
+    const Status status = readTarvelTaskOnWorker(L"tarvel acceptance", reading);
+    if (status == kTaskSchedulerTimedOut) {
         Text line;
         line << "the start-up could not be read: " << kTaskSchedulerSilent;
         say(kit, line);
         return;
     }
-    if (SUCCEEDED(hr) && reading->found && taskActive(reading->facts) && reading->startsAProgram &&
+    if (status == ERROR_SUCCESS && reading->found && taskActive(reading->facts) && reading->startsAProgram &&
         reading->program.ok() && lstrlenW(reading->program.get()) <= MAX_PATH) {
         lstrcpynW(program, reading->program.get(), MAX_PATH + 1);
         asWindowsReadsIt(program);
@@ -395,26 +395,27 @@ const wchar_t* markerState(const Kit& kit)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? L"directory" : L"file";
 }
 
-DWORD openJournal(const Kit& kit, bool create, UniqueHkey& key)
+Status openJournal(const Kit& kit, bool create, UniqueHkey& key, bool& notTheKits)
 {
+    notTheKits = false;
     const REGSAM access = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
     HKEY opened = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kJournalKey, 0, access, &opened);
+    Status status = registryStatus(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kJournalKey, 0, access, &opened));
     if (status == ERROR_FILE_NOT_FOUND) {
         if (!create) {
             return ERROR_SUCCESS;
         }
         HKEY product = nullptr;
-        status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ombrix\\Tarvel", 0, nullptr, 0,
-                                 KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, nullptr, &product, nullptr);
+        status = registryStatus(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ombrix\\Tarvel", 0, nullptr, 0,
+                                                KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, nullptr, &product, nullptr));
         if (status != ERROR_SUCCESS) {
-            return static_cast<DWORD>(status);
+            return status;
         }
         const UniqueHkey productKey(product);
-        return static_cast<DWORD>(makeJournalKey(productKey.get(), L"Acceptance", key));
+        return makeJournalKey(productKey.get(), L"Acceptance", key);
     }
     if (status != ERROR_SUCCESS) {
-        return static_cast<DWORD>(status);
+        return status;
     }
     key.reset(opened);
     // The key, the record and the ports' copy, each as Windows holds its permissions.
@@ -434,9 +435,10 @@ DWORD openJournal(const Kit& kit, bool create, UniqueHkey& key)
         }
         BYTE descriptor[4096] = {};
         DWORD size = sizeof descriptor;
-        status = RegGetKeySecurity(part.key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size);
+        status = registryStatus(
+            RegGetKeySecurity(part.key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size));
         if (status != ERROR_SUCCESS) {
-            return static_cast<DWORD>(status);
+            return status;
         }
         const JournalJudgement judgement = judgeJournalKey(descriptor, part.holdsRecord);
         if (judgement.verdict == JournalVerdict::Foreign) {
@@ -451,7 +453,8 @@ DWORD openJournal(const Kit& kit, bool create, UniqueHkey& key)
                 << journalPath() << "\" /f";
             say(kit, how);
             key.reset();
-            return static_cast<DWORD>(kKitRefused);
+            notTheKits = true;
+            return ERROR_SUCCESS;
         }
         adopt = adopt || judgement.verdict == JournalVerdict::Adopt;
     }
@@ -465,26 +468,26 @@ DWORD openJournal(const Kit& kit, bool create, UniqueHkey& key)
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    status = RegSetKeySecurity(key.get(), what, security.descriptor());
+    status = registryStatus(RegSetKeySecurity(key.get(), what, security.descriptor()));
     if (status == ERROR_SUCCESS && recordKey) {
-        status = RegSetKeySecurity(recordKey.get(), what, security.descriptor());
+        status = registryStatus(RegSetKeySecurity(recordKey.get(), what, security.descriptor()));
     }
     HKEY ports = nullptr;
     if (status == ERROR_SUCCESS && RegOpenKeyExW(key.get(), kPortsName, 0, access, &ports) == ERROR_SUCCESS) {
         const UniqueHkey portsKey(ports);
-        status = RegSetKeySecurity(portsKey.get(), what, security.descriptor());
+        status = registryStatus(RegSetKeySecurity(portsKey.get(), what, security.descriptor()));
         for (int port = 0; status == ERROR_SUCCESS && port < 6; ++port) {
             wchar_t name[8] = L"Port0";
             name[4] = static_cast<wchar_t>(L'0' + port);
             HKEY portKey = nullptr;
             if (RegOpenKeyExW(portsKey.get(), name, 0, access, &portKey) == ERROR_SUCCESS) {
                 const UniqueHkey owned(portKey);
-                status = RegSetKeySecurity(owned.get(), what, security.descriptor());
+                status = registryStatus(RegSetKeySecurity(owned.get(), what, security.descriptor()));
             }
         }
     }
     if (status != ERROR_SUCCESS) {
-        return static_cast<DWORD>(status);
+        return status;
     }
     Text line;
     line << journalPath() << ", which an earlier kit left, may now be changed by administrators only";

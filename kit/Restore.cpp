@@ -342,8 +342,9 @@ int runRestore(Kit& kit, bool portsOnly)
     }
     Restore restore(kit);
     UniqueHkey journal;
-    const DWORD status = openJournal(kit, false, journal);
-    if (status == static_cast<DWORD>(kKitRefused)) {
+    bool notTheKits = false;
+    const Status status = openJournal(kit, false, journal, notTheKits);
+    if (notTheKits) {
         return kKitRefused;
     }
     if (status != ERROR_SUCCESS) {

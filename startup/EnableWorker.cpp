@@ -1,6 +1,7 @@
 // Replaces any task of the requested name with one that starts the program with the highest
 // run level whenever a member of the local Administrators group, its principal, logs on.
 #include "common/WellKnownSids.h"
+#include "common/Status.h"
 #include "startup/LogonStartInternals.h"
 #include "startup/TaskSchedulerConnection.h"
 
@@ -217,7 +218,7 @@ DWORD WINAPI enableWorker(LPVOID)
     TaskSchedulerConnection connection(kOperation);
     HRESULT hr = connection.open();
     if (FAILED(hr)) {
-        return static_cast<DWORD>(hr);
+        return comStatus(hr);
     }
 
     // A task of that name is replaced, never updated: whatever it held goes. Its absence
@@ -228,12 +229,11 @@ DWORD WINAPI enableWorker(LPVOID)
     hr = receivedFrom(connection.service->NewTask(0, &definition), definition);
     connection.service.Reset();
     if (FAILED(hr)) {
-        return static_cast<DWORD>(
-            connection.failed(L"Failed to CoCreate an instance of the TaskService class: %x", hr));
+        return comStatus(connection.failed(L"Failed to CoCreate an instance of the TaskService class: %x", hr));
     }
     hr = buildAndRegister(connection, definition.Get(), request);
 
     connection.rootFolder.Reset();
     definition.Reset();
-    return static_cast<DWORD>(hr);
+    return comStatus(hr);
 }

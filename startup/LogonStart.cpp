@@ -101,23 +101,23 @@ LONG runOperation(const Operation& operation, LPTHREAD_START_ROUTINE worker, boo
         traceLogonStartFailure(operation.name, L"Cannot copy the request: %x", E_OUTOFMEMORY);
         return operation.question ? 0 : E_OUTOFMEMORY;
     }
-    DWORD status = 0;
+    Status status = 0;
     UniqueHandle leftRunning;
     workerRunning = true;
     const WorkerEnd end = runTaskSchedulerWorker(worker, nullptr, status, leftRunning, logonStartPlatform.createThread);
     workerRunning = false;
     if (end == WorkerEnd::NotStarted) {
-        traceLogonStartFailure(operation.name, L"Cannot create worker thread: %x", static_cast<HRESULT>(status));
-        return operation.question ? 0 : static_cast<LONG>(status);
+        traceLogonStartFailure(operation.name, L"Cannot create worker thread: %x", asHresult(status));
+        return operation.question ? 0 : asHresult(status);
     }
     if (end == WorkerEnd::LeftRunning) {
         busySlot = leftRunning.release();
         workerLeftRunning = true;
         traceLogonStartFailure(operation.name, L"The Task Scheduler did not answer in time: %x",
-                               kTaskSchedulerTimedOut);
-        return operation.question ? 0 : kTaskSchedulerTimedOut;
+                               asHresult(kTaskSchedulerTimedOut));
+        return operation.question ? 0 : asHresult(kTaskSchedulerTimedOut);
     }
-    return static_cast<LONG>(status);
+    return asHresult(status);
 }
 
 }  // namespace

@@ -97,11 +97,11 @@ UniqueHeapText asNativeExplorerReadsIt(UniqueHeapText value)
 
 }  // namespace
 
-LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
+Status readRunCommand(HKEY key, UniqueHeapText& command)
 {
     DWORD type = REG_NONE;
     DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, kRunValueNameW, nullptr, &type, nullptr, &size);
+    Status status = registryStatus(RegQueryValueExW(key, kRunValueNameW, nullptr, &type, nullptr, &size));
     if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) {
         return ERROR_INVALID_DATA;
     }
@@ -113,7 +113,8 @@ LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
     if (!value) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    status = RegQueryValueExW(key, kRunValueNameW, nullptr, &type, reinterpret_cast<BYTE*>(value.get()), &size);
+    status = registryStatus(
+        RegQueryValueExW(key, kRunValueNameW, nullptr, &type, reinterpret_cast<BYTE*>(value.get()), &size));
     if (status != ERROR_SUCCESS || type != REG_EXPAND_SZ) {
         command = std::move(value);
         return status;
@@ -124,6 +125,5 @@ LSTATUS readRunCommand(HKEY key, UniqueHeapText& command)
     if (!command) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return ExpandEnvironmentStringsW(value.get(), command.get(), needed) != 0 ? ERROR_SUCCESS
-                                                                              : static_cast<LSTATUS>(GetLastError());
+    return ExpandEnvironmentStringsW(value.get(), command.get(), needed) != 0 ? ERROR_SUCCESS : lastErrorStatus();
 }

@@ -14,12 +14,13 @@ const wchar_t kRunValueNameW[] = L"" TARVEL_RUN_VALUE_NAME;
 
 namespace {
 
-LSTATUS openRunKey(UniqueHkey& key)
+Status openRunKey(UniqueHkey& key)
 {
     HKEY opened = nullptr;
     DWORD disposition = 0;
-    const LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_ALL_ACCESS, nullptr, &opened, &disposition);
+    const Status status =
+        registryStatus(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                       nullptr, &opened, &disposition));
     if (status == ERROR_SUCCESS) {
         key.reset(opened);
     }
@@ -28,9 +29,9 @@ LSTATUS openRunKey(UniqueHkey& key)
 
 // Deletes the value from key; one that is not there is already as it should be. removed, when
 // given, says whether there was one.
-LSTATUS deleteRunValue(HKEY key, bool* removed)
+Status deleteRunValue(HKEY key, bool* removed)
 {
-    const LSTATUS deleted = RegDeleteValueA(key, kRunValueName);
+    const Status deleted = registryStatus(RegDeleteValueA(key, kRunValueName));
     if (removed != nullptr) {
         *removed = deleted == ERROR_SUCCESS;
     }
@@ -38,14 +39,14 @@ LSTATUS deleteRunValue(HKEY key, bool* removed)
 }
 }  // namespace
 
-LSTATUS registerRunEntry(const wchar_t* modulePath)
+Status registerRunEntry(const wchar_t* modulePath)
 {
     const size_t length = std::wcslen(modulePath);
     if (length == 0 || length >= MAX_PATH) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
     UniqueHkey key;
-    const LSTATUS opened = openRunKey(key);
+    const Status opened = openRunKey(key);
     if (opened != ERROR_SUCCESS) {
         return opened;
     }
@@ -62,21 +63,21 @@ LSTATUS registerRunEntry(const wchar_t* modulePath)
     }
     const size_t bytes = (std::wcslen(command) + 1) * sizeof(wchar_t);
     // The wide call keeps characters outside the ANSI code page as they are.
-    return RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                          static_cast<DWORD>(bytes));
+    return registryStatus(RegSetValueExW(key.get(), kRunValueNameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                                         static_cast<DWORD>(bytes)));
 }
 
-LSTATUS unregisterRunEntry(bool* removed)
+Status unregisterRunEntry(bool* removed)
 {
     UniqueHkey key;
-    const LSTATUS opened = openRunKey(key);
+    const Status opened = openRunKey(key);
     if (opened != ERROR_SUCCESS) {
         return opened;
     }
     return deleteRunValue(key.get(), removed);
 }
 
-LSTATUS removeNativeRunEntry(bool* removed)
+Status removeNativeRunEntry(bool* removed)
 {
     if (removed != nullptr) {
         *removed = false;
@@ -85,7 +86,8 @@ LSTATUS removeNativeRunEntry(bool* removed)
         return ERROR_SUCCESS;
     }
     HKEY opened = nullptr;
-    const LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened);
+    const Status status =
+        registryStatus(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened));
     if (status == ERROR_FILE_NOT_FOUND) {
         return ERROR_SUCCESS;
     }

@@ -1,5 +1,6 @@
 // Whether the logon task is in place and active, and its removal.
 #include "common/Paths.h"
+#include "common/Status.h"
 #include "startup/LogonStartInternals.h"
 #include "startup/StartupPolicy.h"
 #include "startup/TaskReading.h"
@@ -41,7 +42,7 @@ DWORD WINAPI disableWorker(LPVOID)
     TaskSchedulerConnection connection(L"DisableLogonStartup");
     const HRESULT hr = connection.open();
     if (FAILED(hr)) {
-        return static_cast<DWORD>(hr);
+        return comStatus(hr);
     }
     const HRESULT deleted =
         withBstr(logonStartRequest.taskName, [&](BSTR name) { return connection.rootFolder->DeleteTask(name, 0); });
@@ -50,5 +51,5 @@ DWORD WINAPI disableWorker(LPVOID)
     if (deleted == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || deleted == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
         return 0;
     }
-    return FAILED(deleted) ? static_cast<DWORD>(deleted) : 0;
+    return FAILED(deleted) ? comStatus(deleted) : 0;
 }

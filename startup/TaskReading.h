@@ -3,6 +3,7 @@
 // what the check reports is what the pass acts on. Each keeps its own reading of a failure:
 // the pass's question answers "not active", the check reports it.
 #include "common/Owners.h"
+#include "common/Status.h"
 #include "startup/StartupPolicy.h"
 
 #include <windows.h>
@@ -37,4 +38,4 @@ using UniqueTaskReading = std::unique_ptr<TaskReading, TaskReadingFreer>;
 // own, waiting for it at most that long: the worker's status with reading set, or
 // kTaskSchedulerTimedOut with none (the worker keeps what it may still write). operation must
 // outlive the process's workers: a literal.
-HRESULT readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& reading);
+Status readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& reading);

@@ -17,12 +17,12 @@ DWORD WINAPI taskReadingWorker(LPVOID parameter)
     TaskSchedulerConnection connection(reading->operation);
     HRESULT hr = connection.open();
     if (FAILED(hr)) {
-        return static_cast<DWORD>(hr);
+        return comStatus(hr);
     }
     connection.service.Reset();
     hr = readTask(connection.rootFolder.Get(), kTarvelTaskName, *reading);
     connection.rootFolder.Reset();
-    return static_cast<DWORD>(hr);
+    return comStatus(hr);
 }
 
 }  // namespace
@@ -33,22 +33,22 @@ void TaskReadingFreer::operator()(TaskReading* reading) const
     HeapFree(GetProcessHeap(), 0, reading);
 }
 
-HRESULT readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& reading)
+Status readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& reading)
 {
     reading.reset();
     // From the heap, and never freed while a worker may still write it.
     void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(TaskReading));
     if (memory == nullptr) {
-        return E_OUTOFMEMORY;
+        return comStatus(E_OUTOFMEMORY);
     }
     UniqueTaskReading made(new (memory) TaskReading);
     made->operation = operation;
     startTaskSchedulerDeadline();
-    DWORD status = 0;
+    Status status = 0;
     UniqueHandle leftRunning;
     const WorkerEnd end = runTaskSchedulerWorker(taskReadingWorker, made.get(), status, leftRunning);
     if (end == WorkerEnd::NotStarted) {
-        return static_cast<HRESULT>(status);
+        return status;
     }
     if (end == WorkerEnd::LeftRunning) {
         // Left to the worker, which may still write it; its thread handle goes, the thread stays.
@@ -56,5 +56,5 @@ HRESULT readTarvelTaskOnWorker(const wchar_t* operation, UniqueTaskReading& read
         return kTaskSchedulerTimedOut;
     }
     reading = static_cast<UniqueTaskReading&&>(made);
-    return static_cast<HRESULT>(status);
+    return status;
 }

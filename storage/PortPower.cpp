@@ -13,13 +13,13 @@ const char* const kPortKeys[kPortCount] = {
 const char kDipmValue[] = "DIPM";
 const char kLpmValue[] = "LPM";
 
-LSTATUS applyPortPowerSettings(DWORD value)
+Status applyPortPowerSettings(DWORD value)
 {
     const BYTE* data = reinterpret_cast<const BYTE*>(&value);
-    LSTATUS firstFailure = ERROR_SUCCESS;
+    Status firstFailure = ERROR_SUCCESS;
     const auto note = [&firstFailure](LSTATUS status) {
         if (firstFailure == ERROR_SUCCESS) {
-            firstFailure = status;
+            firstFailure = registryStatus(status);
         }
     };
     for (const char* keyPath : kPortKeys) {

@@ -1,10 +1,12 @@
 #pragma once
+#include "common/Status.h"
+
 #include <windows.h>
 
 // Writes the iaStor driver's "DIPM" and "LPM" switches of ports 0 to 5: 0 turns the
 // power management off, 1 turns it on. Every port is attempted; the answer is the first
 // failure met, or ERROR_SUCCESS.
-LSTATUS applyPortPowerSettings(DWORD value);
+Status applyPortPowerSettings(DWORD value);
 
 // What the modes ask of every switch.
 const DWORD kPortsOff = 0;  // preload mode
