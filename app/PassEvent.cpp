@@ -2,6 +2,7 @@
 
 #include "common/Owners.h"
 #include "common/Text.h"
+#include "common/TextLine.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ void describeStatus(DWORD status, wchar_t (&text)[512])
 void reportPassOutcome(const PassOutcome& outcome)
 {
     wchar_t marker[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, outcome.markerPath, -1, marker, MAX_PATH - 1);
+    TextBuilder(marker, MAX_PATH) << outcome.markerPath;
     const wchar_t port[2] = {static_cast<wchar_t>(L'0' + (outcome.portValue != 0 ? 1 : 0)), L'\0'};
     wchar_t decimal[kNumberText] = {};
     wchar_t hex[kNumberText] = {};

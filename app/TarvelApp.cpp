@@ -6,7 +6,7 @@
 #include "common/Paths.h"
 #include "common/SystemFacts.h"
 #include "common/TaskSchedulerWait.h"
-#include "common/Text.h"
+#include "common/TextLine.h"
 #include "startup/LogonStart.h"
 #include "startup/RunEntry.h"
 #include "startup/StartupPolicy.h"
@@ -110,26 +110,22 @@ Status bringStartupInLine(const WantedStartup& wanted, const wchar_t* modulePath
 void describeStartup(const WantedStartup& wanted, Status status, bool removed, const wchar_t* startupPath,
                      const wchar_t* modulePath, wchar_t (&text)[2 * MAX_PATH + 64])
 {
-    const size_t room = 2 * MAX_PATH + 64;
-    text[0] = L'\0';
+    // Room for the longest: two paths and the words around them.
+    TextBuilder out(text, 2 * MAX_PATH + 64);
     if (status == kTaskSchedulerTimedOut) {
-        appendText(text, room, L"failed: ");
-        appendText(text, room, kTaskSchedulerSilent);
+        out << L"failed: " << kTaskSchedulerSilent;
     } else if (status != ERROR_SUCCESS) {
-        appendText(text, room, L"failed");
+        out << L"failed";
     } else if (registersStartup(wanted)) {
-        appendText(text, room,
-                   wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
-                                   : L"registered as the task \"Ombrix Tarvel\" for ");
-        appendText(text, room, startupPath);
+        out << (wanted.runValue ? L"registered as the Run value \"Tarvel\" for "
+                                : L"registered as the task \"Ombrix Tarvel\" for ")
+            << startupPath;
         // A path of this logon session alone (a subst or mapped drive) is not what was registered.
         if (!samePath(startupPath, modulePath)) {
-            appendText(text, room, L" (started as ");
-            appendText(text, room, modulePath);
-            appendText(text, room, L")");
+            out << L" (started as " << modulePath << L")";
         }
     } else {
-        appendText(text, room, removed ? L"removed" : L"absent: no logon start-up found");
+        out << (removed ? L"removed" : L"absent: no logon start-up found");
     }
 }
 }  // namespace

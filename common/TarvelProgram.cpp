@@ -3,6 +3,7 @@
 #include "common/TarvelProgram.h"
 
 #include "common/Owners.h"
+#include "common/TextLine.h"
 
 #include <cwchar>
 
@@ -56,17 +57,10 @@ bool isTarvelProgram(const wchar_t* path, wchar_t (&version)[kVersionText])
     for (UINT at = 0; at + 1 < translationsLength / sizeof(WORD); at += 2) {
         if (stringValue(info.get(), pairs[at], pairs[at + 1], L"OriginalFilename", kOriginalFilename) &&
             stringValue(info.get(), pairs[at], pairs[at + 1], L"ProductName", kProductName)) {
-            const unsigned long fields[] = {HIWORD(numbers->dwFileVersionMS), LOWORD(numbers->dwFileVersionMS),
-                                            HIWORD(numbers->dwFileVersionLS), LOWORD(numbers->dwFileVersionLS)};
-            version[0] = L'\0';
-            for (const unsigned long field : fields) {
-                wchar_t digits[kNumberText] = {};
-                writeDecimal(field, digits);
-                if (version[0] != L'\0') {
-                    appendText(version, kVersionText, L".");
-                }
-                appendText(version, kVersionText, digits);
-            }
+            TextBuilder(version, kVersionText) << static_cast<unsigned long>(HIWORD(numbers->dwFileVersionMS)) << "."
+                                               << static_cast<unsigned long>(LOWORD(numbers->dwFileVersionMS)) << "."
+                                               << static_cast<unsigned long>(HIWORD(numbers->dwFileVersionLS)) << "."
+                                               << static_cast<unsigned long>(LOWORD(numbers->dwFileVersionLS));
             return true;
         }
     }

@@ -16,5 +16,6 @@ void writeSignedDecimal(long number, wchar_t (&text)[kNumberText]);
 void writeHex(unsigned long number, wchar_t (&text)[kNumberText]);
 
 // Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,
-// with text unchanged, otherwise.
+// with text unchanged, otherwise: for paths and command lines, where a piece cut short would
+// name another file. Text for people is built with TextBuilder (common/TextLine.h).
 bool appendText(wchar_t* text, size_t capacity, const wchar_t* more);

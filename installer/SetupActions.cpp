@@ -1,5 +1,6 @@
 // Windows Installer custom actions of the tarvel package, built from the program's own
 // start-up code so that uninstalling removes exactly what a pass registers.
+#include "common/TextLine.h"
 #include "common/ChangeRights.h"
 #include "common/Paths.h"
 #include "common/PassLock.h"
@@ -34,29 +35,20 @@ bool isInstalledProductsFolder(MSIHANDLE install, const wchar_t* folder)
     return MsiEnumRelatedProductsW(upgradeCode.get(), 0, 0, product) == ERROR_SUCCESS;
 }
 
-void appendNumber(wchar_t* text, size_t capacity, size_t number)
-{
-    wchar_t digits[kNumberText] = {};
-    writeDecimal(number, digits);
-    appendText(text, capacity, digits);
-}
-
 // "a, b and c": the first names, then how many more, so that one try shows them all.
 const size_t kEntriesText = ForeignEntries::kNamed * (MAX_PATH + 2) + 32;
 void nameEntries(const ForeignEntries& entries, wchar_t (&text)[kEntriesText])
 {
-    text[0] = L'\0';
+    TextBuilder out(text, kEntriesText);
     const size_t named = entries.count < ForeignEntries::kNamed ? entries.count : ForeignEntries::kNamed;
     for (size_t index = 0; index < named; ++index) {
         if (index > 0) {
-            appendText(text, kEntriesText, index + 1 == entries.count ? L" and " : L", ");
+            out << (index + 1 == entries.count ? L" and " : L", ");
         }
-        appendText(text, kEntriesText, entries.names[index]);
+        out << entries.names[index];
     }
     if (entries.count > named) {
-        appendText(text, kEntriesText, L" and ");
-        appendNumber(text, kEntriesText, entries.count - named);
-        appendText(text, kEntriesText, L" more");
+        out << L" and " << static_cast<unsigned long>(entries.count - named) << L" more";
     }
 }
 
@@ -77,7 +69,7 @@ void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdic
                 folder);
     } else {
         wchar_t kind[64] = {};
-        MultiByteToWideChar(CP_ACP, 0, driveKindWords(installFolderDrive(folder)), -1, kind, 64);
+        TextBuilder(kind, 64) << driveKindWords(installFolderDrive(folder));
         logLine(install, INSTALLMESSAGE_ERROR,
                 L"tarvel: the install folder [1] is on [2], where others than this machine's administrators can "
                 L"replace the program that runs as an administrator at every logon. Choose a folder on a local "
@@ -101,10 +93,9 @@ void reportOpenFoldersOnWay(MSIHANDLE install, const wchar_t* start, ObjectKind 
         if (at != ObjectKind::Folder && status == ERROR_SUCCESS && changer.found &&
             GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
             wchar_t how[64] = {};
-            MultiByteToWideChar(CP_ACP, 0, changer.how, -1, how, 64);
+            TextBuilder(how, 64) << changer.how;
             wchar_t named[MAX_PATH + 64] = {};
-            lstrcpynW(named, path, MAX_PATH + 1);
-            appendText(named, MAX_PATH + 64, way);
+            TextBuilder(named, MAX_PATH + 64) << path << way;
             logLine(install, INSTALLMESSAGE_INFO,
                     L"tarvel: the folder [1] above the install folder can be [2] [3]: whoever may rename it "
                     L"can put another program in the install folder's place. Lock it, or choose a folder "
@@ -168,7 +159,7 @@ extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
     const FolderVerdict verdict = full ? judgeInstallFolder(folder, others) : FolderVerdict::TooLong;
     if (verdict == FolderVerdict::TooLong) {
         wchar_t limit[24] = {};
-        appendNumber(limit, 24, kLongestInstallFolder);
+        TextBuilder(limit, 24) << static_cast<unsigned long>(kLongestInstallFolder);
         logLine(install, INSTALLMESSAGE_ERROR,
                 L"tarvel: the install folder [1] is too long: tarvel-check.exe in it, the longest path the package "
                 L"installs beside tarvel.exe, would have a path of 260 characters or more (MAX_PATH), which Windows "
