@@ -9,8 +9,6 @@
 #include "common/SystemFacts.h"
 #include "storage/PortPower.h"
 
-#include <msi.h>
-
 #include <cwchar>
 #include <initializer_list>
 
@@ -37,10 +35,9 @@ struct Run {
 
 void result(Run& run, const wchar_t* what, DWORD status)
 {
-    wchar_t number[kNumberText] = {};
-    writeSignedDecimal(static_cast<long>(status), number);
+    // Signed, as %errorlevel% shows an HRESULT.
     Text line;
-    line << (status == 0 ? "PASS  " : "FAIL  ") << what << " (exit status " << number << ")";
+    line << (status == 0 ? "PASS  " : "FAIL  ") << what << " (exit status " << static_cast<int>(status) << ")";
     ++(status == 0 ? run.passed : run.failed);
     say(run.kit, line);
 }
@@ -192,10 +189,9 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     }
     const char* mode = run.preload ? "(preload mode)" : "(normal mode)";
     if (!holds(printed, length, mode)) {
-        wchar_t number[kNumberText] = {};
-        writeSignedDecimal(static_cast<long>(status), number);
         Text why;
-        why << "the check did not see " << (run.preload ? "preload" : "normal") << " mode; exit status " << number;
+        why << "the check did not see " << (run.preload ? "preload" : "normal") << " mode; exit status "
+            << static_cast<int>(status);
         failure(run, what, why);
         return;
     }
@@ -209,9 +205,6 @@ void package(Run& run, const wchar_t* what, const wchar_t* verb, const wchar_t* 
     if (skipped(run, what)) {
         return;
     }
-    wchar_t msiexec[MAX_PATH] = {};
-    GetSystemDirectoryW(msiexec, MAX_PATH);
-    appendText(msiexec, MAX_PATH, L"\\msiexec.exe");
     wchar_t arguments[3 * MAX_PATH] = {};
     const size_t room = sizeof arguments / sizeof arguments[0];
     appendText(arguments, room, verb[0] == L'i' ? L"/i \"" : L"/x \"");
@@ -223,17 +216,11 @@ void package(Run& run, const wchar_t* what, const wchar_t* verb, const wchar_t* 
     appendText(arguments, room, L"\"");
     DWORD status = 0;
     Text problem;
-    if (!runStep(msiexec, arguments, nullptr, status, problem)) {
+    if (!runMsiexec(arguments, status, problem)) {
         failure(run, what, problem);
         return;
     }
     result(run, what, status);
-}
-
-bool productInstalled()
-{
-    wchar_t product[39] = {};
-    return MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, 0, product) == ERROR_SUCCESS;
 }
 
 Status recordText(HKEY record, const wchar_t* name, const wchar_t* value)
@@ -363,9 +350,8 @@ bool kitIsWhole(const Kit& kit)
         lstrcpynW(path, kit.folder, MAX_PATH);
         if (!appendText(path, MAX_PATH, file) || !fileExists(path)) {
             Text line;
-            line << "acceptance: " << file << " is not beside acceptance.cmd.";
-            writeOutput(line.c_str());
-            writeOutput(L"\r\n");
+            line << file << " is not beside acceptance.cmd.";
+            say(kit, line);
             return false;
         }
     }
@@ -437,7 +423,7 @@ void installAndUninstall(Run& run)
     check(run, L"check after the install");
     package(run, L"uninstall of the package", L"uninstall", L"uninstall.log");
     // The package the kit installed is gone again: nothing for restore to uninstall.
-    if (!productInstalled()) {
+    if (!familyInstalled()) {
         RegDeleteValueW(run.record.get(), L"Product");
     } else {
         run.keep = true;
@@ -452,15 +438,15 @@ void installAndUninstall(Run& run)
 
 int runAcceptance(Kit& kit)
 {
+    kit.prefix = "acceptance: ";
     if (!runsAsAdministrator()) {
-        writeOutput(L"acceptance: run this from an elevated command prompt (Run as administrator).\r\n");
+        say(kit, Text("run this from an elevated command prompt (Run as administrator)."));
         return kKitNotElevated;
     }
     if (!kitIsWhole(kit)) {
         return kKitRefused;
     }
     Run run(kit);
-    kit.prefix = "acceptance: ";
     // Judged before anything is made: a journal that is not the kit's stops the run untouched.
     bool notTheKits = false;
     Status status = openJournal(kit, false, run.journal, notTheKits);

@@ -27,7 +27,7 @@ struct Kit {
 };
 
 // Fills kit's names from where this program lies; false when its path cannot be had.
-bool setUpKit(Kit& kit, const char* prefix);
+bool setUpKit(Kit& kit);
 
 // One line to the console and, when there is one, the log.
 void say(const Kit& kit, const Text& line);
@@ -36,6 +36,9 @@ void logLine(const Kit& kit, const Text& line);
 
 // Whether this process runs with the Administrators group in force (elevated from Windows 6.0).
 bool runsAsAdministrator();
+
+// Runs this Windows' msiexec.exe with arguments, as runStep runs a step.
+bool runMsiexec(const wchar_t* arguments, DWORD& status, Text& problem);
 
 // Starts application with arguments (quoted by the caller) and waits for it, at most the time
 // a step may take; output, when given, receives its standard output and errors. False when it
@@ -65,6 +68,9 @@ bool isInKitFolder(const Kit& kit, const wchar_t* program);
 // The program the machine's start-up names now (the logon task on 6.0 and 6.1, else the Run
 // value), as Windows would start it; empty when there is none.
 void readStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1]);
+
+// Whether the Installer lists a product of the package's own upgrade code.
+bool familyInstalled();
 
 // Whether Ombrix Tarvel is installed (its family registered, or its folder remembered), and
 // its program when that file is there.

@@ -14,7 +14,7 @@ int main()
     }
     const UniqueLocal owned(arguments);
     Kit kit;
-    if (!setUpKit(kit, "")) {
+    if (!setUpKit(kit)) {
         writeOutput(L"tarvel-kit: the kit's own folder cannot be told.\r\n");
         return kKitRefused;
     }

@@ -27,9 +27,8 @@ bool appendTo(wchar_t (&path)[MAX_PATH], const wchar_t* more) { return appendTex
 
 bool pathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool setUpKit(Kit& kit, const char* prefix)
+bool setUpKit(Kit& kit)
 {
-    kit.prefix = prefix;
     wchar_t module[MAX_PATH] = {};
     if (!readModulePath(module)) {
         return false;
@@ -119,6 +118,14 @@ bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output
         problem << "it did not end within 10 minutes";
     }
     return ended;
+}
+
+bool runMsiexec(const wchar_t* arguments, DWORD& status, Text& problem)
+{
+    wchar_t msiexec[MAX_PATH] = {};
+    GetSystemDirectoryW(msiexec, MAX_PATH);
+    appendText(msiexec, MAX_PATH, L"\\msiexec.exe");
+    return runStep(msiexec, arguments, nullptr, status, problem);
 }
 
 Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
@@ -334,11 +341,16 @@ void readStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
     }
 }
 
+bool familyInstalled()
+{
+    wchar_t product[39] = {};
+    return MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, 0, product) == ERROR_SUCCESS;
+}
+
 bool installedProgram(wchar_t (&program)[MAX_PATH])
 {
     program[0] = L'\0';
-    wchar_t product[39] = {};
-    bool installed = MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, 0, product) == ERROR_SUCCESS;
+    bool installed = familyInstalled();
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         HKEY opened = nullptr;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ombrix\\Tarvel", 0, KEY_QUERY_VALUE | view, &opened) !=

@@ -9,8 +9,6 @@
 #include "common/Paths.h"
 #include "storage/PortPower.h"
 
-#include <msi.h>
-
 #include <cwchar>
 #include <initializer_list>
 
@@ -35,17 +33,13 @@ void problem(Restore& restore, const Text& line)
 
 void uninstall(Restore& restore)
 {
-    wchar_t msiexec[MAX_PATH] = {};
-    GetSystemDirectoryW(msiexec, MAX_PATH);
-    appendText(msiexec, MAX_PATH, L"\\msiexec.exe");
     wchar_t arguments[64] = L"/x ";
     appendText(arguments, 64, restore.record.product);
     appendText(arguments, 64, L" /qn");
     DWORD status = 0;
     Text why;
-    runStep(msiexec, arguments, nullptr, status, why);
-    wchar_t product[39] = {};
-    if (MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, 0, product) != ERROR_SUCCESS) {
+    runMsiexec(arguments, status, why);
+    if (!familyInstalled()) {
         say(restore.kit, Text("Ombrix Tarvel, which the kit installed, is not installed"));
     } else {
         problem(restore, Text("Ombrix Tarvel, which the kit installed, is still installed: uninstall it"));
@@ -79,8 +73,6 @@ void pass(Restore& restore)
     DWORD status = 0;
     Text why;
     const bool ended = runStep(restore.last, L"", nullptr, status, why);
-    wchar_t number[kNumberText] = {};
-    writeSignedDecimal(static_cast<long>(status), number);
     Text line;
     if (ended && status == 0) {
         line << restore.last << " ended with 0: the start-up is as the marker asks";
@@ -89,7 +81,7 @@ void pass(Restore& restore)
     }
     line << restore.last;
     if (ended) {
-        line << " ended with " << number << ": the start-up may not be as the marker asks";
+        line << " ended with " << static_cast<int>(status) << ": the start-up may not be as the marker asks";
     } else {
         line << ": " << why << ": the start-up may not be as the marker asks";
     }
@@ -147,9 +139,7 @@ void startupAway(Restore& restore)
     }
     line << "with the marker aside, " << kit.own;
     if (ended) {
-        wchar_t number[kNumberText] = {};
-        writeSignedDecimal(static_cast<long>(status), number);
-        line << " ended with " << number;
+        line << " ended with " << static_cast<int>(status);
     } else {
         line << ": " << why;
     }
