@@ -80,3 +80,18 @@ bool lastingPath(const wchar_t* path, wchar_t (&lasting)[MAX_PATH], DosDeviceRea
 // subst drives followed: GetFinalPathNameByHandleW from Windows 6.0 on, before it the drive
 // letter as lastingPath reads it. False when it cannot be had.
 bool finalPath(const wchar_t* path, wchar_t (&final)[MAX_PATH], DosDeviceReader read = readDosDevice);
+
+// Whether path lies in one of Windows' device namespaces rather than on a drive or a share:
+// "\\\\.\\" anything, "\\??\\" anything, and "\\\\?\\" followed by anything but a drive ("X:\\") or
+// "UNC\\" (GLOBALROOT, Volume{...}). Such a path names a device or a volume by a name of its
+// own, which no other spelling of a folder shares.
+bool isDevicePath(const wchar_t* path);
+
+// Whether a part of path is a name Windows reserves for a device (CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM0-9, LPT0-9, COM and LPT with a superscript 1, 2 or 3), in any case, with or
+// without an extension and spaces before it: Win32 opens the device, not a file of that name.
+bool namesReservedDevice(const wchar_t* path);
+
+// Whether two existing paths name one file or folder: the same volume and file index, else the
+// same final path; "C:\\PROGRA~1" and "C:\\Program Files" are one.
+bool sameObject(const wchar_t* left, const wchar_t* right);

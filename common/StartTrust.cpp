@@ -3,6 +3,7 @@
 #include "common/Paths.h"
 #include "common/SystemFacts.h"
 #include "common/Text.h"
+#include "common/TextLine.h"
 
 #include <cwchar>
 
@@ -177,4 +178,29 @@ Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge,
         return failure;
     }
     return judgeWay(real, kind, true, judge, visit, context, stopped);
+}
+
+bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, TextBuilder& reason)
+{
+    bool trusted = true;
+    const Status status = judgeStart(path, kind, judge, [&](const StartFinding& finding) {
+        trusted = finding.trusted;
+        if (trusted) {
+            return true;
+        }
+        const char* way = finding.realWay ? " (on its real path)" : "";
+        if (finding.isDrive) {
+            reason << "it lies on " << driveKindWords(finding.drive) << ", " << finding.path << way;
+        } else if (finding.unfollowedLink) {
+            reason << finding.path << way << " is " << kUnfollowedLink;
+        } else {
+            reason << finding.path << way << " is " << finding.changer.how << " " << finding.changer.account;
+        }
+        return false;
+    });
+    if (status != ERROR_SUCCESS && trusted) {
+        reason << "its permissions could not be read, error " << static_cast<unsigned long>(status);
+        return false;
+    }
+    return trusted;
 }

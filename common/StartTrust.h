@@ -79,3 +79,11 @@ Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge,
         path, kind, judge,
         [](void* context, const StartFinding& finding) { return (*static_cast<Visit*>(context))(finding); }, &visit);
 }
+
+class TextBuilder;
+
+// Asks the judge about a program (File) or a folder: true when it may be started from, else
+// false with why in reason, in words for people: "it lies on a network drive, N:\\", "C:\\Tools
+// is renamed also by Users", "its permissions could not be read, error 5". A descriptor that
+// cannot be read trusts nothing.
+bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, TextBuilder& reason);

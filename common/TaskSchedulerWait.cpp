@@ -75,3 +75,13 @@ WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter
     }
     return end;
 }
+
+WorkerEnd runAccountLookupWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
+                                 UniqueHandle& leftRunning)
+{
+    const WorkerEnd end = runWorker(routine, parameter, kAccountLookupsMs, status, leftRunning);
+    if (end == WorkerEnd::LeftRunning) {
+        keepThisModuleLoaded();
+    }
+    return end;
+}

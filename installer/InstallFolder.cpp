@@ -79,19 +79,28 @@ Status FolderLock::lock(const wchar_t* folder)
     if (!ok_) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    // A copy, since the call takes a writable string; never a cut one, which names another folder.
-    wchar_t path[MAX_PATH + 1] = {};
-    if (std::wcslen(folder) > MAX_PATH) {
-        return ERROR_FILENAME_EXCED_RANGE;
+    // One handle, so that what is found to be a folder is what gets the lock.
+    const UniqueHandle handle =
+        ownHandle(CreateFileW(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        return lastErrorStatus();
     }
-    lstrcpynW(path, folder, MAX_PATH + 1);
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(handle.get(), &information)) {
+        return lastErrorStatus();
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return ERROR_DIRECTORY;
+    }
     const Status locked =
-        SetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, reinterpret_cast<PACL>(acl_), nullptr);
+        SetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, reinterpret_cast<PACL>(acl_), nullptr);
     // The owner may always rewrite the permissions: whoever made the folder before the
     // install must not keep that. Set apart, so that a refused owner keeps the lock.
-    const Status owned = SetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators_.get(),
-                                               nullptr, nullptr, nullptr);
+    const Status owned = SetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                         administrators_.get(), nullptr, nullptr, nullptr);
     return locked != ERROR_SUCCESS ? locked : owned;
 }
 
@@ -107,9 +116,10 @@ Status FolderLock::create(const wchar_t* folder)
 bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])
 {
     // "\\?\E:\" is "E:\" and "\\?\UNC\server\share" is "\\server\share" to every other call
-    // the package makes.
-    const bool verbatimUnc = std::wcsncmp(given, L"\\\\?\\UNC\\", 8) == 0;
-    const wchar_t* rest = verbatimUnc ? given + 8 : std::wcsncmp(given, L"\\\\?\\", 4) == 0 ? given + 4 : given;
+    // the package makes. Any other "\\?\" path names a device or a volume, and stays so.
+    const bool verbatim = std::wcsncmp(given, L"\\\\?\\", 4) == 0 && !isDevicePath(given);
+    const bool verbatimUnc = verbatim && given[5] != L':';
+    const wchar_t* rest = verbatimUnc ? given + 8 : verbatim ? given + 4 : given;
     wchar_t plain[MAX_PATH + 1] = {};
     if ((verbatimUnc && !appendText(plain, MAX_PATH + 1, L"\\\\")) || !appendText(plain, MAX_PATH + 1, rest)) {
         return false;
@@ -152,21 +162,13 @@ DriveKind installFolderDrive(const wchar_t* folder, const VolumeReader& reader)
     return driveKindOf(real, volume, reader);
 }
 
-FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others, const VolumeReader& reader)
+namespace {
+
+// Each entry of folder but "." and "..": visit(name, isFolder). False when folder cannot be
+// listed (missing, or nothing in it).
+template <typename Visit>
+bool forEachEntry(const wchar_t* folder, Visit visit)
 {
-    others.count = 0;
-    if (isDriveRoot(folder, reader)) {
-        return FolderVerdict::DriveRoot;
-    }
-    if (hasPartEndingInSpaceOrDot(folder)) {
-        return FolderVerdict::EndsInSpaceOrDot;
-    }
-    if (installFolderDrive(folder, reader) != DriveKind::LocalFixed) {
-        return FolderVerdict::NotLocalFixed;
-    }
-    if (!programPathFits(folder)) {
-        return FolderVerdict::TooLong;
-    }
     wchar_t pattern[MAX_PATH + 2] = {};
     lstrcpynW(pattern, folder, MAX_PATH);
     withClosingBackslash(pattern, MAX_PATH + 2);
@@ -174,22 +176,161 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, ForeignEntries& others, 
     WIN32_FIND_DATAW found = {};
     const UniqueFindHandle search = ownSearch(FindFirstFileW(pattern, &found));
     if (!search) {
-        // Missing, or nothing in it.
-        return FolderVerdict::OwnFolder;
+        return false;
     }
     do {
         const wchar_t* name = found.cFileName;
-        if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) {
-            continue;
-        }
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isProductFile(name)) {
-            if (others.count < ForeignEntries::kNamed) {
-                lstrcpynW(others.names[others.count], name, MAX_PATH);
-            }
-            ++others.count;
+        if (std::wcscmp(name, L".") != 0 && std::wcscmp(name, L"..") != 0) {
+            visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
         }
     } while (FindNextFileW(search.get(), &found));
-    return others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
+    return true;
+}
+
+void addEntry(ForeignEntries& others, const wchar_t* name)
+{
+    if (others.count < ForeignEntries::kNamed) {
+        lstrcpynW(others.names[others.count], name, MAX_PATH);
+    }
+    ++others.count;
+}
+
+// Whether what lies at folder (its closing backslash aside) is something other than a folder.
+bool isOtherThanFolder(const wchar_t* folder)
+{
+    wchar_t path[MAX_PATH] = {};
+    lstrcpynW(path, folder, MAX_PATH);
+    path[lengthWithoutClosingBackslashes(path)] = L'\0';
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The folders above the install folder, from the nearest that exists up, on the written and
+// the real way: whoever may rename, delete or re-permission one of them can put another folder
+// in the install folder's place after the lock. The install folder itself gets the lock.
+bool judgeWayUp(const wchar_t* folder, const StartJudge& judge, FolderFindings& findings)
+{
+    wchar_t existing[MAX_PATH + 1] = {};
+    ObjectKind kind = ObjectKind::Folder;
+    wchar_t real[MAX_PATH] = {};
+    realWayOfNearestFolder(folder, existing, kind, real);
+    bool open = false;
+    const Status status = judgeStart(existing, kind, judge, [&](const StartFinding& finding) {
+        if (finding.isDrive || finding.kind == ObjectKind::Folder || finding.trusted) {
+            return true;
+        }
+        open = true;
+        lstrcpynW(findings.above, finding.path, MAX_PATH + 1);
+        findings.aboveOnRealWay = finding.realWay;
+        if (finding.unfollowedLink) {
+            findings.whyAbove << kUnfollowedLink;
+        } else {
+            findings.whyAbove << finding.changer.how << " " << finding.changer.account;
+        }
+        return false;
+    });
+    if (status != ERROR_SUCCESS && !open) {
+        // Unread, nothing above may be trusted.
+        lstrcpynW(findings.above, existing, MAX_PATH + 1);
+        findings.whyAbove << "of permissions that could not be read, error " << static_cast<unsigned long>(status);
+        open = true;
+    }
+    return !open;
+}
+
+}  // namespace
+
+void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, ForeignEntries& others,
+                         const Judge& judge)
+{
+    forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
+        if (isFolder) {
+            if (expectedFolder == nullptr || !samePath(name, expectedFolder)) {
+                addEntry(others, name);
+            }
+            return;
+        }
+        // A file is the install's to take over only when no one but administrators can have
+        // put it there or changed it since.
+        wchar_t path[MAX_PATH + 1] = {};
+        lstrcpynW(path, folder, MAX_PATH);
+        Changer changer;
+        if (!withClosingBackslash(path, MAX_PATH + 1) || !appendText(path, MAX_PATH + 1, name) ||
+            untrustedChangerOf(path, ObjectKind::File, changer, judge) != ERROR_SUCCESS || changer.found) {
+            addEntry(others, name);
+        }
+    });
+}
+
+FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, FolderFindings& findings,
+                                 const StartJudge& judge)
+{
+    findings.others.count = 0;
+    if (isDevicePath(folder)) {
+        return FolderVerdict::DevicePath;
+    }
+    if (namesReservedDevice(folder)) {
+        return FolderVerdict::ReservedName;
+    }
+    if (isDriveRoot(folder, judge.volumes)) {
+        return FolderVerdict::DriveRoot;
+    }
+    if (hasPartEndingInSpaceOrDot(folder)) {
+        return FolderVerdict::EndsInSpaceOrDot;
+    }
+    if (isOtherThanFolder(folder)) {
+        return FolderVerdict::NotAFolder;
+    }
+    if (installFolderDrive(folder, judge.volumes) != DriveKind::LocalFixed) {
+        return FolderVerdict::NotLocalFixed;
+    }
+    if (!programPathFits(folder)) {
+        return FolderVerdict::TooLong;
+    }
+    if (!judgeWayUp(folder, judge, findings)) {
+        return FolderVerdict::OpenAbove;
+    }
+    // The installed product's folder was locked at install: while only administrators can
+    // change it, they alone can have added what it holds.
+    Changer changer;
+    if (installedHere && untrustedChangerOf(folder, ObjectKind::Folder, changer, judge.rights) == ERROR_SUCCESS &&
+        !changer.found) {
+        forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
+            if (isFolder || !isProductFile(name)) {
+                addEntry(findings.others, name);
+            }
+        });
+        return FolderVerdict::OwnFolder;
+    }
+    judgeFolderContents(folder, nullptr, findings.others, judge.rights);
+    return findings.others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
+}
+
+AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const Judge& judge)
+{
+    AppearedFolder appeared;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const Status status = judge.read(folder, &descriptor);
+    const UniqueLocal owned(descriptor);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (status != ERROR_SUCCESS || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) {
+        appeared.refused = true;
+        appeared.owner.found = true;
+        appeared.owner.how = "owned by";
+        lstrcpynW(appeared.owner.account, L"an owner that could not be read", 256);
+        return appeared;
+    }
+    if (!isTrustedAccount(owner, judge)) {
+        // Only the owner counts here: the lock replaces the permissions of a folder that
+        // administrators made.
+        appeared.owner = untrustedChanger(descriptor, ObjectKind::Folder, judge);
+        appeared.refused = true;
+        return appeared;
+    }
+    judgeFolderContents(folder, expectedFolder, appeared.others, judge);
+    appeared.refused = appeared.others.count != 0;
+    return appeared;
 }
 
 const size_t kLongestInstallFolder = MAX_PATH - 1 - (sizeof kLongestFile / sizeof kLongestFile[0] - 1);
@@ -201,7 +342,7 @@ bool programPathFits(const wchar_t* folder)
     return length > 0 && length + separator <= kLongestInstallFolder;
 }
 
-size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
+size_t foldersToLock(const wchar_t* folder, bool installed, wchar_t* list, size_t capacity)
 {
     if (!programPathFits(folder)) {
         return 0;
@@ -215,13 +356,13 @@ size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
     // looked at once, so that the room answered is the room the list takes.
     size_t missingEnds[MAX_PATH] = {};
     size_t missing = 0;
-    size_t needed = length + 1;
+    size_t needed = 1 + length + 1;
     for (size_t at = root; at < length; ++at) {
         if (path[at] == L'\\') {
             path[at] = L'\0';
             if (!exists(path)) {
                 missingEnds[missing++] = at;
-                needed += at + 1;
+                needed += 1 + at + 1;
             }
             path[at] = L'\\';
         }
@@ -230,13 +371,18 @@ size_t foldersToLock(const wchar_t* folder, wchar_t* list, size_t capacity)
         return needed;
     }
     list[0] = L'\0';
+    const wchar_t missingEntry[] = {static_cast<wchar_t>(LockEntry::Missing), L'\0'};
     for (size_t index = 0; index < missing; ++index) {
         const size_t at = missingEnds[index];
         path[at] = L'\0';
+        appendText(list, capacity, missingEntry);
         appendText(list, capacity, path);
         appendText(list, capacity, L"|");
         path[at] = L'\\';
     }
+    const LockEntry last = !exists(path) ? LockEntry::Missing : installed ? LockEntry::Installed : LockEntry::Judged;
+    const wchar_t lastEntry[] = {static_cast<wchar_t>(last), L'\0'};
+    appendText(list, capacity, lastEntry);
     appendText(list, capacity, path);
     return needed;
 }

@@ -211,27 +211,6 @@ void sayRecord(const Kit& kit, HKEY record)
     }
 }
 
-namespace {
-
-// One line for people of what the judge refuses.
-bool describeRefusal(const StartFinding& finding, Text& reason)
-{
-    if (finding.trusted) {
-        return true;
-    }
-    const char* way = finding.realWay ? " (on its real path)" : "";
-    if (finding.isDrive) {
-        reason << "it lies on " << driveKindWords(finding.drive) << ", " << finding.path << way;
-    } else if (finding.unfollowedLink) {
-        reason << finding.path << way << " is " << kUnfollowedLink;
-    } else {
-        reason << finding.path << way << " is " << finding.changer.how << " " << finding.changer.account;
-    }
-    return false;
-}
-
-}  // namespace
-
 bool mayStart(const wchar_t* program, Text& reason)
 {
     wchar_t version[kVersionText] = {};
@@ -243,45 +222,8 @@ bool mayStart(const wchar_t* program, Text& reason)
         reason << "it is no tarvel program";
         return false;
     }
-    bool trusted = true;
-    const Status status = judgeStart(program, ObjectKind::File, machineStartJudge(), [&](const StartFinding& finding) {
-        trusted = describeRefusal(finding, reason);
-        return trusted;
-    });
-    if (status != ERROR_SUCCESS && trusted) {
-        wchar_t code[kNumberText] = {};
-        writeDecimal(status, code);
-        reason << "its permissions could not be read, error " << code;
-        return false;
-    }
-    return trusted;
+    return trustedToStart(program, ObjectKind::File, machineStartJudge(), reason);
 }
-
-namespace {
-
-// The file's identity: its volume and its index there, which every spelling of it shares.
-bool fileIdentity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& identity)
-{
-    const UniqueHandle file = ownHandle(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && GetFileInformationByHandle(file.get(), &identity) != FALSE;
-}
-
-bool sameObject(const wchar_t* left, const wchar_t* right)
-{
-    BY_HANDLE_FILE_INFORMATION one = {};
-    BY_HANDLE_FILE_INFORMATION other = {};
-    if (fileIdentity(left, one) && fileIdentity(right, other) && (one.nFileIndexHigh != 0 || one.nFileIndexLow != 0) &&
-        one.dwVolumeSerialNumber == other.dwVolumeSerialNumber && one.nFileIndexHigh == other.nFileIndexHigh &&
-        one.nFileIndexLow == other.nFileIndexLow) {
-        return true;
-    }
-    wchar_t leftFinal[MAX_PATH] = {};
-    wchar_t rightFinal[MAX_PATH] = {};
-    return finalPath(left, leftFinal) && finalPath(right, rightFinal) && samePath(leftFinal, rightFinal);
-}
-
-}  // namespace
 
 bool isInKitFolder(const Kit& kit, const wchar_t* program)
 {

@@ -71,6 +71,26 @@ TEST(Paths, OnePathIsOneObjectWhateverItsCaseAndClosingBackslash)
             << std::string(item.left, item.left + std::wcslen(item.left)) << " | "
             << std::string(item.right, item.right + std::wcslen(item.right));
     }
+    // The short and the long spelling of one folder name one object; two folders do not.
+    wchar_t programFiles[MAX_PATH] = {};
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH));
+    ASSERT_NE(0u, GetShortPathNameW(programFiles, shortName, MAX_PATH));
+    ASSERT_FALSE(samePath(programFiles, shortName)) << "no short name to compare";
+    EXPECT_TRUE(sameObject(shortName, programFiles));
+    EXPECT_FALSE(sameObject(L"C:\\windows", programFiles));
+    // A device or a volume by its own name, and a name Windows keeps for a device, in any part.
+    for (const wchar_t* device : {L"\\\\.\\C:\\Tools", L"\\??\\C:\\Tools", L"\\\\?\\GLOBALROOT\\Device\\X",
+                                  L"\\\\?\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}\\"}) {
+        EXPECT_TRUE(isDevicePath(device)) << std::string(device, device + std::wcslen(device));
+    }
+    for (const wchar_t* path :
+         {L"\\\\?\\C:\\Tools", L"\\\\?\\unc\\server\\share", L"\\\\server\\share", L"C:\\Tools"}) {
+        EXPECT_FALSE(isDevicePath(path)) << std::string(path, path + std::wcslen(path));
+    }
+    EXPECT_TRUE(namesReservedDevice(L"C:\\a\\CoM\u00B3.tar.gz\\b"));
+    EXPECT_TRUE(namesReservedDevice(L"C:\\prn"));
+    EXPECT_FALSE(namesReservedDevice(L"C:\\COM\\LPT\\CONSOLE\\NUL_\\xprn"));
 }
 
 // What the program found in a command line is what CreateProcess starts for it here, in a

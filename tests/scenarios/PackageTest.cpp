@@ -280,22 +280,24 @@ TEST_F(Package, WhatAdministratorsAddedToTheProductsFolderNeverBlocksARepairOrAn
     RemoveDirectoryW(folder.c_str());
 }
 
-// A command-line folder wins over the remembered one: an upgrade can move the product.
-// An installed product in a folder that a newer version refuses is told how to move, and moves
-// as its full path, the one spelling it then remembers.
-TEST_F(Package, AFolderGivenToAnUpgradeWinsOverTheRememberedOne)
+// A command-line folder wins over the installed one: an upgrade can move the product. The
+// installed folder is the one Windows Installer registered, never a value others could have
+// written. An installed product in a folder that a newer version refuses is told how to move,
+// and moves as its full path, the one spelling it then remembers.
+TEST_F(Package, AFolderGivenToAnUpgradeWinsOverTheInstalledOne)
 {
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\Custom\\Tarvel\\"));
     const wchar_t productKey[] = L"Software\\Ombrix\\Tarvel";
-    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", L"N:\\Tarvel\\", KEY_WOW64_32KEY);
+    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", L"C:\\Elsewhere\\", KEY_WOW64_32KEY);
+    host::setPermissions(L"C:\\Custom", host::kWorldWritable);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
               msiexec(L"/i", host::tarvelNextPackage(), L"/l*v C:\\upgrade.log"));
     EXPECT_NE(std::string::npos,
               host::readText("C:\\upgrade.log")
-                  .find("Ombrix Tarvel is installed in N:\\Tarvel\\, which this version refuses. Move it by giving the "
-                        "folder: msiexec /i tarvel.msi INSTALLDIR="));
-    // The remembered folder is the installed product's own uninstall's too.
-    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", L"C:\\Custom\\Tarvel\\", KEY_WOW64_32KEY);
+                  .find("Ombrix Tarvel is installed in C:\\Custom\\Tarvel\\, which this version refuses. Move it by "
+                        "giving the folder: msiexec /i tarvel.msi INSTALLDIR="))
+        << "the value written since was followed";
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\Elsewhere"));
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage(), L"INSTALLDIR=C:\\Custom\\..\\Moved\\Tarvel\\"));
     EXPECT_EQ(L"C:\\Moved\\Tarvel\\",
               host::readValue(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", KEY_WOW64_32KEY).text());
@@ -317,6 +319,8 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     host::clearPath(tools);
     host::makeDirectory(tools);
     host::makeFile(tools + L"\\other.exe");
+    // Anyone may have put it there: a folder a user made, and what it holds, on Windows 7.
+    host::setPermissions(tools + L"\\other.exe", host::kWorldWritable);
     host::setPermissions(tools, host::kWorldWritable);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
               msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\SharedTools\\ /l*v C:\\refused.log"));
@@ -341,6 +345,7 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     // Past the ten it names, it says how many more.
     for (int stray = 0; stray < 9; ++stray) {
         host::makeFile(tools + L"\\stray" + std::to_wstring(stray) + L".txt");
+        host::setPermissions(tools + L"\\stray" + std::to_wstring(stray) + L".txt", host::kWorldWritable);
     }
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
               msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\SharedTools\\ /l*v C:\\refused.log"));
@@ -351,13 +356,14 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     }
     host::clearPath(tools + L"\\logs");
 
-    // The folder a product of this family left in the registry is its own only while one is
-    // installed: a stale value never lets the install take over a folder of others.
+    // A folder named in the registry, where Power Users may write before Windows Vista, is never
+    // taken for the installed product's: the install goes where it would go anyway.
     const wchar_t productKey[] = L"Software\\Ombrix\\Tarvel";
     host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", tools + L"\\", KEY_WOW64_32KEY);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage()));
-    EXPECT_TRUE(installedVersions().empty());
+    EXPECT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(tools + L"\\tarvel.exe"));
+    EXPECT_EQ(host::PathKind::File, host::pathKind(installedExe()));
+    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
     host::deleteTree(HKEY_LOCAL_MACHINE, productKey, KEY_WOW64_32KEY);
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\"));
@@ -408,9 +414,10 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     }
 }
 
-// A folder of its own installs, even under a folder that anyone may rename; the install log
-// says so, since whoever renames it can put another program in the install folder's place.
-TEST_F(Package, AFolderOfItsOwnUnderAnOpenParentInstallsAndTheLogNamesTheParent)
+// Whoever may rename a folder above the install folder can put another in its place, with a
+// program of their own that starts as an administrator at every logon: such a folder, one
+// level up or more, on the written or the real way, refuses the install before any change.
+TEST_F(Package, AFolderUnderOneOthersMayRenameIsRefusedBeforeAnythingChanges)
 {
     host::clearPath(L"C:\\OpenParent\\Closed");
     host::clearPath(L"C:\\OpenParent");
@@ -419,36 +426,58 @@ TEST_F(Package, AFolderOfItsOwnUnderAnOpenParentInstallsAndTheLogNamesTheParent)
     // Two levels up, above a folder that only administrators change: every folder counts.
     host::makeDirectory(L"C:\\OpenParent\\Closed");
     ASSERT_FALSE(host::worldWritable(L"C:\\OpenParent\\Closed"));
-    ASSERT_EQ(0u,
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
               msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\OpenParent\\Closed\\Tarvel\\ /l*v C:\\open.log"));
-    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\OpenParent\\Closed\\Tarvel\\tarvel.exe"));
     EXPECT_NE(std::string::npos,
               host::readText("C:\\open.log")
-                  .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
-    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
-    host::clearPath(L"C:\\OpenParent\\Closed\\Tarvel");
-    // The install folder's own parent, the first folder above it; slashes read as Windows reads
-    // them.
-    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:/OpenParent/Tarvel/ /l*v C:\\open.log"));
-    EXPECT_EQ(host::PathKind::File, host::pathKind(L"C:\\OpenParent\\Tarvel\\tarvel.exe"));
-    EXPECT_FALSE(host::worldReadable(L"C:\\OpenParent\\Tarvel")) << "not locked";
-    EXPECT_NE(std::string::npos,
-              host::readText("C:\\open.log")
-                  .find("the folder C:\\OpenParent above the install folder can be renamed also by"));
-    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
-    host::clearPath(L"C:\\OpenParent\\Tarvel");
+                  .find("the folder C:\\OpenParent above the install folder can be renamed also by Everyone"));
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\OpenParent\\Closed\\Tarvel"));
+    EXPECT_TRUE(installedVersions().empty());
     // Behind a link: the folders on the real way are judged too.
     host::makeLink(L"C:\\LinkedParent", L"C:\\OpenParent\\Closed");
-    ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\LinkedParent\\Tarvel\\ /l*v C:\\open.log"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+              msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\LinkedParent\\Tarvel\\ /l*v C:\\open.log"));
     EXPECT_NE(std::string::npos, host::readText("C:\\open.log")
                                      .find("the folder C:\\OpenParent (on the real path of the install folder) above "
                                            "the install folder can be renamed also by"))
         << host::readText("C:\\open.log");
-    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
-    host::clearPath(L"C:\\OpenParent\\Closed\\Tarvel");
+    EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\OpenParent\\Closed\\Tarvel"));
+    EXPECT_TRUE(installedVersions().empty());
     host::removeLink(L"C:\\LinkedParent");
     host::clearPath(L"C:\\OpenParent\\Closed");
     host::clearPath(L"C:\\OpenParent");
+}
+
+// Windows Installer keeps a file of the same or a higher version that it finds in place, and
+// the first pass starts it as SYSTEM: a folder holding a program that a user could have put
+// there is refused before anything changes, the example folder made by a user as much as the
+// default one made open, and the planted program never runs.
+TEST_F(Package, AProgramPlantedInTheInstallFolderIsNeverRun)
+{
+    const std::wstring defaultFolder = installedExe().substr(0, installedExe().rfind(L'\\'));
+    host::makeDirectory(state::ownMarker());
+    for (const std::wstring& folder : {std::wstring(L"C:\\Tools\\Tarvel"), defaultFolder}) {
+        if (folder == L"C:\\Tools\\Tarvel") {
+            host::makeDirectory(L"C:\\Tools");
+        }
+        host::makeDirectory(folder);
+        host::setPermissions(folder, host::kWorldWritable);
+        const std::wstring planted = host::placeTarvel(folder);
+        host::setPermissions(planted, host::kWorldWritable);
+        const std::wstring given = folder == defaultFolder ? std::wstring() : L"INSTALLDIR=" + folder + L"\\ ";
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
+                  msiexec(L"/i", host::tarvelPackage(), given + L"/l*v C:\\planted.log"))
+            << narrow(folder);
+        EXPECT_NE(std::string::npos, host::readText("C:\\planted.log").find("holds tarvel.exe, which is not"))
+            << narrow(folder);
+        EXPECT_TRUE(installedVersions().empty());
+        EXPECT_FALSE(state::runValue().present) << narrow(folder) << ": a pass ran";
+        EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(0))) << narrow(folder) << ": a pass ran";
+        EXPECT_TRUE(host::worldWritable(folder)) << "the folder's permissions changed";
+        host::clearPath(planted);
+        host::clearPath(folder);
+    }
+    host::clearPath(L"C:\\Tools");
 }
 
 TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)

@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include <cstdlib>
+#include <cwctype>
 #include <fstream>
 #include <sstream>
 
@@ -50,6 +51,8 @@ std::wstring tarvelRebuiltPackage() { return windowsPathIn("TARVEL_MSI_REBUILD")
 std::wstring tarvelFourthFieldPackage() { return windowsPathIn("TARVEL_MSI_FOURTH"); }
 
 std::wstring tarvelCheck() { return windowsPathIn("TARVEL_CHECK"); }
+
+std::wstring setupActionsDll() { return windowsPathIn("TARVEL_SETUP"); }
 
 std::wstring tarvelKit() { return windowsPathIn("TARVEL_KIT"); }
 
@@ -377,14 +380,16 @@ std::string WineDebugRun::finish(DWORD timeoutMs)
 namespace {
 
 // A path on drive C: as the Unix side names it.
-std::wstring unixPathOnC(const std::wstring& path)
+std::wstring unixPathOf(const std::wstring& path)
 {
     const char* prefix = std::getenv("WINEPREFIX");
     std::wstring unix;
     for (const char* c = prefix != nullptr ? prefix : ""; *c != '\0'; ++c) {
         unix += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     }
-    unix += L"/drive_c/" + path.substr(3);
+    // C: is the prefix's drive_c; the test prefixes' other drives lie under drives/.
+    const wchar_t drive = static_cast<wchar_t>(std::towlower(path[0]));
+    unix += (drive == L'c' ? std::wstring(L"/drive_c/") : L"/drives/" + std::wstring(1, drive) + L"/") + path.substr(3);
     for (wchar_t& c : unix) {
         c = c == L'\\' ? L'/' : c;
     }
@@ -413,12 +418,12 @@ void runShellUntil(const std::wstring& shellCommand, const std::wstring& path, P
 
 void makeLink(const std::wstring& link, const std::wstring& target)
 {
-    runShellUntil(L"ln -s '" + unixPathOnC(target) + L"' '" + unixPathOnC(link) + L"'", link, PathKind::Directory);
+    runShellUntil(L"ln -s '" + unixPathOf(target) + L"' '" + unixPathOf(link) + L"'", link, PathKind::Directory);
 }
 
 void removeLink(const std::wstring& link)
 {
-    runShellUntil(L"rm -f '" + unixPathOnC(link) + L"'", link, PathKind::Missing);
+    runShellUntil(L"rm -f '" + unixPathOf(link) + L"'", link, PathKind::Missing);
 }
 
 std::string wineDebugOutput(const std::wstring& path, const std::wstring& channels)

@@ -24,6 +24,8 @@ std::wstring tarvelFourthFieldPackage();
 std::wstring tarvelCheck();
 std::wstring tarvelKit();
 std::wstring doNothingExe();
+// The package's custom actions, as built (TARVEL_SETUP).
+std::wstring setupActionsDll();
 bool underWow64();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.
@@ -88,7 +90,8 @@ void deleteTree(HKEY root, const std::wstring& key, REGSAM view = 0);
 
 enum class PathKind { Missing, Directory, File };
 PathKind pathKind(const std::wstring& path);
-// Makes link, on drive C:, a symbolic link to the folder target, also on C:. To Wine that is a
+// Makes link, on drive C:, a symbolic link to the folder target, on C: or a drive of the test
+// prefixes (E:, N:, R:). To Wine that is a
 // Unix link, which it follows as Windows follows a link (GetFinalPathNameByHandleW included).
 void makeLink(const std::wstring& link, const std::wstring& target);
 // Removes such a link, and nothing it names.
