@@ -1,5 +1,5 @@
 #pragma once
-#include "common/Status.h"
+#include "common/platform/Status.h"
 
 #include <windows.h>
 

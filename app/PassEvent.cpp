@@ -1,8 +1,8 @@
 #include "app/PassEvent.h"
 
-#include "common/Owners.h"
-#include "common/Text.h"
-#include "common/TextLine.h"
+#include "common/platform/Owners.h"
+#include "common/text/Text.h"
+#include "common/text/TextLine.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Every pass tells its outcome in the Application event log, source "Tarvel": on the Run-key
 // releases Explorer starts the program at logon and drops its exit status, so the log is
 // where administrators, and what collects it for them, see what a pass did.
-#include "common/Status.h"
+#include "common/platform/Status.h"
 
 #include <windows.h>
 

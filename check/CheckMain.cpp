@@ -3,8 +3,9 @@
 // start-up, and prints one line per check. Exit status: 0 as asked, 1 when anything
 // differs, else the status of what kept it from checking.
 #include "check/MachineCheck.h"
-#include "common/SystemFacts.h"
-#include "common/TaskSchedulerWait.h"
+#include "common/platform/SystemFacts.h"
+#include "common/product/Marker.h"
+#include "common/product/Deadlines.h"
 #include "storage/PortPower.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The logon task "Ombrix Tarvel", read from the Task Scheduler and never changed.
 #include "check/MachineCheck.h"
 
-#include "common/TaskSchedulerWait.h"
+#include "common/product/Deadlines.h"
 #include "startup/TaskReading.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // one line per check into the report. Each answers ERROR_SUCCESS when it could look, whatever
 // it found, else the status that kept it from looking. None of them writes.
 #include "check/Report.h"
-#include "common/Paths.h"
-#include "common/Status.h"
+#include "common/platform/Paths.h"
+#include "common/platform/Status.h"
 #include "startup/StartupPolicy.h"
 
 // "DIPM" and "LPM" of ports 0 to 5, each a REG_DWORD of wanted.

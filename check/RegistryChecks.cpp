@@ -1,8 +1,8 @@
 // The port switches and the Run value, read with query rights only.
 #include "check/MachineCheck.h"
 
-#include "common/Owners.h"
-#include "common/SystemFacts.h"
+#include "common/platform/Owners.h"
+#include "common/platform/SystemFacts.h"
 #include "startup/RunCommand.h"
 #include "startup/RunEntry.h"
 #include "storage/PortPower.h"

@@ -4,7 +4,7 @@
 // their own program at logon, on 6.0/6.1 with the highest rights.
 #include "check/MachineCheck.h"
 
-#include "common/StartTrust.h"
+#include "common/trust/Trust.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ void reportFinding(Report& report, const StartFinding& finding)
 
 Status checkNotReplaceable(Report& report, const wchar_t* program)
 {
-    return judgeStart(program, ObjectKind::File, machineStartJudge(), [&](const StartFinding& finding) {
+    return judgeStart(program, ObjectKind::File, machineStartReader(), [&](const StartFinding& finding) {
         reportFinding(report, finding);
         return true;
     });

@@ -1,6 +1,6 @@
 #include "check/Report.h"
 
-#include "common/Text.h"
+#include "common/text/Text.h"
 
 namespace {
 

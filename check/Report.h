@@ -2,8 +2,8 @@
 // What tarvel-check prints: one line per check, then a summary, on standard output. Text is
 // built here rather than with the C runtime's formatting, which would double the program,
 // and kept in UTF-16 until it is written, so that a path in any language comes out whole.
-#include "common/Status.h"
-#include "common/TextLine.h"
+#include "common/platform/Status.h"
+#include "common/text/TextLine.h"
 
 class Report {
 public:

@@ -2,7 +2,7 @@
 // start a pass at all.
 #include "check/MachineCheck.h"
 
-#include "common/TarvelProgram.h"
+#include "common/product/TarvelProgram.h"
 
 Status checkStartedProgram(Report& report, const char* what, const wchar_t* program, const wchar_t* arguments)
 {

@@ -1,7 +1,7 @@
 #include "installer/InstallFolder.h"
 
-#include "common/ChangeRights.h"
-#include "common/WellKnownSids.h"
+#include "common/trust/Trust.h"
+#include "common/platform/WellKnownSids.h"
 
 #include <aclapi.h>
 
@@ -208,7 +208,7 @@ bool isOtherThanFolder(const wchar_t* folder)
 // The folders above the install folder, from the nearest that exists up, on the written and
 // the real way: whoever may rename, delete or re-permission one of them can put another folder
 // in the install folder's place after the lock. The install folder itself gets the lock.
-bool judgeWayUp(const wchar_t* folder, const StartJudge& judge, FolderFindings& findings)
+bool judgeWayUp(const wchar_t* folder, const StartReader& judge, FolderFindings& findings)
 {
     wchar_t existing[MAX_PATH + 1] = {};
     ObjectKind kind = ObjectKind::Folder;
@@ -241,7 +241,7 @@ bool judgeWayUp(const wchar_t* folder, const StartJudge& judge, FolderFindings& 
 }  // namespace
 
 void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, ForeignEntries& others,
-                         const Judge& judge)
+                         const RightsReader& judge)
 {
     forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
         if (isFolder) {
@@ -263,7 +263,7 @@ void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, F
 }
 
 FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, FolderFindings& findings,
-                                 const StartJudge& judge)
+                                 const StartReader& judge)
 {
     findings.others.count = 0;
     if (isDevicePath(folder)) {
@@ -306,7 +306,7 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, Fold
     return findings.others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
 }
 
-AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const Judge& judge)
+AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const RightsReader& judge)
 {
     AppearedFolder appeared;
     PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -2,11 +2,11 @@
 // The install folder: a folder of the product's own, refused otherwise, and locked from the
 // first byte, so that nobody but administrators can change a program that runs as an
 // administrator at every logon.
-#include "common/Owners.h"
-#include "common/StartTrust.h"
-#include "common/Status.h"
-#include "common/Text.h"
-#include "common/TextLine.h"
+#include "common/platform/Owners.h"
+#include "common/trust/Trust.h"
+#include "common/platform/Status.h"
+#include "common/text/Text.h"
+#include "common/text/TextLine.h"
 
 #include <windows.h>
 
@@ -92,13 +92,13 @@ struct FolderFindings {
 // lies in it, so what it holds besides the product, administrators added, once its own
 // permissions show that only they could (it is named in findings.others, to be said).
 FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, FolderFindings& findings,
-                                 const StartJudge& judge = machineStartJudge());
+                                 const StartReader& judge = machineStartReader());
 
 // What folder holds that the install cannot trust: a folder other than expectedFolder (the next
 // level the install makes beneath it, or none), a file that others own or may change, or whose
 // permissions cannot be read. Named in others.
 void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, ForeignEntries& others,
-                         const Judge& judge = machineJudge());
+                         const RightsReader& judge = machineRightsReader());
 
 // The longest install folder, closing backslash included, in which the path of every file the
 // package installs stays shorter than MAX_PATH; tarvel-check.exe's is the longest. In a longer
@@ -133,4 +133,4 @@ struct AppearedFolder {
 // administrators own it and it holds only what the install wrote: expectedFolder (the next
 // level, or none) and files only administrators can change.
 AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder,
-                                   const Judge& judge = machineJudge());
+                                   const RightsReader& judge = machineRightsReader());

@@ -1,8 +1,8 @@
 #pragma once
 // What the package's custom actions say to and read from their Windows Installer session: a
 // line in the install log, a property of any length.
-#include "common/Owners.h"
-#include "common/Status.h"
+#include "common/platform/Owners.h"
+#include "common/platform/Status.h"
 
 #include <windows.h>
 #include <msi.h>

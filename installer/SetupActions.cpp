@@ -1,10 +1,10 @@
 // Windows Installer custom actions of the tarvel package, built from the program's own
 // start-up code so that uninstalling removes exactly what a pass registers.
-#include "common/TextLine.h"
-#include "common/ChangeRights.h"
-#include "common/Paths.h"
-#include "common/PassLock.h"
-#include "common/TaskSchedulerWait.h"
+#include "common/text/TextLine.h"
+#include "common/trust/Trust.h"
+#include "common/platform/Paths.h"
+#include "common/product/PassLock.h"
+#include "common/product/Deadlines.h"
 #include "installer/InstallFolder.h"
 #include "installer/MsiSession.h"
 #include "startup/LogonStart.h"
@@ -90,7 +90,7 @@ DWORD WINAPI judge(LPVOID parameter)
             judgeFolderContents(judging.path, nullptr, judging.findings.others);
             break;
         case Judging::Question::Program:
-            judging.trusted = trustedToStart(judging.path, ObjectKind::File, machineStartJudge(), judging.reason);
+            judging.trusted = trustedToStart(judging.path, ObjectKind::File, machineStartReader(), judging.reason);
             break;
     }
     return 0;

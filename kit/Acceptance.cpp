@@ -5,8 +5,8 @@
 // undo it, and it removes the record once its own undoing passed.
 #include "kit/Kit.h"
 
-#include "common/Paths.h"
-#include "common/SystemFacts.h"
+#include "common/platform/Paths.h"
+#include "common/platform/SystemFacts.h"
 #include "storage/PortPower.h"
 
 #include <cwchar>

@@ -1,9 +1,9 @@
 #include "kit/Journal.h"
 
-#include "common/Owners.h"
-#include "common/Paths.h"
-#include "common/TarvelProgram.h"
-#include "common/WellKnownSids.h"
+#include "common/platform/Owners.h"
+#include "common/platform/Paths.h"
+#include "common/product/TarvelProgram.h"
+#include "common/platform/WellKnownSids.h"
 
 #include <msi.h>
 #include <sddl.h>
@@ -43,7 +43,7 @@ JournalJudgement judgeJournalKey(PSECURITY_DESCRIPTOR descriptor, bool holdsReco
     // A key's rights to set a value, make a subkey, delete it or re-permission it are the bits
     // of a file's write, append, delete and permission rights: judged as a file is, with Power
     // Users, who may write HKLM\SOFTWARE before Windows 6.0, counted as anyone else.
-    Judge judge;
+    RightsReader judge;
     judge.powerUsersTrusted = false;
     judgement.changer = untrustedChanger(descriptor, ObjectKind::File, judge);
     if (!isOwnedByAdministrators(descriptor)) {

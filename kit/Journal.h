@@ -4,8 +4,8 @@
 // port keys as they were before the last run. What restore does with the record's values is
 // done with administrators' rights, so the key is trusted only while nobody else can have
 // written it, and each value is read as data and judged before anything acts on it.
-#include "common/ChangeRights.h"
-#include "common/Status.h"
+#include "common/trust/Trust.h"
+#include "common/platform/Status.h"
 
 #include <windows.h>
 

@@ -2,10 +2,10 @@
 // What acceptance and restore share: the kit's names, its lines, the steps' programs, the
 // journal, and the one way it decides which program it may start with an administrator's
 // rights.
-#include "common/Owners.h"
-#include "common/Status.h"
-#include "common/Text.h"
-#include "common/TextLine.h"
+#include "common/platform/Owners.h"
+#include "common/platform/Status.h"
+#include "common/text/Text.h"
+#include "common/text/TextLine.h"
 #include "kit/Journal.h"
 
 #include <windows.h>

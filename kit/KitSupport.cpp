@@ -1,11 +1,12 @@
 #include "kit/Kit.h"
 
-#include "common/Paths.h"
-#include "common/StartTrust.h"
-#include "common/SystemFacts.h"
-#include "common/TarvelProgram.h"
-#include "common/TaskSchedulerWait.h"
-#include "common/WellKnownSids.h"
+#include "common/platform/Paths.h"
+#include "common/trust/Trust.h"
+#include "common/platform/SystemFacts.h"
+#include "common/product/Marker.h"
+#include "common/product/TarvelProgram.h"
+#include "common/product/Deadlines.h"
+#include "common/platform/WellKnownSids.h"
 #include "startup/RunCommand.h"
 #include "startup/RunEntry.h"
 #include "startup/TaskReading.h"
@@ -222,7 +223,7 @@ bool mayStart(const wchar_t* program, Text& reason)
         reason << "it is no tarvel program";
         return false;
     }
-    return trustedToStart(program, ObjectKind::File, machineStartJudge(), reason);
+    return trustedToStart(program, ObjectKind::File, machineStartReader(), reason);
 }
 
 bool isInKitFolder(const Kit& kit, const wchar_t* program)

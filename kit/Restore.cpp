@@ -6,7 +6,7 @@
 // saw after the step, not what it meant to do.
 #include "kit/Kit.h"
 
-#include "common/Paths.h"
+#include "common/platform/Paths.h"
 #include "storage/PortPower.h"
 
 #include <cwchar>

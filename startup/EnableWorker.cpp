@@ -1,7 +1,7 @@
 // Replaces any task of the requested name with one that starts the program with the highest
 // run level whenever a member of the local Administrators group, its principal, logs on.
-#include "common/WellKnownSids.h"
-#include "common/Status.h"
+#include "common/platform/WellKnownSids.h"
+#include "common/platform/Status.h"
 #include "startup/LogonStartInternals.h"
 #include "startup/TaskSchedulerConnection.h"
 

@@ -1,8 +1,8 @@
 #include "startup/LogonStartInternals.h"
 
-#include "common/Owners.h"
-#include "common/SystemFacts.h"
-#include "common/TaskSchedulerWait.h"
+#include "common/platform/Owners.h"
+#include "common/platform/SystemFacts.h"
+#include "common/product/Deadlines.h"
 
 #include <cwchar>
 

@@ -1,7 +1,7 @@
 #include "startup/RunCommand.h"
 
-#include "common/Owners.h"
-#include "common/SystemFacts.h"
+#include "common/platform/Owners.h"
+#include "common/platform/SystemFacts.h"
 #include "startup/RunEntry.h"
 
 #include <cwchar>

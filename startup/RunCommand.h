@@ -1,8 +1,8 @@
 #pragma once
 // The Run value "Tarvel" as Explorer reads it at logon, for the check: what a start-up of the
 // Run key will start.
-#include "common/Owners.h"
-#include "common/Status.h"
+#include "common/platform/Owners.h"
+#include "common/platform/Status.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "startup/StartupPolicy.h"
 
-#include "common/Owners.h"
-#include "common/WellKnownSids.h"
+#include "common/platform/Owners.h"
+#include "common/platform/WellKnownSids.h"
 
 #include <sddl.h>
 

@@ -2,7 +2,7 @@
 // Which logon start-up a release and a mode want: the pass makes the machine so and
 // tarvel-check reports against it, from this one definition, so that whatever the check
 // finds wrong is what a pass puts right.
-#include "common/SystemFacts.h"
+#include "common/platform/SystemFacts.h"
 
 enum class TaskWanted {
     NotLookedAt,   // no Task Scheduler 2.0 (before 6.0): no COM at all

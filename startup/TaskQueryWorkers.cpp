@@ -1,6 +1,6 @@
 // Whether the logon task is in place and active, and its removal.
-#include "common/Paths.h"
-#include "common/Status.h"
+#include "common/platform/Paths.h"
+#include "common/platform/Status.h"
 #include "startup/LogonStartInternals.h"
 #include "startup/StartupPolicy.h"
 #include "startup/TaskReading.h"

@@ -2,8 +2,8 @@
 // The logon task as the pass's question and the check both read it: one reading, so that
 // what the check reports is what the pass acts on. Each keeps its own reading of a failure:
 // the pass's question answers "not active", the check reports it.
-#include "common/Owners.h"
-#include "common/Status.h"
+#include "common/platform/Owners.h"
+#include "common/platform/Status.h"
 #include "startup/StartupPolicy.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 // Scheduler that never answers holds neither.
 #include "startup/TaskReading.h"
 
-#include "common/TaskSchedulerWait.h"
+#include "common/product/Deadlines.h"
 #include "startup/TarvelTask.h"
 #include "startup/TaskSchedulerConnection.h"
 

@@ -1,6 +1,6 @@
 #include "startup/TaskSchedulerConnection.h"
 
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 #include "startup/LogonStartInternals.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <taskschd.h>
 #include <wrl/client.h>
 
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 
 class TaskSchedulerConnection {
 public:

@@ -1,6 +1,6 @@
 #include "storage/PortPower.h"
 
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 
 const char* const kPortKeys[kPortCount] = {
     "SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port0",

@@ -1,8 +1,7 @@
 // Who besides administrators may change a start-up's program or a folder above it, decided
 // on security descriptors built here: Wine keeps a file's permissions only as a Unix mode.
-#include "common/ChangeRights.h"
-#include "common/Owners.h"
-#include "common/StartTrust.h"
+#include "common/trust/Trust.h"
+#include "common/platform/Owners.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
@@ -227,7 +226,7 @@ TEST(ChangeRights, OnWindowsOwnDefaultsOnlyWhatReplacesTheWayDownIsReported)
     };
     for (const Case& item : cases) {
         windowsDescriptors = &item.descriptors;
-        Judge judge;
+        RightsReader judge;
         judge.read = readWindowsDescriptor;
         judge.powerUsersTrusted = item.beforeVista;
         std::vector<std::wstring> walked;
@@ -332,7 +331,7 @@ TEST(ChangeRights, OnlyAProgramOnALocalFixedVolumeMayStartAsAnAdministrator)
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
         L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, &lockedDescriptor, nullptr));
     const UniqueLocal locked(lockedDescriptor);
-    StartJudge judge;
+    StartReader judge;
     judge.rights.read = readLockedDescriptor;
     judge.volumes.volumePath = readWindowsVolumePath;
     judge.volumes.driveType = readWindowsDriveType;
@@ -372,7 +371,7 @@ TEST(ChangeRights, TheMachineTrustsPowerUsersOnlyBeforeWindows6)
                                                                      SDDL_REVISION_1, &descriptor, nullptr));
     const UniqueLocal owned(descriptor);
     const bool before6 = LOBYTE(LOWORD(GetVersion())) < 6;
-    EXPECT_EQ(!before6, untrustedChanger(descriptor, ObjectKind::Folder, machineJudge()).found)
+    EXPECT_EQ(!before6, untrustedChanger(descriptor, ObjectKind::Folder, machineRightsReader()).found)
         << "Windows " << static_cast<int>(LOBYTE(LOWORD(GetVersion())));
 
     const wchar_t child[] = L"TARVEL_RELEASE_COPY";

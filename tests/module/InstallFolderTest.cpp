@@ -1,7 +1,7 @@
 // The install folder's lock and the choice of folder, on descriptors and folders built here:
 // Wine does not keep an owner that a program sets, so the lock is read from its descriptor.
-#include "common/ChangeRights.h"
-#include "common/Owners.h"
+#include "common/trust/Trust.h"
+#include "common/platform/Owners.h"
 #include "installer/InstallFolder.h"
 #include "tests/support/WinTestHost.h"
 
@@ -39,9 +39,9 @@ Status readWindowsDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descript
                ? ERROR_SUCCESS
                : GetLastError();
 }
-StartJudge windowsJudge()
+StartReader windowsJudge()
 {
-    StartJudge judge = machineStartJudge();
+    StartReader judge = machineStartReader();
     judge.rights.read = readWindowsDescriptor;
     return judge;
 }
@@ -114,7 +114,7 @@ TEST(InstallFolder, EachSpellingOfAFolderIsJudgedAsTheFolderWindowsMakes)
         EXPECT_EQ(item.verdict, judgeInstallFolder(folder, false, findings)) << what;
     }
     // A folder of C: that mounts another volume is that volume's root, as Windows answers it.
-    StartJudge mounted = machineStartJudge();
+    StartReader mounted = machineStartReader();
     mounted.volumes.volumePath = [](const wchar_t*, wchar_t* volume, DWORD capacity) -> BOOL {
         lstrcpynW(volume, L"C:\\Mount\\Disk\\", static_cast<int>(capacity));
         return TRUE;
@@ -161,7 +161,7 @@ TEST(InstallFolder, OnlyAFolderOfItsOwnIsTakenAndEachMissingFolderIsLocked)
     }
     const std::wstring folder = L"C:\\install-folder-test";
     CreateDirectoryW(folder.c_str(), nullptr);
-    const StartJudge judge = windowsJudge();
+    const StartReader judge = windowsJudge();
     EXPECT_EQ(FolderVerdict::OwnFolder, judgeInstallFolder((folder + L"\\").c_str(), false, findings, judge))
         << "empty";
     for (const wchar_t* name : {L"\\TARVEL.exe", L"\\tarvel-check.exe", L"\\notes.txt"}) {
@@ -252,7 +252,7 @@ TEST(InstallFolder, AFolderThatAppearedSinceItWasJudgedIsTakenOnlyWhenAdministra
     host::makeDirectory(folder);
     host::makeDirectory(folder + L"\\Tarvel");
     host::makeFile(folder + L"\\tarvel.exe");
-    const Judge judge = windowsJudge().rights;
+    const RightsReader judge = windowsJudge().rights;
     AppearedFolder appeared = judgeAppearedFolder(folder.c_str(), L"tarvel", judge);
     EXPECT_FALSE(appeared.refused) << "the next level and a file of administrators'";
     appeared = judgeAppearedFolder(folder.c_str(), nullptr, judge);

@@ -1,6 +1,6 @@
 // The acceptance kit's journal: which key it trusts, adopts or refuses, judged on Windows' own
 // descriptors built here, and which record it follows, read back from a real key.
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 #include "kit/Journal.h"
 #include "tests/support/WinTestHost.h"
 

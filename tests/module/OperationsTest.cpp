@@ -1,6 +1,6 @@
 // The three operations: what they refuse, one worker at a time, and a worker that cannot start.
 #include "tests/module/StandInRegistration.h"
-#include "common/TaskSchedulerWait.h"
+#include "common/product/Deadlines.h"
 #include "tests/support/WinTestHost.h"
 
 #include <algorithm>

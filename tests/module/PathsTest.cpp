@@ -1,5 +1,5 @@
 // Paths as Windows reads them, on this prefix's file system and its CreateProcess.
-#include "common/Paths.h"
+#include "common/platform/Paths.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>

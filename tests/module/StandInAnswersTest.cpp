@@ -1,5 +1,5 @@
 // The Task Scheduler stand-in answers what Windows answers where a client could tell.
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 #include "tests/module/StandInRegistration.h"
 
 #include <wrl/client.h>

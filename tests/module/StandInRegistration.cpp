@@ -1,6 +1,6 @@
 #include "tests/module/StandInRegistration.h"
 
-#include "common/TaskSchedulerWait.h"
+#include "common/product/Deadlines.h"
 
 #include <process.h>
 

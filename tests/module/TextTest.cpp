@@ -1,7 +1,7 @@
 // Numbers as the event, the check and the install log write them, and appends that never run
 // past their room.
-#include "common/Text.h"
-#include "common/TextLine.h"
+#include "common/text/Text.h"
+#include "common/text/TextLine.h"
 
 #include <gtest/gtest.h>
 

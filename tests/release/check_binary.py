@@ -71,7 +71,7 @@ def main(exe, objdump, allowed_path, def_dir, max_size=MAX_SIZE):
     if size > int(max_size):
         failures.append(f"{size} bytes, more than {max_size}")
 
-    # The guard's failure (common/StackGuard.cpp) is linked in only when functions carry it.
+    # The guard's failure (common/platform/StackGuard.cpp) is linked in only when functions carry it.
     with open(exe, "rb") as f:
         if b"stack buffer overrun detected" not in f.read():
             failures.append("built without the stack protector (-fstack-protector-strong)")

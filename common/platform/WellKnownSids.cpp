@@ -1,4 +1,4 @@
-#include "common/WellKnownSids.h"
+#include "common/platform/WellKnownSids.h"
 
 namespace {
 UniqueSid makeSid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD first, DWORD second)

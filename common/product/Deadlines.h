@@ -3,17 +3,15 @@
 // asks it on a worker thread and waits for that worker with this one bound: a service stuck
 // on a damaged task store, or held by a debugger, must never hold a pass, a detection script
 // or an install for ever.
-#include "common/Owners.h"
-#include "common/Status.h"
-
-#include <windows.h>
+#include "common/platform/Worker.h"
+#include "common/text/Text.h"
 
 // A service that answers at all answers in well under a second; a logon on a slow disk may
 // hold it back by tens of seconds. Past 30 seconds it is taken to hang. The bound is one
 // deadline for all the Task Scheduler work of a pass (its question, then registering or
 // deleting), of a run of the check, and of one package action: each call gets what remains,
 // so that a slow question followed by a hung registration still ends the pass in time. It
-// stays well below the minute a second pass waits for the pass lock (common/PassLock.cpp), so
+// stays well below the minute a second pass waits for the pass lock (common/product/PassLock.cpp), so
 // that a pass that meets a hung one still gets the lock once the first has given up.
 #define TARVEL_TASK_SCHEDULER_SECONDS 30
 const DWORD kTaskSchedulerAnswerMs = TARVEL_TASK_SCHEDULER_SECONDS * 1000;
@@ -21,10 +19,6 @@ const DWORD kTaskSchedulerAnswerMs = TARVEL_TASK_SCHEDULER_SECONDS * 1000;
 // HRESULT_FROM_WIN32(ERROR_TIMEOUT): the status of whatever gave up waiting.
 const Status kTaskSchedulerTimedOut = 0x800705B4;
 
-#define TARVEL_WIDEN_(text) L##text
-#define TARVEL_WIDEN(text) TARVEL_WIDEN_(text)
-#define TARVEL_TEXT_(number) #number
-#define TARVEL_TEXT(number) TARVEL_TEXT_(number)
 // What the event, the check and the install log say of it, with the bound in it.
 #define TARVEL_TASK_SCHEDULER_SILENT \
     "the Task Scheduler did not answer within " TARVEL_TEXT(TARVEL_TASK_SCHEDULER_SECONDS) " seconds"
@@ -35,22 +29,6 @@ const wchar_t kTaskSchedulerSilent[] = TARVEL_WIDEN(TARVEL_TASK_SCHEDULER_SILENT
 void startTaskSchedulerDeadline(DWORD allowanceMs = kTaskSchedulerAnswerMs);
 // What remains of the deadline, in milliseconds; 0 once it has passed.
 DWORD taskSchedulerTimeLeftMs();
-
-// How a worker's thread is made: CreateThread, or in a test a creator that fails as Windows
-// can.
-using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
-
-enum class WorkerEnd {
-    Ended,        // status holds its exit code
-    NotStarted,   // status holds why
-    LeftRunning,  // leftRunning holds the thread, which the caller keeps
-};
-
-// Runs routine(parameter) on a thread of its own, made by create, and waits for it at most
-// waitMs. A thread still running then is left as it is (one stuck inside a call cannot be ended
-// safely) and handed to the caller, who must keep what it reads alive.
-WorkerEnd runWorker(LPTHREAD_START_ROUTINE routine, void* parameter, DWORD waitMs, Status& status,
-                    UniqueHandle& leftRunning, ThreadCreator create = CreateThread);
 
 // The same for a worker that asks the Task Scheduler, waited for at most what remains of the
 // deadline. A worker left running keeps the code it runs loaded until the process ends, so that

@@ -1,7 +1,7 @@
 #pragma once
 // Accounts by their well-known SIDs, which are the same on every language of Windows, where
 // their names are not.
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 
 // S-1-5-32-rid: a builtin group (DOMAIN_ALIAS_RID_ADMINS, DOMAIN_ALIAS_RID_USERS). Null when
 // it cannot be made.

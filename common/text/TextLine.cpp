@@ -1,6 +1,6 @@
-#include "common/TextLine.h"
+#include "common/text/TextLine.h"
 
-#include "common/Text.h"
+#include "common/text/Text.h"
 
 TextBuilder& TextBuilder::operator<<(const wchar_t* text)
 {

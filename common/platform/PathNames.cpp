@@ -1,8 +1,8 @@
 // What a path names: a device or a volume by its own name, a device Windows keeps a name for,
 // the same object as another path.
-#include "common/Paths.h"
+#include "common/platform/Paths.h"
 
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 
 #include <cwchar>
 

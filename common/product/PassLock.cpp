@@ -1,6 +1,6 @@
-#include "common/PassLock.h"
+#include "common/product/PassLock.h"
 
-#include "common/TaskSchedulerWait.h"
+#include "common/product/Deadlines.h"
 
 const wchar_t kPassLockName[] = L"Global\\OmbrixTarvelPass";
 

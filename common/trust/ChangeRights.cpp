@@ -1,10 +1,8 @@
-#include "common/ChangeRights.h"
+#include "common/trust/Trust.h"
 
-#include "common/TrustedAccounts.h"
-
-#include "common/Owners.h"
-#include "common/SystemFacts.h"
-#include "common/WellKnownSids.h"
+#include "common/platform/Owners.h"
+#include "common/platform/SystemFacts.h"
+#include "common/platform/WellKnownSids.h"
 
 #include <aclapi.h>
 #include <lm.h>
@@ -71,22 +69,20 @@ const char* howChanged(ACCESS_MASK rights, ObjectKind kind)
 
 }  // namespace
 
-bool isTrustedAccount(PSID sid, const Judge& judge) { return isTrustedAccount(sid, judge.powerUsersTrusted); }
-
 Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
 {
     return GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                                  nullptr, nullptr, nullptr, descriptor);
 }
 
-Judge machineJudge()
+RightsReader machineRightsReader()
 {
-    Judge judge;
+    RightsReader judge;
     judge.powerUsersTrusted = !isVistaOrLater();
     return judge;
 }
 
-Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const Judge& judge)
+Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge)
 {
     Changer changer;
     PSID owner = nullptr;
@@ -134,7 +130,7 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
     return changer;
 }
 
-Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const Judge& judge)
+Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& judge)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const Status status = judge.read(path, &descriptor);

@@ -1,5 +1,5 @@
 // Text for people onto standard output or into a log, as Windows' own console tools write it.
-#include "common/TextLine.h"
+#include "common/text/TextLine.h"
 
 // To a console, as UTF-16, which shows every language its font has. Redirected, in the
 // console's output code page, as Windows' own console tools write (the OEM code page without

@@ -1,9 +1,9 @@
 // A tarvel program, as its version resource tells: the check asks it of what a start-up
 // starts, the acceptance kit of what it would start.
-#include "common/TarvelProgram.h"
+#include "common/product/TarvelProgram.h"
 
-#include "common/Owners.h"
-#include "common/TextLine.h"
+#include "common/platform/Owners.h"
+#include "common/text/TextLine.h"
 
 #include <cwchar>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "common/Owners.h"
+#include "common/platform/Owners.h"
 
 #include <windows.h>
 

@@ -1,4 +1,5 @@
 #pragma once
+// What the program is given by the machine: the Windows release, WOW64, its own path.
 #include <windows.h>
 
 // The Windows release as the start-up policy tells them apart.
@@ -16,8 +17,6 @@ bool isWow64();
 inline bool usesLogonTask(OsClass os) { return os == kOsWindowsVista || os == kOsWindows7; }
 // The Task Scheduler 2.0 arrived with Windows 6.0.
 bool isVistaOrLater();
-// "C:\Preload", or "C:\Preload64" for a 32-bit program on 64-bit Windows.
-const char* markerPath();
 
 // Reads the executable's path; false when the program cannot have it whole.
 bool readModulePath(wchar_t (&path)[MAX_PATH]);

@@ -1,4 +1,4 @@
-#include "common/Text.h"
+#include "common/text/Text.h"
 
 #include <cwchar>
 

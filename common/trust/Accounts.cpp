@@ -1,7 +1,11 @@
-#include "common/TrustedAccounts.h"
+// Who counts as an administrator when a start-up's program or folder is judged: SYSTEM,
+// Administrators, TrustedInstaller, CREATOR OWNER (a placeholder, not an account), the users
+// who are members of Administrators, directly or through another group, and Power Users where
+// the release makes them so (before Windows 6.0).
+#include "common/trust/Trust.h"
 
-#include "common/Owners.h"
-#include "common/WellKnownSids.h"
+#include "common/platform/Owners.h"
+#include "common/platform/WellKnownSids.h"
 
 #include <lm.h>
 #include <sddl.h>
@@ -103,7 +107,7 @@ bool isAdministrator(PSID sid)
 
 }  // namespace
 
-bool isTrustedAccount(PSID sid, bool powerUsersTrusted)
+bool isTrustedAccount(PSID sid, const RightsReader& judge)
 {
-    return isWellKnownTrusted(sid, powerUsersTrusted) || isAdministrator(sid);
+    return isWellKnownTrusted(sid, judge.powerUsersTrusted) || isAdministrator(sid);
 }

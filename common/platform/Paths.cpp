@@ -1,8 +1,8 @@
-#include "common/Paths.h"
+#include "common/platform/Paths.h"
 
-#include "common/Owners.h"
-#include "common/SystemFacts.h"
-#include "common/Text.h"
+#include "common/platform/Owners.h"
+#include "common/platform/SystemFacts.h"
+#include "common/text/Text.h"
 
 #include <cwchar>
 

@@ -17,5 +17,11 @@ void writeHex(unsigned long number, wchar_t (&text)[kNumberText]);
 
 // Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,
 // with text unchanged, otherwise: for paths and command lines, where a piece cut short would
-// name another file. Text for people is built with TextBuilder (common/TextLine.h).
+// name another file. Text for people is built with TextBuilder (common/text/TextLine.h).
 bool appendText(wchar_t* text, size_t capacity, const wchar_t* more);
+
+// A literal made wide, and a number macro made a literal, for fixed texts built at compile time.
+#define TARVEL_WIDEN_(text) L##text
+#define TARVEL_WIDEN(text) TARVEL_WIDEN_(text)
+#define TARVEL_TEXT_(number) #number
+#define TARVEL_TEXT(number) TARVEL_TEXT_(number)

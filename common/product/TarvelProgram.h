@@ -1,7 +1,7 @@
 #pragma once
 // Whether a file is a tarvel program: its version resource names the product and the
 // program's own file name, which a renamed copy keeps and any other program lacks.
-#include "common/Text.h"
+#include "common/text/Text.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-#include "common/StartTrust.h"
+#include "common/trust/Trust.h"
 
-#include "common/Paths.h"
-#include "common/SystemFacts.h"
-#include "common/Text.h"
-#include "common/TextLine.h"
+#include "common/platform/Paths.h"
+#include "common/platform/SystemFacts.h"
+#include "common/text/Text.h"
+#include "common/text/TextLine.h"
 
 #include <cwchar>
 
@@ -115,10 +115,10 @@ DriveKind driveKindOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const Vo
     }
 }
 
-StartJudge machineStartJudge()
+StartReader machineStartReader()
 {
-    StartJudge judge;
-    judge.rights = machineJudge();
+    StartReader judge;
+    judge.rights = machineRightsReader();
     judge.followsLinks = isVistaOrLater();
     return judge;
 }
@@ -132,7 +132,7 @@ bool isLink(const wchar_t* path)
 }
 
 // The drive, then the file and every folder above it, on one way; stopped when visit said so.
-Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJudge& judge, StartVisit visit,
+Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartReader& judge, StartVisit visit,
                 void* context, bool& stopped)
 {
     wchar_t volume[MAX_PATH] = {};
@@ -167,7 +167,7 @@ Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartJ
 
 }  // namespace
 
-Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, StartVisit visit, void* context)
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, StartVisit visit, void* context)
 {
     bool stopped = false;
     const Status failure = judgeWay(path, kind, false, judge, visit, context, stopped);
@@ -180,7 +180,7 @@ Status judgeStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge,
     return judgeWay(real, kind, true, judge, visit, context, stopped);
 }
 
-bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartJudge& judge, TextBuilder& reason)
+bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, TextBuilder& reason)
 {
     bool trusted = true;
     const Status status = judgeStart(path, kind, judge, [&](const StartFinding& finding) {

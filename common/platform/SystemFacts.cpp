@@ -1,4 +1,4 @@
-#include "common/SystemFacts.h"
+#include "common/platform/SystemFacts.h"
 
 OsClass classifyOs()
 {
@@ -42,12 +42,6 @@ bool isWow64()
 }
 
 bool isVistaOrLater() { return LOBYTE(LOWORD(GetVersion())) >= 6; }
-
-const char* markerPath()
-{
-    // A 32-bit program on 64-bit Windows looks for a marker of its own.
-    return isWow64() ? "C:\\Preload64" : "C:\\Preload";
-}
 
 bool readModulePath(wchar_t (&path)[MAX_PATH])
 {
