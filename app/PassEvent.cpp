@@ -1,6 +1,7 @@
 #include "app/PassEvent.h"
 
 #include "common/platform/Owners.h"
+#include "common/platform/SystemFacts.h"
 #include "common/text/Text.h"
 #include "common/text/TextLine.h"
 
@@ -32,7 +33,11 @@ void describeStatus(DWORD status, wchar_t (&text)[512])
     const DWORD flags = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
     DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, status, 0, text + 1, 511, nullptr);
     if (length == 0 && HRESULT_FACILITY(status) == FACILITY_ITF) {
-        const UniqueModule scheduler(LoadLibraryExW(L"taskschd.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        // By its full path: under its bare name Windows would look beside the program first.
+        wchar_t path[MAX_PATH] = {};
+        const UniqueModule scheduler(systemFolderPath(L"taskschd.dll", path)
+                                         ? LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)
+                                         : nullptr);
         if (scheduler) {
             length =
                 FormatMessageW(flags | FORMAT_MESSAGE_FROM_HMODULE, scheduler.get(), status, 0, text + 1, 511, nullptr);

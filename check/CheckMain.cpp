@@ -14,6 +14,7 @@ namespace {
 // check ends within the two together.
 const DWORD kWholeCheckMs = kTaskSchedulerAnswerMs + kAccountLookupsMs;
 const char kLookupsSilent[] = "tarvel-check: " TARVEL_ACCOUNT_LOOKUPS_SILENT;
+const char kTaskSchedulerSilentLine[] = "tarvel-check: " TARVEL_TASK_SCHEDULER_SILENT;
 
 // Outside any function, as what the checking thread reads: left running past the bound, it
 // may still read them while the process ends.
@@ -59,9 +60,11 @@ int main()
         return report.finish(mode, status);
     }
     if (end == WorkerEnd::LeftRunning) {
-        // The Task Scheduler has its own deadline, which ends sooner: what ran out is the rest.
+        // What ran out is what the checking thread waits for now: slow lookups may have left the
+        // Task Scheduler less than its own deadline.
+        const bool taskScheduler = waitingForTaskScheduler();
         report.closeToOtherThreads();
-        report.note(kLookupsSilent);
+        report.note(taskScheduler ? kTaskSchedulerSilentLine : kLookupsSilent);
         return report.finish(mode, kTaskSchedulerTimedOut);
     }
     return report.finish(mode, checkingState.failure);

@@ -64,10 +64,22 @@ Status reportTask(Report& report, const TaskReading& reading, TaskWanted wanted)
 // The task is read on a worker of its own, which only reads: the program the task starts is
 // judged on the checking thread, whose account lookups are no part of the Task Scheduler's
 // deadline. A call that fails keeps the check from checking.
+namespace {
+
+// Whether the checking thread is waiting for the Task Scheduler, read by the main thread when
+// the whole check runs out of time, so that it names what did not answer.
+volatile LONG askingTaskScheduler = 0;
+
+}  // namespace
+
+bool waitingForTaskScheduler() { return InterlockedCompareExchange(&askingTaskScheduler, 0, 0) != 0; }
+
 Status checkLogonTask(Report& report, TaskWanted wanted)
 {
     UniqueTaskReading reading;
+    InterlockedExchange(&askingTaskScheduler, 1);
     const Status status = readTarvelTaskOnWorker(L"tarvel-check", reading);
+    InterlockedExchange(&askingTaskScheduler, 0);
     if (status == kTaskSchedulerTimedOut) {
         Text line;
         line << "tarvel-check: " << kTaskSchedulerSilent;

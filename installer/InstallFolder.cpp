@@ -83,7 +83,7 @@ Status FolderLock::lock(const wchar_t* folder)
     const UniqueHandle handle =
         ownHandle(CreateFileW(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle) {
         return lastErrorStatus();
     }
@@ -91,7 +91,8 @@ Status FolderLock::lock(const wchar_t* folder)
     if (!GetFileInformationByHandle(handle.get(), &information)) {
         return lastErrorStatus();
     }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return ERROR_DIRECTORY;
     }
     const Status locked =
@@ -195,14 +196,14 @@ void addEntry(ForeignEntries& others, const wchar_t* name)
     ++others.count;
 }
 
-// Whether what lies at folder (its closing backslash aside) is something other than a folder.
-bool isOtherThanFolder(const wchar_t* folder)
+// The attributes of what lies at folder, its closing backslash aside; INVALID_FILE_ATTRIBUTES
+// when nothing does.
+DWORD attributesOf(const wchar_t* folder)
 {
     wchar_t path[MAX_PATH] = {};
     lstrcpynW(path, folder, MAX_PATH);
     path[lengthWithoutClosingBackslashes(path)] = L'\0';
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return GetFileAttributesW(path);
 }
 
 // The folders above the install folder, from the nearest that exists up, on the written and
@@ -278,8 +279,12 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, Fold
     if (hasPartEndingInSpaceOrDot(folder)) {
         return FolderVerdict::EndsInSpaceOrDot;
     }
-    if (isOtherThanFolder(folder)) {
+    const DWORD attributes = attributesOf(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return FolderVerdict::NotAFolder;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return FolderVerdict::IsALink;
     }
     if (installFolderDrive(folder, judge.volumes) != DriveKind::LocalFixed) {
         return FolderVerdict::NotLocalFixed;

@@ -25,8 +25,9 @@ public:
     bool ok() const { return ok_; }
     PSECURITY_DESCRIPTOR descriptor() { return &descriptor_; }
 
-    // Locks an existing folder, owner and DACL, through one handle to it: ERROR_DIRECTORY, and
-    // nothing changed, when that is not a folder (a file, or a device behind a reserved name).
+    // Locks an existing folder, owner and DACL, through one handle to it that follows no link:
+    // ERROR_DIRECTORY, and nothing changed, when that is not a folder (a file, a device behind
+    // a reserved name, or a link, whose own permissions are not its target's).
     Status lock(const wchar_t* folder);
     // Makes a folder that is locked from the moment it exists.
     Status create(const wchar_t* folder);
@@ -55,6 +56,7 @@ enum class FolderVerdict {
     DevicePath,        // \\.\, \\?\GLOBALROOT, \\?\Volume{...}: a device's own name, not a folder's
     ReservedName,      // a part Win32 opens as a device (NUL, COM1.txt): the lock would act on the device
     NotAFolder,        // a file of that name: the lock acts only on a folder
+    IsALink,           // a link or junction: the lock would change the link, not the folder the files go to
     NotLocalFixed,     // on a drive whose files others than this machine's administrators can change
     OpenAbove,         // a folder above that others may rename, delete or re-permission
     HoldsOthers,       // holds a folder, or a file that others own or may change

@@ -193,6 +193,12 @@ void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdic
                 L"tarvel: the install folder [1] is a file, not a folder. Choose a folder of its own, for example "
                 L"C:\\Tools\\Tarvel\\.",
                 folder);
+    } else if (verdict == FolderVerdict::IsALink) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is a link to another folder, so the lock would change the link, not "
+                L"the folder the files go into. Give the folder it leads to, or a folder of its own, for example "
+                L"C:\\Tools\\Tarvel\\.",
+                folder);
     } else if (verdict == FolderVerdict::OpenAbove) {
         wchar_t above[MAX_PATH + 48] = {};
         TextBuilder(above, MAX_PATH + 48)

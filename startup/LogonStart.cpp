@@ -106,6 +106,10 @@ LONG runOperation(const Operation& operation, LPTHREAD_START_ROUTINE worker, boo
     workerRunning = true;
     const WorkerEnd end = runTaskSchedulerWorker(worker, nullptr, status, leftRunning, logonStartPlatform.createThread);
     workerRunning = false;
+    if (end == WorkerEnd::NotStarted && status == kTaskSchedulerTimedOut) {
+        traceLogonStartFailure(operation.name, L"The Task Scheduler did not answer in time: %x", asHresult(status));
+        return operation.question ? 0 : asHresult(status);
+    }
     if (end == WorkerEnd::NotStarted) {
         traceLogonStartFailure(operation.name, L"Cannot create worker thread: %x", asHresult(status));
         return operation.question ? 0 : asHresult(status);
@@ -113,6 +117,12 @@ LONG runOperation(const Operation& operation, LPTHREAD_START_ROUTINE worker, boo
     if (end == WorkerEnd::LeftRunning) {
         busySlot = leftRunning.release();
         workerLeftRunning = true;
+        // It may read them until the process ends, past the static destructors that would
+        // free them.
+        static_cast<void>(requestTexts.taskName.release());
+        static_cast<void>(requestTexts.author.release());
+        static_cast<void>(requestTexts.description.release());
+        static_cast<void>(requestTexts.exePath.release());
         traceLogonStartFailure(operation.name, L"The Task Scheduler did not answer in time: %x",
                                asHresult(kTaskSchedulerTimedOut));
         return operation.question ? 0 : asHresult(kTaskSchedulerTimedOut);

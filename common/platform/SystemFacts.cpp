@@ -55,3 +55,15 @@ bool readModulePath(wchar_t (&path)[MAX_PATH])
     }
     return true;
 }
+
+bool systemFolderPath(const wchar_t* name, wchar_t (&path)[MAX_PATH])
+{
+    const UINT folder = GetSystemDirectoryW(path, MAX_PATH);
+    const int length = lstrlenW(name);
+    if (folder == 0 || folder + 1 + static_cast<UINT>(length) >= MAX_PATH) {
+        return false;
+    }
+    path[folder] = L'\\';
+    lstrcpynW(path + folder + 1, name, length + 1);
+    return true;
+}

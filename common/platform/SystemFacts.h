@@ -20,3 +20,8 @@ bool isVistaOrLater();
 
 // Reads the executable's path; false when the program cannot have it whole.
 bool readModulePath(wchar_t (&path)[MAX_PATH]);
+
+// The full path of name in the system folder (GetSystemDirectoryW: System32, SysWOW64 to a
+// 32-bit program on 64-bit Windows), where Windows' own DLLs are loaded from. False when it
+// does not fit.
+bool systemFolderPath(const wchar_t* name, wchar_t (&path)[MAX_PATH]);

@@ -29,17 +29,14 @@ DWORD taskSchedulerTimeLeftMs()
 WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
                                  UniqueHandle& leftRunning, ThreadCreator create)
 {
-    const WorkerEnd end = runWorker(routine, parameter, taskSchedulerTimeLeftMs(), status, leftRunning, create);
-    if (end == WorkerEnd::LeftRunning) {
-        keepThisModuleLoaded();
+    // Nothing left of the deadline: a worker started now would register or delete a task after
+    // the caller has said the Task Scheduler did not answer.
+    const DWORD timeLeftMs = taskSchedulerTimeLeftMs();
+    if (timeLeftMs == 0) {
+        status = kTaskSchedulerTimedOut;
+        return WorkerEnd::NotStarted;
     }
-    return end;
-}
-
-WorkerEnd runAccountLookupWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
-                                 UniqueHandle& leftRunning)
-{
-    const WorkerEnd end = runWorker(routine, parameter, kAccountLookupsMs, status, leftRunning);
+    const WorkerEnd end = runWorker(routine, parameter, timeLeftMs, status, leftRunning, create);
     if (end == WorkerEnd::LeftRunning) {
         keepThisModuleLoaded();
     }

@@ -31,7 +31,7 @@ void startTaskSchedulerDeadline(DWORD allowanceMs = kTaskSchedulerAnswerMs);
 DWORD taskSchedulerTimeLeftMs();
 
 // The same for a worker that asks the Task Scheduler, waited for at most what remains of the
-// deadline. A worker left running keeps the code it runs loaded until the process ends, so that
+// deadline; none is started once nothing remains (NotStarted, kTaskSchedulerTimedOut). A worker left running keeps the code it runs loaded until the process ends, so that
 // a host that unloads this module (msiexec's custom-action server) never pulls that code from
 // under it.
 WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,

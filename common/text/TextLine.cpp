@@ -37,9 +37,14 @@ TextBuilder& TextBuilder::endWith(const char* ending)
     const size_t needed = static_cast<size_t>(lstrlenA(ending));
     const size_t cut = 3;  // "..."
     if (length_ + needed >= capacity_) {
-        length_ = capacity_ - 1 - needed - cut;
+        // The text gives way to "..." and the ending; where even they do not fit, the ending
+        // alone, as far as it fits.
+        const size_t room = capacity_ - 1;
+        length_ = needed + cut <= room ? room - needed - cut : 0;
         buffer_[length_] = L'\0';
-        *this << "...";
+        if (needed + cut <= room) {
+            *this << "...";
+        }
     }
     return *this << ending;
 }

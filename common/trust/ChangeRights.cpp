@@ -8,10 +8,13 @@
 #include <lm.h>
 #include <sddl.h>
 
+#include <cstddef>
 #include <cwchar>
 #include <initializer_list>
 
 namespace {
+
+const char kOwnedBy[] = "owned by";
 
 // Write or append data (in a folder: add a file or a folder), delete (a folder: rename it),
 // change the permissions or the owner.
@@ -67,6 +70,31 @@ const char* howChanged(ACCESS_MASK rights, ObjectKind kind)
     return "changed also by";
 }
 
+bool isDenyEntry(BYTE type)
+{
+    return type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+           type == ACCESS_DENIED_CALLBACK_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE;
+}
+
+// The account an allow entry grants to: after the mask in a plain or a conditional (callback)
+// entry, after the object types present in an object entry. Null for a kind not known here.
+PSID trusteeOf(const ACE_HEADER* header)
+{
+    const auto* bytes = reinterpret_cast<const BYTE*>(header);
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
+        return const_cast<BYTE*>(bytes + offsetof(ACCESS_ALLOWED_ACE, SidStart));
+    }
+    if (header->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+        header->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+        const auto* object = reinterpret_cast<const ACCESS_ALLOWED_OBJECT_ACE*>(header);
+        size_t at = offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType);
+        at += (object->Flags & ACE_OBJECT_TYPE_PRESENT) != 0 ? sizeof(GUID) : 0;
+        at += (object->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0 ? sizeof(GUID) : 0;
+        return at + sizeof(SID) <= header->AceSize ? const_cast<BYTE*>(bytes + at) : nullptr;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
@@ -91,43 +119,68 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
     if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
         !isTrustedAccount(owner, judge)) {
         changer.found = true;
-        changer.how = "owned by";
+        changer.how = kOwnedBy;
         nameAccount(owner, changer);
         return changer;
     }
     BOOL present = FALSE;
     PACL dacl = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
-        return changer;
-    }
-    if (!present || dacl == nullptr) {
-        // No DACL at all, or a null one, lets everyone do anything.
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+        // No DACL at all, or a null one, lets everyone do anything; one that cannot be read
+        // trusts no one.
         changer.found = true;
         changer.how = howChanged(GENERIC_ALL, kind);
         lstrcpynW(changer.account, L"Everyone", 256);
         return changer;
     }
     const ACCESS_MASK wanted = changingRights(kind);
-    for (DWORD index = 0; dacl != nullptr && index < dacl->AceCount; ++index) {
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* entry = nullptr;
-        if (!GetAce(dacl, index, &entry)) {
+        const bool read = GetAce(dacl, index, &entry) != FALSE;
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        // Every entry's mask follows its header. An entry only for what a folder holds says
+        // nothing of the folder itself, and a deny entry grants nothing.
+        if (read && ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || isDenyEntry(header->AceType) ||
+                     (static_cast<const ACCESS_ALLOWED_ACE*>(entry)->Mask & wanted) == 0)) {
             continue;
         }
-        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-        // An entry only for what a folder holds says nothing of the folder itself.
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->Header.AceFlags & INHERIT_ONLY_ACE) != 0 ||
-            (ace->Mask & wanted) == 0) {
-            continue;
-        }
-        const PSID trustee = const_cast<DWORD*>(&ace->SidStart);
-        if (!isTrustedAccount(trustee, judge)) {
+        // An entry the judge cannot read, or of a kind it does not know (Windows honours a
+        // conditional entry from 7 on), counts as granting its rights to someone else.
+        const PSID trustee = read ? trusteeOf(header) : nullptr;
+        if (trustee == nullptr || !isTrustedAccount(trustee, judge)) {
             changer.found = true;
-            changer.how = howChanged(ace->Mask & wanted, kind);
-            nameAccount(trustee, changer);
+            changer.how =
+                howChanged(read ? static_cast<const ACCESS_ALLOWED_ACE*>(entry)->Mask & wanted : GENERIC_ALL, kind);
+            if (trustee != nullptr) {
+                nameAccount(trustee, changer);
+            } else {
+                lstrcpynW(changer.account, L"an entry the judge cannot read", 256);
+            }
             return changer;
         }
     }
     return changer;
+}
+
+Status readLinkDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    const Status missing = attributes == INVALID_FILE_ATTRIBUTES ? lastErrorStatus() : ERROR_SUCCESS;
+    if (missing != ERROR_SUCCESS && missing != ERROR_FILE_NOT_FOUND && missing != ERROR_PATH_NOT_FOUND) {
+        return missing;
+    }
+    // Nothing there is no link either.
+    if (missing != ERROR_SUCCESS || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return ERROR_NOT_A_REPARSE_POINT;
+    }
+    const UniqueHandle link =
+        ownHandle(CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!link) {
+        return lastErrorStatus();
+    }
+    return GetSecurityInfo(link.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, nullptr, nullptr, descriptor);
 }
 
 Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& judge)
@@ -139,5 +192,22 @@ Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer
     }
     const UniqueLocal owned(descriptor);
     changer = untrustedChanger(descriptor, kind, judge);
+    if (changer.found) {
+        return ERROR_SUCCESS;
+    }
+    PSECURITY_DESCRIPTOR linkDescriptor = nullptr;
+    const Status link = judge.readLink(path, &linkDescriptor);
+    if (link == ERROR_NOT_A_REPARSE_POINT) {
+        return ERROR_SUCCESS;
+    }
+    if (link != ERROR_SUCCESS) {
+        return link;
+    }
+    const UniqueLocal linkOwned(linkDescriptor);
+    // Whoever may write, rename or re-permission the link itself may point it elsewhere.
+    changer = untrustedChanger(linkDescriptor, ObjectKind::File, judge);
+    if (changer.found) {
+        changer.how = changer.how == kOwnedBy ? "a link owned by" : "a link changed also by";
+    }
     return ERROR_SUCCESS;
 }

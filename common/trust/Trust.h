@@ -14,13 +14,17 @@
 
 struct Changer {
     bool found = false;
-    const char* how = "";       // "owned by", "renamed also by", "deleted also by", "changed also by"
+    const char* how =
+        "";  // "owned by", "renamed also by", "deleted also by", "changed also by", "a link owned by", "a link changed also by"
     wchar_t account[256] = {};  // the account's name, or its SID when it has none
 };
 
 // Reads path's owner and DACL into a descriptor from LocalAlloc.
 using DescriptorReader = Status (*)(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
 Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
+// The same of a reparse point itself, opened without following it (FILE_FLAG_OPEN_REPARSE_POINT):
+// whoever may change a link may point it elsewhere after any judgement of its target.
+Status readLinkDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
 
 // How objects are judged: where each path's descriptor comes from (the file system, or in a
 // test Windows' own descriptors, which Wine cannot keep), and whether Power Users count as
@@ -28,6 +32,9 @@ Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
 // the system; from 6.0 on a member is an ordinary user.
 struct RightsReader {
     DescriptorReader read = readDescriptor;
+    // The own descriptor of a link, a junction or a mounted folder, not its target's:
+    // ERROR_NOT_A_REPARSE_POINT for anything else.
+    DescriptorReader readLink = readLinkDescriptor;
     bool powerUsersTrusted = false;
 };
 // The machine's own: its file system, its release.
@@ -39,8 +46,10 @@ RightsReader machineRightsReader();
 // judge says so.
 Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge = RightsReader());
 
-// Reads path's owner and permissions as judge reads them; ERROR_SUCCESS unless they could
-// not be read.
+// Reads path's owner and permissions as judge reads them, and where path is a link (a symbolic
+// link, a junction, a mounted folder) the link's own as well, which an untrusted owner or
+// changer refuses in words of its own ("a link owned by"). ERROR_SUCCESS unless they could not
+// be read.
 Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& judge);
 
 bool isTrustedAccount(PSID sid, const RightsReader& judge = RightsReader());

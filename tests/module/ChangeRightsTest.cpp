@@ -1,13 +1,16 @@
 // Who besides administrators may change a start-up's program or a folder above it, decided
 // on security descriptors built here: Wine keeps a file's permissions only as a Unix mode.
+#include "common/text/TextLine.h"
 #include "common/trust/Trust.h"
 #include "common/platform/Owners.h"
+#include "common/platform/WellKnownSids.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
 
 #include <sddl.h>
 
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -95,6 +98,60 @@ TEST(ChangeRights, OnlyTrustedAccountsMayOwnOrChangeWhatAStartupStarts)
     InitializeSecurityDescriptor(&unprotected, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&unprotected, TRUE, nullptr, FALSE);
     EXPECT_TRUE(untrustedChanger(&unprotected, ObjectKind::File).found);
+    EXPECT_TRUE(changerOf(L"O:BA", ObjectKind::File).found) << "no DACL present: Windows lets everyone in";
+
+    // An allow entry of any other kind grants what its mask says: a conditional (callback) or
+    // an object entry to its account, one the judge does not know to someone it cannot name.
+    // Deny entries, of any kind, grant nothing.
+    struct Entry {
+        BYTE type;
+        bool found;
+        const wchar_t* account;
+    };
+    const Entry entries[] = {
+        {ACCESS_ALLOWED_CALLBACK_ACE_TYPE, true, L"Everyone"},
+        {ACCESS_ALLOWED_OBJECT_ACE_TYPE, true, L"Everyone"},
+        {ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, true, L"Everyone"},
+        {ACCESS_ALLOWED_COMPOUND_ACE_TYPE, true, L"an entry the judge cannot read"},
+        {0x20, true, L"an entry the judge cannot read"},
+        {ACCESS_DENIED_CALLBACK_ACE_TYPE, false, L""},
+        {ACCESS_DENIED_OBJECT_ACE_TYPE, false, L""},
+    };
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    const UniqueSid everyoneOwned(everyone);
+    const UniqueSid administrators = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
+    for (const Entry& item : entries) {
+        DWORD aclBuffer[64] = {};
+        auto* acl = reinterpret_cast<PACL>(aclBuffer);
+        ASSERT_TRUE(InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION_DS));
+        const bool object = item.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || item.type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+                            item.type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+        // The bytes Windows keeps for an entry of that kind: an allow entry's layout, or an
+        // object entry's with its object type present, under the kind's number.
+        DWORD entryBuffer[16] = {};
+        auto* header = reinterpret_cast<ACE_HEADER*>(entryBuffer);
+        auto* objectEntry = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(entryBuffer);
+        const size_t sidAt = object ? offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType) + sizeof(GUID)
+                                    : offsetof(ACCESS_ALLOWED_ACE, SidStart);
+        header->AceType = item.type;
+        header->AceSize = static_cast<WORD>(sidAt + GetLengthSid(everyone));
+        objectEntry->Mask = FILE_ALL_ACCESS;
+        if (object) {
+            objectEntry->Flags = ACE_OBJECT_TYPE_PRESENT;
+            objectEntry->ObjectType = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+        }
+        ASSERT_TRUE(CopySid(GetLengthSid(everyone), reinterpret_cast<BYTE*>(entryBuffer) + sidAt, everyone));
+        ASSERT_TRUE(AddAce(acl, ACL_REVISION_DS, MAXDWORD, entryBuffer, header->AceSize)) << GetLastError();
+        SECURITY_DESCRIPTOR descriptor = {};
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorOwner(&descriptor, administrators.get(), FALSE);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+        const Changer changer = untrustedChanger(&descriptor, ObjectKind::File);
+        EXPECT_EQ(item.found, changer.found) << static_cast<int>(item.type);
+        EXPECT_STREQ(item.account, changer.account) << static_cast<int>(item.type);
+    }
 
     // Entries only for what a folder holds, and rights that change nothing, leave it closed.
     EXPECT_FALSE(changerOf(L"O:BAD:(A;;FA;;;BA)(A;OICIIO;FA;;;AU)", ObjectKind::Folder).found);
@@ -333,6 +390,8 @@ TEST(ChangeRights, OnlyAProgramOnALocalFixedVolumeMayStartAsAnAdministrator)
     const UniqueLocal locked(lockedDescriptor);
     StartReader judge;
     judge.rights.read = readLockedDescriptor;
+    // Machines of Windows' answers only: no path here is a link.
+    judge.rights.readLink = [](const wchar_t*, PSECURITY_DESCRIPTOR*) -> Status { return ERROR_NOT_A_REPARSE_POINT; };
     judge.volumes.volumePath = readWindowsVolumePath;
     judge.volumes.driveType = readWindowsDriveType;
     for (const Case& item : cases) {
@@ -357,7 +416,68 @@ TEST(ChangeRights, OnlyAProgramOnALocalFixedVolumeMayStartAsAnAdministrator)
                   untrusted)
             << what;
     }
+    // "\\.\C:\" names drive C: of this machine, not a server's share.
+    WindowsVolume driveC = {L"\\\\.\\C:\\", DRIVE_FIXED};
+    windowsVolume = &driveC;
+    wchar_t volume[MAX_PATH] = {};
+    EXPECT_EQ(DriveKind::LocalFixed, driveKindOf(L"\\\\.\\C:\\Tools\\tarvel.exe", volume, judge.volumes));
+    // A descriptor that cannot be read ends the walk with its status, and trusts nothing.
+    judge.rights.read = [](const wchar_t*, PSECURITY_DESCRIPTOR*) -> Status { return ERROR_ACCESS_DENIED; };
+    EXPECT_EQ(static_cast<Status>(ERROR_ACCESS_DENIED),
+              judgeStart(L"C:\\Tools\\tarvel.exe", ObjectKind::File, judge, [](const StartFinding&) { return true; }));
+    Text reason;
+    EXPECT_FALSE(trustedToStart(L"C:\\Tools\\tarvel.exe", ObjectKind::File, judge, reason));
+    EXPECT_STREQ(L"its permissions could not be read, error 5", reason.c_str());
     windowsVolume = nullptr;
+    lockedDescriptor = nullptr;
+}
+
+// A link, a junction or a mounted folder is judged as itself too: whoever may change the link
+// may point it elsewhere after any judgement of its target, which here only administrators may
+// change. A volume mounted where only administrators may change the mount point stays trusted.
+const wchar_t* linkDescriptor = nullptr;
+DWORD readLinkAs(const wchar_t*, PSECURITY_DESCRIPTOR* descriptor)
+{
+    if (linkDescriptor == nullptr) {
+        return ERROR_NOT_A_REPARSE_POINT;
+    }
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(linkDescriptor, SDDL_REVISION_1, descriptor, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
+TEST(ChangeRights, ALinkIsJudgedAsItselfAsWellAsItsTarget)
+{
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, &lockedDescriptor, nullptr));
+    const UniqueLocal locked(lockedDescriptor);
+    RightsReader judge;
+    judge.read = readLockedDescriptor;
+    judge.readLink = readLinkAs;
+    struct Case {
+        const char* what;
+        const wchar_t* link;
+        bool found;
+        const char* how;
+    };
+    const std::wstring user = L"O:" + std::wstring(kNamedUser) + L"D:(A;;FA;;;BA)";
+    const Case cases[] = {
+        {"no link", nullptr, false, ""},
+        {"a link a user owns", user.c_str(), true, "a link owned by"},
+        {"a link Everyone may change", L"O:BAD:(A;;FA;;;BA)(A;;FA;;;WD)", true, "a link changed also by"},
+        {"a mount point only administrators may change", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", false,
+         ""},
+    };
+    for (const Case& item : cases) {
+        linkDescriptor = item.link;
+        Changer changer;
+        EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS),
+                  untrustedChangerOf(L"C:\\Tools\\link", ObjectKind::Above, changer, judge))
+            << item.what;
+        EXPECT_EQ(item.found, changer.found) << item.what;
+        EXPECT_STREQ(item.how, changer.how) << item.what;
+    }
+    linkDescriptor = nullptr;
     lockedDescriptor = nullptr;
 }
 

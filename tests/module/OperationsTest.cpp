@@ -163,6 +163,31 @@ TEST_F(LogonStartTest, TheVersionGateRefusesWindows5AndAdmitsLaterReleases)
 // A pass asks the question, then registers or deletes, within one deadline: wherever the
 // service hangs, and however late it answered before, the pass ends when the deadline does.
 // The hung call is let go afterwards, so that the next row finds the module free.
+LONG workerRan = 0;
+DWORD WINAPI markWorkerRan(LPVOID)
+{
+    InterlockedIncrement(&workerRan);
+    return 0;
+}
+
+// Once the deadline has passed, its time left stays 0 and no worker starts: a registration
+// started then would happen after the pass said the Task Scheduler did not answer.
+TEST_F(LogonStartTest, NoWorkerStartsOnceTheDeadlineHasPassed)
+{
+    startTaskSchedulerDeadline(20);
+    Sleep(60);
+    EXPECT_EQ(0u, taskSchedulerTimeLeftMs()) << "the time left wrapped";
+    Status status = 0;
+    UniqueHandle leftRunning;
+    EXPECT_EQ(WorkerEnd::NotStarted, runTaskSchedulerWorker(markWorkerRan, nullptr, status, leftRunning));
+    EXPECT_EQ(kTaskSchedulerTimedOut, status);
+    EXPECT_EQ(kTaskSchedulerTimedOut, static_cast<Status>(EnableLogonStartup(kTask, nullptr, nullptr, kExe, 1)));
+    Sleep(50);
+    EXPECT_EQ(0, workerRan) << "a worker ran";
+    EXPECT_TRUE(standin::taskNames().empty()) << "registered after the deadline";
+    startTaskSchedulerDeadline();
+}
+
 TEST_F(LogonStartTest, AHangAtAnyCallEndsThePassAtItsOneDeadline)
 {
     const DWORD deadlineMs = 1000;

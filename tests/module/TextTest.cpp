@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <climits>
 #include <string>
 
@@ -55,6 +57,15 @@ TEST(Text, NumbersAreWrittenAsStatusesAreReadAndAppendsKeepTheirRoom)
         const std::wstring ending = body == 1014 ? L"xxx: DIFFERS" : L"...: DIFFERS";
         EXPECT_EQ(ending, text.substr(text.size() - ending.size())) << body;
     }
+    // A room smaller than the ending and "...": the ending, cut, and nothing written outside.
+    wchar_t area[16];
+    std::fill(area, area + 16, L'#');
+    TextBuilder small(area + 4, 6);
+    small << "abc";
+    small.endWith(": DIFFERS");
+    EXPECT_STREQ(L": DIF", area + 4);
+    EXPECT_EQ(std::wstring(4, L'#'), std::wstring(area, 4)) << "written before the buffer";
+    EXPECT_EQ(std::wstring(6, L'#'), std::wstring(area + 10, 6)) << "written past the buffer";
 }
 
 }  // namespace

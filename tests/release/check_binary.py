@@ -3,7 +3,7 @@
 headers that let Windows 2000 and XP load it, ASLR, DEP and the stack protector, and no time
 stamp.
 
-Usage: check_binary.py BINARY OBJDUMP ALLOWED_IMPORTS DELAYLOAD_DEF_DIR
+Usage: check_binary.py BINARY OBJDUMP ALLOWED_IMPORTS DELAYLOAD_DEF_DIR [MAX_SIZE [STATIC_EXTRA]]
 """
 import os
 import re
@@ -11,11 +11,24 @@ import subprocess
 import sys
 
 MAX_SIZE = 64 * 1024
-# msi.dll: only the package's custom-action DLL, which Windows Installer itself loads;
-# netapi32.dll and version.dll: only tarvel-check.exe, for who is an administrator and
-# which program a start-up starts.
+# Every DLL a shipping binary may use. Those it imports statically are loaded before any of its
+# code runs, from wherever Windows looks first: only a KnownDLL, which Windows maps from the
+# system folder whatever lies beside the program, may be imported so. The rest are delay-loaded
+# (res/delayload), and the programs load them by their full path in the system folder
+# (common/platform/SystemDlls.cpp).
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "msi.dll",
                 "netapi32.dll", "version.dll"}
+KNOWN_DLLS = {
+    "kernel32.dll": "a KnownDLL from Windows 2000 on",
+    "advapi32.dll": "a KnownDLL from Windows 2000 on",
+    "user32.dll": "a KnownDLL from Windows 2000 on",
+    "gdi32.dll": "a KnownDLL from Windows 2000 on",
+    "ole32.dll": "a KnownDLL from Windows 2000 on",
+    "oleaut32.dll": "a KnownDLL from Windows 2000 on",
+    "shell32.dll": "a KnownDLL from Windows 2000 on",
+    "msvcrt.dll": "a KnownDLL from Vista on; on 2000 and XP loaded from the system folder as advapi32's own "
+                  "import, before the program's",
+}
 DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
 
 
@@ -65,7 +78,9 @@ def header(objdump_output, key):
     return m.group(1) if m else None
 
 
-def main(exe, objdump, allowed_path, def_dir, max_size=MAX_SIZE):
+def main(exe, objdump, allowed_path, def_dir, max_size=MAX_SIZE, static_extra=""):
+    """static_extra: DLLs (comma-separated) a binary loaded by a host of Windows' own may import
+    statically: the package's custom actions, which msiexec loads into its own process."""
     failures = []
     size = os.path.getsize(exe)
     if size > int(max_size):
@@ -78,7 +93,12 @@ def main(exe, objdump, allowed_path, def_dir, max_size=MAX_SIZE):
 
     out = subprocess.run([objdump, "-x", exe], capture_output=True, text=True, check=True).stdout
     allowed = allowed_imports(allowed_path)
-    every = imports(out) | delay_imports(def_dir)
+    static = imports(out)
+    known = set(KNOWN_DLLS) | {dll for dll in static_extra.lower().split(",") if dll}
+    for dll in sorted({dll for dll, _ in static} - known):
+        failures.append(f"imports {dll} statically, which is no KnownDLL: Windows would look for it beside the "
+                        "program first; delay-load it (res/delayload)")
+    every = static | delay_imports(def_dir)
     for dll, function in sorted(every):
         if dll not in ALLOWED_DLLS:
             failures.append(f"imports from {dll} ({function})")
@@ -105,4 +125,4 @@ def main(exe, objdump, allowed_path, def_dir, max_size=MAX_SIZE):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:6]))
+    sys.exit(main(*sys.argv[1:7]))

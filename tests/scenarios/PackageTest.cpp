@@ -356,16 +356,8 @@ TEST_F(Package, AFolderThatIsNotItsOwnIsRefusedBeforeAnythingChanges)
     }
     host::clearPath(tools + L"\\logs");
 
-    // A folder named in the registry, where Power Users may write before Windows Vista, is never
-    // taken for the installed product's: the install goes where it would go anyway.
-    const wchar_t productKey[] = L"Software\\Ombrix\\Tarvel";
-    host::writeString(HKEY_LOCAL_MACHINE, productKey, L"InstallDir", tools + L"\\", KEY_WOW64_32KEY);
-    EXPECT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
-    EXPECT_EQ(host::PathKind::Missing, host::pathKind(tools + L"\\tarvel.exe"));
-    EXPECT_EQ(host::PathKind::File, host::pathKind(installedExe()));
-    EXPECT_EQ(0u, msiexec(L"/x", host::tarvelPackage()));
-    host::deleteTree(HKEY_LOCAL_MACHINE, productKey, KEY_WOW64_32KEY);
-
+    // A folder named in the registry is never taken for the installed product's: see
+    // AFolderGivenToAnUpgradeWinsOverTheInstalledOne.
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), msiexec(L"/i", host::tarvelPackage(), L"INSTALLDIR=C:\\"));
     EXPECT_TRUE(installedVersions().empty());
     // Judged as its full path: "C:\\." is the root, and a relative folder has no place of its own.

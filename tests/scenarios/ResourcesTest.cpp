@@ -1,5 +1,6 @@
 // What the executable says of itself: the release's version, and nothing that makes Windows
 // elevate it (an execution level, or installer words in its names); and the check's version.
+#include "tests/scenarios/TarvelState.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
@@ -139,6 +140,59 @@ TEST(Resources, TheMessageTableGivesEachEventItsSentence)
         EXPECT_EQ(std::wstring(event.sentence), std::wstring(text)) << event.id;
     }
     FreeLibrary(image);
+}
+
+// A DLL that is no KnownDLL, planted beside a program that may run elevated, is never loaded,
+// under Windows' search order for it (native DLLs first, as WINEDLLOVERRIDES gives it): the
+// programs load Windows' own from the system folder.
+TEST(Resources, NoProgramLoadsADllPlantedBesideIt)
+{
+    struct Case {
+        std::wstring program;
+        const wchar_t* arguments;
+        std::vector<std::wstring> dlls;
+        DWORD lowest;  // the statuses of a run to its end: the check's 0 or 1, the kit's usage 2
+        DWORD highest;
+    };
+    const Case cases[] = {
+        {host::tarvelCheck(), L"", {L"version.dll", L"netapi32.dll"}, 0, 1},
+        {host::tarvelKit() + L"\\tarvel-kit.exe", L"", {L"version.dll", L"netapi32.dll", L"msi.dll"}, 2, 2},
+    };
+    const std::wstring folder = L"C:\\planted";
+    const wchar_t trace[] = L"C:\\planted-dll-ran.txt";
+    host::clearPath(trace);
+    host::makeDirectory(state::ownMarker());
+    host::setWindowsVersion(L"tarvel-check.exe", L"winxp");
+    wchar_t overrides[256] = {};
+    const bool hadOverrides = GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 256) != 0;
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"version,netapi32,msi=n,b");
+    for (const Case& item : cases) {
+        const std::string what(item.program.begin(), item.program.end());
+        host::makeDirectory(folder);
+        const std::wstring program = folder + item.program.substr(item.program.rfind(L'\\'));
+        ASSERT_TRUE(CopyFileW(item.program.c_str(), program.c_str(), FALSE)) << what;
+        for (const std::wstring& dll : item.dlls) {
+            ASSERT_TRUE(CopyFileW(host::plantedDll(dll).c_str(), (folder + L"\\" + dll).c_str(), FALSE)) << what;
+        }
+        // In preload mode the check judges the start-up: who may change its program (netapi32),
+        // whether that is a tarvel program (version).
+        const std::wstring started = host::placeTarvel(folder);
+        host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, started, KEY_WOW64_32KEY);
+        const DWORD status = host::runProgram(program, item.arguments);
+        EXPECT_EQ(host::PathKind::Missing, host::pathKind(trace)) << what << ": a planted DLL's code ran";
+        EXPECT_TRUE(status >= item.lowest && status <= item.highest) << what << ": it ended with " << status;
+        host::clearPath(trace);
+        for (const std::wstring& dll : item.dlls) {
+            host::clearPath(folder + L"\\" + dll);
+        }
+        host::clearPath(program);
+        host::clearPath(started);
+        host::clearPath(folder);
+    }
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", hadOverrides ? overrides : nullptr);
+    state::clearRunValues();
+    host::clearPath(state::ownMarker());
+    host::deleteTree(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\tarvel-check.exe");
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ std::wstring tarvelCheck() { return windowsPathIn("TARVEL_CHECK"); }
 
 std::wstring setupActionsDll() { return windowsPathIn("TARVEL_SETUP"); }
 
+std::wstring plantedDll(const std::wstring& name) { return windowsPathIn("TARVEL_PLANTED") + L"\\" + name; }
+
 std::wstring tarvelKit() { return windowsPathIn("TARVEL_KIT"); }
 
 std::wstring doNothingExe() { return windowsPathIn("TARVEL_NOTHING"); }

@@ -26,6 +26,9 @@ std::wstring tarvelKit();
 std::wstring doNothingExe();
 // The package's custom actions, as built (TARVEL_SETUP).
 std::wstring setupActionsDll();
+// A DLL named as one of Windows' own (version.dll, netapi32.dll, msi.dll) that leaves
+// C:\planted-dll-ran.txt when any of its code runs (TARVEL_PLANTED).
+std::wstring plantedDll(const std::wstring& name);
 bool underWow64();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.

@@ -1,0 +1,13 @@
+// Apart from the Task Scheduler's deadline, so that the program, which judges no account, does
+// not carry it.
+#include "common/product/Deadlines.h"
+
+WorkerEnd runAccountLookupWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
+                                 UniqueHandle& leftRunning)
+{
+    const WorkerEnd end = runWorker(routine, parameter, kAccountLookupsMs, status, leftRunning);
+    if (end == WorkerEnd::LeftRunning) {
+        keepThisModuleLoaded();
+    }
+    return end;
+}
