@@ -1,7 +1,9 @@
 // tarvel-check: tells whether this machine is as its marker asks, without changing it. It
 // looks at the marker rather than probing it, reads the port switches and the logon
-// start-up, and prints one line per check. Exit status: 0 as asked, 1 when anything
-// differs, else the status of what kept it from checking.
+// start-up, and prints one line per check. Exit status: 0 as asked, 1 when anything a pass
+// mends differs, kDiffersForAdministrator when only what no pass mends differs, else the
+// status of what kept it from checking. "/expect:preload" or "/expect:normal" names the mode
+// a script expects: a machine in the other one differs too, so that no script reads a line.
 #include "check/MachineCheck.h"
 #include "common/platform/SystemFacts.h"
 #include "common/product/Marker.h"
@@ -40,10 +42,56 @@ DWORD WINAPI checkMachine(LPVOID parameter)
     return 0;
 }
 
+enum class Expected { Any, Preload, Normal, Unknown };
+
+// The mode the command line expects, in Windows' option style, case aside.
+Expected expectedMode()
+{
+    const wchar_t* rest = GetCommandLineW();
+    // Past the program's own name, quoted or not.
+    const bool quoted = *rest == L'"';
+    for (rest += quoted ? 1 : 0; *rest != L'\0' && (quoted ? *rest != L'"' : *rest != L' ' && *rest != L'\t');) {
+        ++rest;
+    }
+    rest += (quoted && *rest == L'"') ? 1 : 0;
+    while (*rest == L' ' || *rest == L'\t') {
+        ++rest;
+    }
+    wchar_t argument[32] = {};
+    lstrcpynW(argument, rest, 32);
+    for (size_t end = static_cast<size_t>(lstrlenW(argument)); end > 0 && argument[end - 1] == L' '; --end) {
+        argument[end - 1] = L'\0';
+    }
+    if (argument[0] == L'\0') {
+        return Expected::Any;
+    }
+    if (lstrcmpiW(argument, L"/expect:preload") == 0) {
+        return Expected::Preload;
+    }
+    return lstrcmpiW(argument, L"/expect:normal") == 0 ? Expected::Normal : Expected::Unknown;
+}
+
+// The marker of the other kind of Windows (C:\Preload64 on 32-bit Windows, C:\Preload on
+// 64-bit), which no pass here reads: a note, so that nobody takes it for this machine's.
+void noteOtherMarker(const char* marker)
+{
+    const char* other = isWow64() ? "C:\\Preload" : "C:\\Preload64";
+    if (GetFileAttributesA(other) != INVALID_FILE_ATTRIBUTES) {
+        Text line;
+        line << "note: " << other << " is present, but it is not the marker this machine reads (" << marker << ")";
+        report.note(line);
+    }
+}
+
 }  // namespace
 
 int main()
 {
+    const Expected expected = expectedMode();
+    if (expected == Expected::Unknown) {
+        report.note(Text("tarvel-check: usage: tarvel-check.exe [/expect:preload | /expect:normal]"));
+        return ERROR_INVALID_PARAMETER;
+    }
     // Anything of the marker's name counts, as the pass's probe counts it.
     const char* marker = markerPath();
     const bool preload = GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES;
@@ -51,6 +99,12 @@ int main()
     Text line;
     line << "marker " << marker << ": " << (preload ? "present" : "absent") << " (" << mode << ")";
     report.note(line);
+    noteOtherMarker(marker);
+    // The marker is an administrator's to set or remove: no pass mends the mode.
+    if (expected != Expected::Any) {
+        const char* wanted = expected == Expected::Preload ? "preload mode" : "normal mode";
+        report.line("mode", wanted, mode, (expected == Expected::Preload) == preload, Mender::Administrator);
+    }
 
     checkingState.preload = preload;
     Status status = 0;

@@ -14,9 +14,9 @@ Status checkPorts(Report& report, DWORD wanted);
 Status checkRunValue(Report& report, bool wantedPresent);
 
 // The task "Ombrix Tarvel": in place for an existing tarvel program, or not active.
+Status checkLogonTask(Report& report, TaskWanted wanted);
 // Whether the checking thread is now waiting for the Task Scheduler rather than judging.
 bool waitingForTaskScheduler();
-Status checkLogonTask(Report& report, TaskWanted wanted);
 
 // The program a start-up names is there and is a tarvel program, and nobody but
 // administrators may replace it; the arguments it is started with are shown, not judged.

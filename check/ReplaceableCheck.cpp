@@ -1,7 +1,8 @@
 // Whether the program a start-up names may be started with administrators' rights: on a local
 // fixed drive, and changed by administrators only, itself and every folder it lies in. Whoever
 // can replace the program, or rename a folder above it and put their own in its place, runs
-// their own program at logon, on 6.0/6.1 with the highest rights.
+// their own program at logon, on 6.0/6.1 with the highest rights. No pass mends any of it: the
+// pass registers its own path, wherever that lies.
 #include "check/MachineCheck.h"
 
 #include "common/trust/Trust.h"
@@ -17,7 +18,8 @@ void reportFinding(Report& report, const StartFinding& finding)
     Text found;
     if (finding.isDrive) {
         what << "start-up: drive " << finding.path << way;
-        report.line(what, driveKindWords(DriveKind::LocalFixed), driveKindWords(finding.drive), finding.trusted);
+        report.line(what, driveKindWords(DriveKind::LocalFixed), driveKindWords(finding.drive), finding.trusted,
+                    Mender::Administrator);
         return;
     }
     what << "start-up: " << kindName(finding.kind) << " " << finding.path << way;
@@ -28,7 +30,7 @@ void reportFinding(Report& report, const StartFinding& finding)
     } else {
         found << "changed by administrators only";
     }
-    report.line(what, "changed by administrators only", found, finding.trusted);
+    report.line(what, "changed by administrators only", found, finding.trusted, Mender::Administrator);
 }
 
 }  // namespace

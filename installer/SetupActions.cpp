@@ -529,9 +529,13 @@ extern "C" UINT WINAPI FirstPass(MSIHANDLE install)
         return ERROR_SUCCESS;
     }
     wchar_t code[24] = {};
-    TextBuilder(code, 24) << status;
-    logLine(install, INSTALLMESSAGE_INFO, L"tarvel: the first pass [1] ended with exit status [2].", program.get(),
-            code);
+    TextBuilder(code, 24) << static_cast<int>(status);
+    // The install succeeds either way; the pass's event and the check tell the rest.
+    logLine(install, INSTALLMESSAGE_INFO,
+            status == 0 ? L"tarvel: the first pass [1] ended with exit status [2]: it did its whole job."
+                        : L"tarvel: the first pass [1] ended with exit status [2]: it did not do its whole job. Its "
+                          L"event in the Application log says what failed; run tarvel-check.exe to see what differs.",
+            program.get(), code);
     return ERROR_SUCCESS;
 }
 

@@ -314,7 +314,20 @@ TEST(InstallFolder, TheFirstPassStartsOnlyAProgramOnlyAdministratorsCanChange)
     host::setPermissions(program, host::kAdministratorsOnly);
     sessionLog.clear();
     EXPECT_EQ(static_cast<UINT>(ERROR_SUCCESS), firstPass(session)) << "only administrators may change it";
-    EXPECT_NE(std::wstring::npos, sessionLog.find(L"tarvel: the first pass " + program + L" ended with exit status 0"))
+    EXPECT_NE(std::wstring::npos, sessionLog.find(L"tarvel: the first pass " + program +
+                                                  L" ended with exit status 0: it did its whole job."))
+        << std::string(sessionLog.begin(), sessionLog.end());
+    // A pass that fails is said so, and the install still succeeds: reg.exe, started without
+    // arguments, ends with a failure.
+    const std::wstring reg = L"C:\\windows\\system32\\reg.exe";
+    const DWORD failed = host::runProgram(reg);
+    ASSERT_NE(0u, failed);
+    ASSERT_TRUE(CopyFileW(reg.c_str(), program.c_str(), FALSE));
+    host::setPermissions(program, host::kAdministratorsOnly);
+    sessionLog.clear();
+    EXPECT_EQ(static_cast<UINT>(ERROR_SUCCESS), firstPass(session));
+    EXPECT_NE(std::wstring::npos,
+              sessionLog.find(L"ended with exit status " + std::to_wstring(failed) + L": it did not do its whole job."))
         << std::string(sessionLog.begin(), sessionLog.end());
     MsiCloseHandle(session);
     MsiSetExternalUIW(nullptr, 0, nullptr);

@@ -1,5 +1,6 @@
 // tarvel-check.exe after real passes of tarvel.exe: it says 0 only when the machine is as its
-// marker asks, 1 for each kind of difference, and changes nothing while it looks.
+// marker asks, 1 for each kind of difference a pass mends, 0x20000001 where only what no pass
+// mends differs, and changes nothing while it looks.
 #include "standin/taskscheduler/TaskSchedulerStandIn.h"
 #include "tests/scenarios/TarvelState.h"
 
@@ -13,6 +14,8 @@
 namespace {
 
 const wchar_t kTask[] = L"Ombrix Tarvel";
+// What differs is only what no pass mends: an administrator must act.
+const DWORD kForAdministrator = 0x20000001;
 
 BOOL CALLBACK firstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
 {
@@ -97,19 +100,19 @@ protected:
     }
 
     // The check's status, with the machine exactly as it was before it.
-    DWORD check()
+    DWORD check(const std::wstring& arguments = std::wstring())
     {
         const std::wstring before = machineState();
-        const DWORD status = host::runProgram(check_);
+        const DWORD status = host::runProgram(check_, arguments);
         EXPECT_EQ(before, machineState()) << "the check changed the machine";
         return status;
     }
 
     // What the check prints, through cmd as a script would take it.
-    std::string report()
+    std::string report(const std::wstring& arguments = std::wstring())
     {
         const std::wstring out = L"C:\\checked\\report.txt";
-        host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c " + check_ + L" > " + out);
+        host::runProgram(L"C:\\windows\\system32\\cmd.exe", L"/c " + check_ + L" " + arguments + L" > " + out);
         return host::readText("C:\\checked\\report.txt");
     }
     static int count(const std::string& text, const std::string& part)
@@ -132,8 +135,25 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     ASSERT_EQ(0u, host::runProgram(exe_));
     EXPECT_EQ(0u, check());
 
+    // A script names the mode it expects: the other one differs, which no pass mends; the
+    // marker of the other kind of Windows is noted, never read.
+    EXPECT_EQ(0u, check(L"/expect:preload"));
+    EXPECT_EQ(0u, check(L"/EXPECT:Preload "));
+    EXPECT_EQ(kForAdministrator, check(L"/expect:normal"));
+    EXPECT_EQ(1, count(report(L"/expect:normal"), "mode: wants normal mode, found preload mode: DIFFERS"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), check(L"/expect:later"));
+    const std::wstring other = state::otherMarker();
+    host::makeDirectory(other);
+    const std::string noted = report();
+    EXPECT_EQ(1, count(noted, "note: " + std::string(other.begin(), other.end()) +
+                                  " is present, but it is not the marker this machine reads"))
+        << noted;
+    EXPECT_EQ(0u, check()) << "the other marker counted";
+    host::clearPath(state::otherMarker());
+
     host::deleteValue(HKEY_LOCAL_MACHINE, state::portKey(4), L"LPM");
     EXPECT_EQ(1u, check()) << "a port value missing";
+    EXPECT_EQ(1u, check(L"/expect:normal")) << "a pass mends part of what differs";
     ASSERT_EQ(0u, host::runProgram(exe_));
     HKEY port = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, state::portKey(2).c_str(), 0, KEY_SET_VALUE, &port));
@@ -154,19 +174,19 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
 
     // A start-up that others than administrators could replace.
     host::setPermissions(L"C:\\checked", host::kWorldWritable);
-    EXPECT_EQ(1u, check()) << "a world-writable folder";
+    EXPECT_EQ(kForAdministrator, check()) << "a world-writable folder";
     host::setPermissions(L"C:\\checked", host::kAdministratorsOnly);
     host::setPermissions(exe_, host::kWorldWritable);
-    EXPECT_EQ(1u, check()) << "a world-writable program";
+    EXPECT_EQ(kForAdministrator, check()) << "a world-writable program";
     host::setPermissions(exe_, host::kAdministratorsOnly);
     EXPECT_EQ(0u, check());
     const std::wstring bare = host::placeTarvel(L"C:\\open");
     host::setPermissions(L"C:\\open", host::kWorldWritable);
     ASSERT_EQ(0u, host::runProgram(bare));
-    EXPECT_EQ(1u, check()) << "a bare copy run from a world-writable folder";
+    EXPECT_EQ(kForAdministrator, check()) << "a bare copy run from a world-writable folder";
     // Forward slashes name the same program and folders, as Windows reads them.
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:/open/tarvel.exe", KEY_WOW64_32KEY);
-    EXPECT_EQ(1u, check()) << "a forward-slash value in a world-writable folder";
+    EXPECT_EQ(kForAdministrator, check()) << "a forward-slash value in a world-writable folder";
     EXPECT_EQ(1, count(report(),
                        "start-up: folder C:\\open: wants changed by administrators only, found renamed also by "
                        "Everyone: DIFFERS"));
@@ -225,7 +245,7 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     const std::wstring deep = host::placeTarvel(L"C:\\Up\\Low");
     host::setPermissions(L"C:\\Up", host::kWorldWritable);
     ASSERT_EQ(0u, host::runProgram(deep));
-    EXPECT_EQ(1u, check()) << "a world-writable folder above the program's";
+    EXPECT_EQ(kForAdministrator, check()) << "a world-writable folder above the program's";
     EXPECT_EQ(1, count(report(),
                        "start-up: folder C:\\Up: wants changed by administrators only, found renamed also by "
                        "Everyone: DIFFERS"));
@@ -240,7 +260,7 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     for (const auto& drive : drives) {
         host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, host::placeTarvel(drive.first),
                           KEY_WOW64_32KEY);
-        EXPECT_EQ(drive.first[0] == L'E' ? 0u : 1u, check()) << drive.second;
+        EXPECT_EQ(drive.first[0] == L'E' ? 0u : kForAdministrator, check()) << drive.second;
         EXPECT_EQ(1, count(report(), drive.second)) << report();
         host::removeTree(drive.first);
     }
@@ -250,7 +270,7 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     host::makeLink(L"C:\\checked\\link", L"C:\\Up\\Open\\Inner");
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\checked\\link\\tarvel.exe",
                       KEY_WOW64_32KEY);
-    EXPECT_EQ(1u, check()) << "as XP, a link into a folder anyone may rename";
+    EXPECT_EQ(kForAdministrator, check()) << "as XP, a link into a folder anyone may rename";
     EXPECT_EQ(1, count(report(),
                        "start-up: folder C:\\checked\\link: wants changed by administrators only, found a link the "
                        "check cannot follow before Windows Vista: DIFFERS"))
@@ -271,7 +291,7 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     host::makeLink(L"C:\\checked\\link", L"C:\\Up\\Open\\Inner");
     host::makeDirectory(state::ownMarker());
     ASSERT_EQ(0u, host::runProgram(L"C:\\checked\\link\\tarvel.exe"));
-    EXPECT_EQ(1u, check()) << "a link to a folder in a folder anyone may rename";
+    EXPECT_EQ(kForAdministrator, check()) << "a link to a folder in a folder anyone may rename";
     const std::string linked = report();
     EXPECT_EQ(1, count(linked,
                        "start-up: folder C:\\checked\\link: wants changed by administrators only, found "
