@@ -7,6 +7,8 @@
 #include <msi.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,8 @@ namespace {
 
 const wchar_t kUpgradeCode[] = L"{6C1D7E52-3B8A-4F0E-9D2A-5E4B7C9A1F30}";
 const wchar_t kMsiexec[] = L"C:\\windows\\system32\\msiexec.exe";
+// The version of the newer package the upgrades install.
+const wchar_t kNextVersion[] = L"1.3.0.0";
 
 std::wstring installedExe()
 {
@@ -104,13 +108,13 @@ TEST_F(Package, ANewerPackageUpgradesInPlaceAndAnOlderOneIsRefused)
     host::makeDirectory(state::ownMarker());
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelPackage()));
     EXPECT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
-    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{kNextVersion}, installedVersions());
     const std::wstring exe = installedExe();
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
 
     EXPECT_NE(0u, msiexec(L"/i", host::tarvelPackage())) << "an older package went over a newer one";
-    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{kNextVersion}, installedVersions());
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(L"\"" + exe + L"\"", state::runValue().text());
 }
@@ -202,7 +206,7 @@ TEST_F(Package, ACustomFolderIsLockedAndAnUpgradeStaysInIt)
     EXPECT_EQ(0u, host::runProgram(folder + L"\\tarvel-check.exe"));
 
     ASSERT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
-    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{kNextVersion}, installedVersions());
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe));
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(installedExe())) << "the upgrade moved to Program Files";
     EXPECT_EQ(exe, state::runValue().text());
@@ -269,7 +273,7 @@ TEST_F(Package, WhatAdministratorsAddedToTheProductsFolderNeverBlocksARepairOrAn
 
     host::clearPath(exe);
     EXPECT_EQ(0u, msiexec(L"/i", host::tarvelNextPackage()));
-    EXPECT_EQ(std::vector<std::wstring>{L"1.2.0.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{kNextVersion}, installedVersions());
     EXPECT_EQ(host::PathKind::File, host::pathKind(exe)) << "the upgrade did not install the program";
     EXPECT_EQ(host::PathKind::File, host::pathKind(folder + L"\\notes.txt"));
     EXPECT_EQ(host::PathKind::Directory, host::pathKind(folder + L"\\logs"));
@@ -472,6 +476,85 @@ TEST_F(Package, AProgramPlantedInTheInstallFolderIsNeverRun)
     host::clearPath(L"C:\\Tools");
 }
 
+// The commands the fleet's page gives, run in order as written through cmd, and what the
+// shipped scripts start, where they look for it and the statuses they compare: neither a
+// command of the page nor a status of a script can drift from the tools.
+TEST_F(Package, TheFleetPagesCommandsAndScriptsWorkAsWritten)
+{
+    const std::string page = host::projectText("TARVEL_DOCS", L"fleet.md");
+    const size_t marker = page.find("<!-- The tests run the commands of the next block");
+    ASSERT_NE(std::string::npos, marker);
+    std::vector<std::wstring> commands;
+    for (size_t at = page.find("\n\n", marker) + 2; page.compare(at, 4, "    ") == 0;) {
+        const size_t end = page.find('\n', at);
+        commands.emplace_back(page.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                              page.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end + 1;
+    }
+    ASSERT_EQ(4u, commands.size()) << "install, pass, check, uninstall";
+    // Run from the folder the package is in, under its own name.
+    const std::wstring package = host::tarvelPackage();
+    host::makeDirectory(L"C:\\deploy");
+    const std::wstring copy = L"C:\\deploy" + package.substr(package.rfind(L'\\'));
+    ASSERT_TRUE(CopyFileW(package.c_str(), copy.c_str(), FALSE));
+    const wchar_t cmd[] = L"C:\\windows\\system32\\cmd.exe";
+    for (size_t index = 0; index + 1 < commands.size(); ++index) {
+        EXPECT_EQ(0u, host::runProgram(cmd, L"/c " + commands[index], L"C:\\deploy")) << narrow(commands[index]);
+    }
+    const std::wstring folder = L"C:\\Tools\\Tarvel\\";
+    EXPECT_EQ(folder,
+              host::readValue(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Tarvel", L"InstallDir", KEY_WOW64_32KEY).text())
+        << "where the scripts look";
+
+    // Each program a script starts is installed there; the statuses the scripts tell apart are
+    // the check's, each for the machine it describes.
+    std::vector<DWORD> compared;
+    for (const wchar_t* script : {L"Detect-Tarvel.ps1", L"Remediate-Tarvel.ps1", L"Discover-Tarvel.ps1"}) {
+        const std::string text = host::projectText("TARVEL_FLEET", script);
+        ASSERT_FALSE(text.empty()) << narrow(script);
+        for (size_t at = text.find("'tarvel"); at != std::string::npos; at = text.find("'tarvel", at + 1)) {
+            const std::string name = text.substr(at + 1, text.find('\'', at + 1) - at - 1);
+            if (name.size() < 4 || name.compare(name.size() - 4, 4, ".exe") != 0) {
+                continue;
+            }
+            EXPECT_EQ(host::PathKind::File, host::pathKind(folder + std::wstring(name.begin(), name.end())))
+                << narrow(script) << " starts " << name;
+        }
+        for (size_t at = text.find(" { "); at != std::string::npos; at = text.find(" { ", at + 1)) {
+            const size_t line = text.rfind('\n', at) + 1;
+            const std::string label = text.substr(line, at - line);
+            const size_t digits = label.find_first_not_of(' ');
+            if (digits != std::string::npos && label[digits] >= '0' && label[digits] <= '9') {
+                compared.push_back(std::stoul(label.substr(digits)));
+            }
+        }
+    }
+    std::sort(compared.begin(), compared.end());
+    compared.erase(std::unique(compared.begin(), compared.end()), compared.end());
+    EXPECT_EQ((std::vector<DWORD>{0, 1, 0x20000001}), compared);
+    const std::wstring exe = folder + L"tarvel.exe";
+    const std::wstring check = folder + L"tarvel-check.exe";
+    host::makeDirectory(state::ownMarker());
+    EXPECT_EQ(1u, host::runProgram(check)) << "the marker set, no pass yet";
+    EXPECT_EQ(0u, host::runProgram(exe)) << "the remediation's pass";
+    EXPECT_EQ(0u, host::runProgram(check));
+    host::setPermissions(exe, host::kWorldWritable);
+    EXPECT_EQ(0x20000001u, host::runProgram(check)) << "a program others may change";
+    host::setPermissions(exe, host::kAdministratorsOnly);
+    host::clearPath(state::ownMarker());
+    EXPECT_EQ(0u, host::runProgram(exe));
+
+    EXPECT_EQ(0u, host::runProgram(cmd, L"/c " + commands.back(), L"C:\\deploy")) << narrow(commands.back());
+    EXPECT_TRUE(installedVersions().empty());
+    host::clearPath(copy);
+    host::clearPath(L"C:\\deploy");
+    for (const wchar_t* log : {L"C:\\Windows\\Temp\\tarvel-install.log", L"C:\\Windows\\Temp\\tarvel-uninstall.log"}) {
+        host::clearPath(log);
+    }
+    RemoveDirectoryW(L"C:\\Tools\\Tarvel");
+    RemoveDirectoryW(L"C:\\Tools");
+}
+
 TEST_F(Package, OnWindows7TheTaskStartsTheInstalledProgramUntilUninstall)
 {
     state::useTaskScheduler(host::standInDll());
@@ -602,7 +685,7 @@ TEST_F(HungTaskScheduler, ThePassesTheCheckAndThePackageEachEndWithinTheirDeadli
     EXPECT_EQ(0u, waitFor(install, started, kBoundMs + 2 * kMarginMs, elapsed));
     std::string installLog = host::readText("C:\\hung\\install.log");
     EXPECT_NE(std::string::npos, installLog.find("the Task Scheduler did not answer within 30 seconds")) << installLog;
-    EXPECT_EQ(std::vector<std::wstring>{L"1.1.0.0"}, installedVersions());
+    EXPECT_EQ(std::vector<std::wstring>{TARVEL_PROJECT_VERSION}, installedVersions());
 
     started = GetTickCount();
     const HANDLE uninstall =

@@ -56,6 +56,12 @@ std::wstring setupActionsDll() { return windowsPathIn("TARVEL_SETUP"); }
 
 std::wstring plantedDll(const std::wstring& name) { return windowsPathIn("TARVEL_PLANTED") + L"\\" + name; }
 
+std::string projectText(const char* folderVariable, const std::wstring& name)
+{
+    const std::wstring path = windowsPathIn(folderVariable) + L"\\" + name;
+    return readText(std::string(path.begin(), path.end()).c_str());
+}
+
 std::wstring tarvelKit() { return windowsPathIn("TARVEL_KIT"); }
 
 std::wstring doNothingExe() { return windowsPathIn("TARVEL_NOTHING"); }

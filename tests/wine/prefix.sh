@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Usage: prefix.sh up|down ROOT
-# up: makes the 32-bit and the 64-bit test prefix under ROOT from a pristine copy of each, kept
+# up: makes the 32-bit and the 64-bit test prefixes under ROOT from a pristine copy of each, kept
 # under ROOT/pristine from the first wineboot, and keeps a Wine server running for each; down:
 # stops those servers. Every run starts from the pristine prefix, so that nothing a run left
 # behind (a product installed by a test that was cut short, a fault injected into the Task
@@ -13,8 +13,11 @@ root=$2
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-for arch in win32 win64; do
-    export WINEPREFIX="$root/$arch"
+# win32-wait and win64-wait are copies of the same pristine prefixes for the tests that mostly
+# wait (a Task Scheduler that never answers), so that they wait beside the others.
+for prefix in win32 win64 win32-wait win64-wait; do
+    arch=${prefix%-wait}
+    export WINEPREFIX="$root/$prefix"
     case $action in
     up)
         pristine="$root/pristine/$arch"
