@@ -2,6 +2,7 @@
 #include "check/MachineCheck.h"
 
 #include "common/platform/Owners.h"
+#include "common/platform/Registry.h"
 #include "common/platform/SystemFacts.h"
 #include "startup/RunCommand.h"
 #include "startup/RunEntry.h"
@@ -30,18 +31,16 @@ Status checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD w
     what << "Port" << port << " " << name;
     Text wants;
     wants << "REG_DWORD " << wanted;
-    DWORD type = REG_NONE;
+    // The driver reads a REG_DWORD of four bytes, and nothing else.
+    wchar_t wideName[8] = {};
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 8);
     DWORD value = 0;
-    DWORD size = sizeof value;
-    const Status status =
-        key == nullptr
-            ? ERROR_FILE_NOT_FOUND
-            : registryStatus(RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
+    const Status status = key == nullptr ? ERROR_FILE_NOT_FOUND : readDwordValue(key, wideName, value);
     if (status == ERROR_FILE_NOT_FOUND) {
         report.line(what, wants, "absent", false);
         return ERROR_SUCCESS;
     }
-    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof value))) {
+    if (status == ERROR_INVALID_DATA) {
         report.line(what, wants, "another type", false);
         return ERROR_SUCCESS;
     }

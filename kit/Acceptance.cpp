@@ -27,7 +27,7 @@ struct Run {
     bool keep = false;
     bool markerOk = true;
     bool preload = false;
-    UniqueHkey journal;
+    Journal journal;
     UniqueHkey record;
 
     explicit Run(Kit& k) : kit(k) {}
@@ -232,10 +232,14 @@ Status recordText(HKEY record, const wchar_t* name, const wchar_t* value)
 // The port keys as they are, each value copied, so that restore can put them back exactly.
 Status recordPorts(Run& run)
 {
-    Status status = deleteKeyTree(run.journal.get(), kPortsName);
-    UniqueHkey ports;
+    Journal& journal = run.journal;
+    for (UniqueHkey& port : journal.portKeys) {
+        port.reset();
+    }
+    journal.ports.reset();
+    Status status = deleteJournalKey(journal.key.get(), kPortsName);
     if (status == ERROR_SUCCESS) {
-        status = makeJournalKey(run.journal.get(), kPortsName, ports);
+        status = makeJournalKey(journal.key.get(), kPortsName, journal.ports);
     }
     for (int port = 0; status == ERROR_SUCCESS && port < kPortCount; ++port) {
         HKEY opened = nullptr;
@@ -245,8 +249,7 @@ Status recordPorts(Run& run)
         const UniqueHkey source(opened);
         wchar_t name[8] = L"Port0";
         name[4] = static_cast<wchar_t>(L'0' + port);
-        UniqueHkey copy;
-        status = makeJournalKey(ports.get(), name, copy);
+        status = makeJournalKey(journal.ports.get(), name, journal.portKeys[port]);
         for (DWORD index = 0; status == ERROR_SUCCESS; ++index) {
             wchar_t valueName[256] = {};
             DWORD nameLength = 256;
@@ -260,19 +263,19 @@ Status recordPorts(Run& run)
                 break;
             }
             if (status == ERROR_SUCCESS) {
-                status = registryStatus(RegSetValueExW(copy.get(), valueName, 0, type, data, size));
+                status = registryStatus(RegSetValueExW(journal.portKeys[port].get(), valueName, 0, type, data, size));
             }
         }
     }
-    return status == ERROR_SUCCESS ? recordText(ports.get(), L"Whole", L"yes") : status;
+    return status == ERROR_SUCCESS ? recordText(journal.ports.get(), L"Whole", L"yes") : status;
 }
 
 // What restore needs to undo a run cut short at any later point, whole before the first change.
 bool recordRun(Run& run)
 {
     const Kit& kit = run.kit;
-    deleteKeyTree(run.journal.get(), kRecordName);
-    Status status = makeJournalKey(run.journal.get(), kRecordName, run.record);
+    deleteJournalKey(run.journal.key.get(), kRecordName);
+    Status status = makeJournalKey(run.journal.key.get(), kRecordName, run.record);
     if (status == ERROR_SUCCESS) {
         status = recordText(run.record.get(), L"Kit", kit.folder);
     }
@@ -287,7 +290,7 @@ bool recordRun(Run& run)
     }
     if (status != ERROR_SUCCESS) {
         run.record.reset();
-        deleteKeyTree(run.journal.get(), kRecordName);
+        deleteJournalKey(run.journal.key.get(), kRecordName);
         Text line;
         line << journalPath(kRecordName) << " could not be written. Nothing was changed.";
         say(kit, line);
@@ -305,7 +308,7 @@ bool recordRun(Run& run)
         Text ports;
         ports << "NOTE  the port values could not be recorded in " << journalPath(kPortsName)
               << ": restore.cmd ports has nothing to put back";
-        deleteKeyTree(run.journal.get(), kPortsName);
+        deleteJournalKey(run.journal.key.get(), kPortsName);
         say(kit, ports);
     }
     return true;
@@ -417,8 +420,17 @@ void installAndUninstall(Run& run)
         say(run.kit, Text("no package beside the kit: install and uninstall skipped"));
         return;
     }
+    // Recorded before it is installed, or not installed: a run cut during the install leaves
+    // restore a product it knows.
+    const Status recorded = recordText(run.record.get(), L"Product", L"" TARVEL_PRODUCT_CODE);
+    if (recorded != ERROR_SUCCESS) {
+        Text why;
+        why << "not run: its product code could not be recorded in " << journalPath(kRecordName) << ", error "
+            << recorded;
+        failure(run, L"install of the package", why);
+        return;
+    }
     setMarker(run, true);
-    recordText(run.record.get(), L"Product", L"" TARVEL_PRODUCT_CODE);
     package(run, L"install of the package", L"install", L"install.log");
     check(run, L"check after the install");
     package(run, L"uninstall of the package", L"uninstall", L"uninstall.log");
@@ -453,13 +465,10 @@ int runAcceptance(Kit& kit)
     if (notTheKits) {
         return kKitRefused;
     }
-    HKEY earlier = nullptr;
-    if (status == ERROR_SUCCESS && run.journal &&
-        RegOpenKeyExW(run.journal.get(), kRecordName, 0, KEY_READ, &earlier) == ERROR_SUCCESS) {
-        const UniqueHkey earlierRecord(earlier);
+    if (status == ERROR_SUCCESS && run.journal.run) {
         say(kit, Text("an earlier run, from the kit folder its record names, was cut short or could not undo its "
                       "changes:"));
-        sayRecord(kit, earlierRecord.get());
+        sayRecord(kit, run.journal.run.get());
         say(kit,
             Text("run restore.cmd first, as an administrator: this kit's, or that folder's. Nothing was changed."));
         return kKitUnfinished;
@@ -475,8 +484,12 @@ int runAcceptance(Kit& kit)
                       "kit to a writable folder and run it there. Nothing was changed."));
         return kKitRefused;
     }
-    if (status == ERROR_SUCCESS && !run.journal) {
+    if (status == ERROR_SUCCESS && !run.journal.key) {
         status = openJournal(kit, true, run.journal, notTheKits);
+    }
+    if (notTheKits) {
+        const UniqueHandle log(kit.log);
+        return kKitRefused;
     }
     if (status != ERROR_SUCCESS) {
         Text line;
@@ -534,7 +547,7 @@ int runAcceptance(Kit& kit)
         say(kit, line);
     } else {
         run.record.reset();
-        if (deleteKeyTree(run.journal.get(), kRecordName) != ERROR_SUCCESS) {
+        if (deleteJournalKey(run.journal.key.get(), kRecordName) != ERROR_SUCCESS) {
             ++run.failed;
             Text line;
             line << "FAIL  " << journalPath(kRecordName) << " could not be removed";

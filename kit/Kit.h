@@ -7,6 +7,7 @@
 #include "common/text/Text.h"
 #include "common/text/TextLine.h"
 #include "kit/Journal.h"
+#include "storage/PortPower.h"
 
 #include <windows.h>
 
@@ -45,14 +46,25 @@ bool runMsiexec(const wchar_t* arguments, DWORD& status, Text& problem);
 // could not be started or did not end, with why in problem; else its exit status in status.
 bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output, DWORD& status, Text& problem);
 
-// The journal key, opened for the kit's work: ERROR_SUCCESS with key set (null when there is
-// none and create is false), or the status that kept it from being opened. notTheKits, with the
-// lines said, when the key is not the kit's.
-Status openJournal(const Kit& kit, bool create, UniqueHkey& key, bool& notTheKits);
-// Makes a key under the journal with the kit's permissions, or opens it.
+// The journal's keys that exist, each opened once without following a registry link, judged on
+// that handle, and read, changed or deleted only through it.
+struct Journal {
+    UniqueHkey key;                   // the journal; null when there is none and none was to be made
+    UniqueHkey run;                   // the record of an unfinished run, when there is one
+    UniqueHkey ports;                 // the port values before the last run, when there are
+    UniqueHkey portKeys[kPortCount];  // each port's, under ports, when it was there before the run
+};
+
+// The journal, opened for the kit's work: ERROR_SUCCESS with its keys set (none when there is
+// no journal and create is false), or the status that kept it from being opened. notTheKits,
+// with the lines said, when a key of it is not the kit's: a link, another's, one that cannot be
+// opened to be judged.
+Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits);
+// Makes a new key under the journal with the kit's permissions, set and read back; one that
+// appeared meanwhile is no key of the kit's (ERROR_ALREADY_EXISTS).
 Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key);
-// Deletes name under parent with everything it holds; an absent key is success.
-Status deleteKeyTree(HKEY parent, const wchar_t* name);
+// Deletes name under the journal with all it holds, a link as the link; absent is success.
+Status deleteJournalKey(HKEY parent, const wchar_t* name);
 // HKLM\SOFTWARE\...\Acceptance, and "\\" and sub when given, as reg.exe of this Windows names it.
 Text journalPath(const wchar_t* sub = nullptr);
 // Says each value of the record, as it is, for whoever must undo it by hand.

@@ -1,6 +1,7 @@
 #include "kit/Kit.h"
 
 #include "common/platform/Paths.h"
+#include "common/platform/Registry.h"
 #include "common/trust/Trust.h"
 #include "common/platform/SystemFacts.h"
 #include "common/product/Marker.h"
@@ -135,44 +136,18 @@ Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
     if (!security.ok()) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.descriptor(), FALSE};
-    HKEY made = nullptr;
-    const Status status = registryStatus(
-        RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &attributes, &made, nullptr));
-    if (status == ERROR_SUCCESS) {
-        key.reset(made);
+    bool createdNew = false;
+    const Status status =
+        createKeyWithDescriptor(parent, name, KEY_ALL_ACCESS | KEY_WOW64_32KEY, security.descriptor(), key, createdNew);
+    if (status == ERROR_SUCCESS && !createdNew) {
+        // Made by someone between the kit's look and its making: not the kit's to write in.
+        key.reset();
+        return ERROR_ALREADY_EXISTS;
     }
     return status;
 }
 
-Status deleteKeyTree(HKEY parent, const wchar_t* name)
-{
-    HKEY opened = nullptr;
-    Status status = registryStatus(RegOpenKeyExW(parent, name, 0, KEY_READ | DELETE | KEY_WOW64_32KEY, &opened));
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return ERROR_SUCCESS;
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    const UniqueHkey key(opened);
-    // Each pass deletes the first subkey, until none is left.
-    for (;;) {
-        wchar_t child[256] = {};
-        DWORD length = 256;
-        status = registryStatus(RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr));
-        if (status == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (status == ERROR_SUCCESS) {
-            status = deleteKeyTree(key.get(), child);
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-    }
-    return registryStatus(RegDeleteKeyW(parent, name));
-}
+Status deleteJournalKey(HKEY parent, const wchar_t* name) { return deleteKeyTree(parent, name, KEY_WOW64_32KEY); }
 
 Text journalPath(const wchar_t* sub)
 {
@@ -350,72 +325,141 @@ const wchar_t* markerState(const Kit& kit)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? L"directory" : L"file";
 }
 
-Status openJournal(const Kit& kit, bool create, UniqueHkey& key, bool& notTheKits)
+namespace {
+
+const REGSAM kJournalAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+
+void sayNotTheKits(const Kit& kit, const Text& what)
 {
-    notTheKits = false;
-    const REGSAM access = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
-    HKEY opened = nullptr;
-    Status status = registryStatus(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kJournalKey, 0, access, &opened));
+    Text line;
+    line << what << ". Nothing was changed, and nothing was started.";
+    say(kit, line);
+    Text how;
+    how << "find out who made it; once its record, if any, is undone by hand, remove it as an administrator: reg "
+           "delete \""
+        << journalPath() << "\" /f";
+    say(kit, how);
+}
+
+// The journal key, made with its parents where it is missing: the kit's own only when new.
+Status makeJournal(UniqueHkey& key, wchar_t (&link)[MAX_PATH])
+{
+    const wchar_t parentPath[] = L"SOFTWARE\\Ombrix\\Tarvel";
+    UniqueHkey parent;
+    Status status =
+        openKeyWithoutLinks(HKEY_LOCAL_MACHINE, parentPath, KEY_CREATE_SUB_KEY, KEY_WOW64_32KEY, parent, link);
     if (status == ERROR_FILE_NOT_FOUND) {
-        if (!create) {
-            return ERROR_SUCCESS;
+        HKEY made = nullptr;
+        status = registryStatus(RegCreateKeyExW(HKEY_LOCAL_MACHINE, parentPath, 0, nullptr, 0,
+                                                KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, nullptr, &made, nullptr));
+        const UniqueHkey owned(made);
+        if (status == ERROR_SUCCESS) {
+            status =
+                openKeyWithoutLinks(HKEY_LOCAL_MACHINE, parentPath, KEY_CREATE_SUB_KEY, KEY_WOW64_32KEY, parent, link);
         }
-        HKEY product = nullptr;
-        status = registryStatus(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ombrix\\Tarvel", 0, nullptr, 0,
-                                                KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, nullptr, &product, nullptr));
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        const UniqueHkey productKey(product);
-        return makeJournalKey(productKey.get(), L"Acceptance", key);
     }
+    return status == ERROR_SUCCESS ? makeJournalKey(parent.get(), L"Acceptance", key) : status;
+}
+
+// A key under parent that exists, opened as itself into slot: a link there goes, as the link,
+// with a line; one that cannot be opened to be judged is not the kit's. False when it is not.
+bool openPart(const Kit& kit, HKEY parent, const wchar_t* name, const Text& path, UniqueHkey& slot)
+{
+    const Status status = openKeyItself(parent, name, kJournalAccess, slot);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    Text line;
     if (status != ERROR_SUCCESS) {
-        return status;
+        line << path << " could not be opened to be judged, error " << status;
+        sayNotTheKits(kit, line);
+        return false;
     }
-    key.reset(opened);
-    // The key, the record and the ports' copy, each as Windows holds its permissions.
-    HKEY record = nullptr;
-    const bool holdsRecord = RegOpenKeyExW(key.get(), kRecordName, 0, access, &record) == ERROR_SUCCESS;
-    const UniqueHkey recordKey(record);
-    struct Part {
-        HKEY key;
-        const wchar_t* name;
-        bool holdsRecord;
-    };
-    const Part parts[] = {{key.get(), nullptr, holdsRecord}, {recordKey.get(), kRecordName, true}};
-    bool adopt = false;
-    for (const Part& part : parts) {
-        if (part.key == nullptr) {
-            continue;
-        }
-        BYTE descriptor[4096] = {};
-        DWORD size = sizeof descriptor;
-        status = registryStatus(
-            RegGetKeySecurity(part.key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size));
+    if (!isRegistryLink(slot.get())) {
+        return true;
+    }
+    slot.reset();
+    const Status deleted = deleteJournalKey(parent, name);
+    line << path << " was a registry link to another key; "
+         << (deleted == ERROR_SUCCESS ? "it was deleted, as the link" : "it could not be deleted");
+    say(kit, line);
+    return deleted == ERROR_SUCCESS;
+}
+
+// Judges a key on its handle: a key another account owns or others could have written, with
+// a record in it, is not the kit's; adopt says it is an earlier kit's, to make the kit's own.
+bool judgePart(const Kit& kit, HKEY key, bool holdsRecord, const Text& path, bool& adopt)
+{
+    BYTE descriptor[4096] = {};
+    const Status status = readKeyDescriptor(key, descriptor);
+    const JournalJudgement judgement = judgeJournalKey(descriptor, holdsRecord);
+    if (status != ERROR_SUCCESS || judgement.verdict == JournalVerdict::Foreign) {
+        Text line;
+        line << path << " is not the kit's: ";
         if (status != ERROR_SUCCESS) {
-            return status;
+            line << "its permissions could not be read, error " << status;
+        } else {
+            line << "it is " << judgement.changer.how << " " << judgement.changer.account;
         }
-        const JournalJudgement judgement = judgeJournalKey(descriptor, part.holdsRecord);
-        if (judgement.verdict == JournalVerdict::Foreign) {
-            Text line;
-            line << journalPath(part.name) << " is not the kit's: it is " << judgement.changer.how << " "
-                 << judgement.changer.account << ". Nothing was changed, and nothing was started.";
-            say(kit, line);
-            Text how;
-            how << "find out who made it; once its record, if any, is undone by hand, remove it as an administrator: "
-                   "reg "
-                   "delete \""
-                << journalPath() << "\" /f";
-            say(kit, how);
-            key.reset();
-            notTheKits = true;
-            return ERROR_SUCCESS;
+        sayNotTheKits(kit, line);
+        return false;
+    }
+    adopt = adopt || judgement.verdict == JournalVerdict::Adopt;
+    return true;
+}
+
+// Whether a key is as the kit makes its own: owned by Administrators or SYSTEM, only they may
+// change it.
+bool isOwnPart(HKEY key)
+{
+    BYTE descriptor[4096] = {};
+    return readKeyDescriptor(key, descriptor) == ERROR_SUCCESS &&
+           judgeJournalKey(descriptor, true).verdict == JournalVerdict::Own;
+}
+
+// The port values an earlier kit, or anyone who could change the copy, left: never put back.
+void dropPortsCopy(const Kit& kit, Journal& journal)
+{
+    for (UniqueHkey& port : journal.portKeys) {
+        port.reset();
+    }
+    journal.ports.reset();
+    Text line;
+    line << journalPath(kPortsName);
+    line << (deleteJournalKey(journal.key.get(), kPortsName) == ERROR_SUCCESS
+                 ? ", which others could have written, was deleted: restore.cmd ports has nothing to put back"
+                 : ", which others could have written, could not be deleted; it is not used");
+    say(kit, line);
+}
+
+// The ports' copy and each port under it, opened as themselves and judged as keys that hold a
+// record; usable only when all are the kit's own.
+bool openPorts(const Kit& kit, Journal& journal, bool& portsOwn)
+{
+    portsOwn = false;
+    if (!openPart(kit, journal.key.get(), kPortsName, journalPath(kPortsName), journal.ports)) {
+        return false;
+    }
+    if (!journal.ports) {
+        return true;
+    }
+    bool own = isOwnPart(journal.ports.get());
+    for (int port = 0; port < kPortCount; ++port) {
+        wchar_t name[8] = L"Port0";
+        name[4] = static_cast<wchar_t>(L'0' + port);
+        Text path;
+        path << journalPath(kPortsName) << "\\" << name;
+        if (!openPart(kit, journal.ports.get(), name, path, journal.portKeys[port])) {
+            return false;
         }
-        adopt = adopt || judgement.verdict == JournalVerdict::Adopt;
+        own = own && (!journal.portKeys[port] || isOwnPart(journal.portKeys[port].get()));
     }
-    if (!adopt) {
-        return ERROR_SUCCESS;
-    }
+    portsOwn = own;
+    return true;
+}
+
+Status adoptJournal(const Kit& kit, const Journal& journal)
+{
     // Left by an earlier kit, which made it with the permissions of HKLM\SOFTWARE: from now on
     // only administrators may change it, and whatever it holds.
     const JournalSecurity security;
@@ -423,29 +467,65 @@ Status openJournal(const Kit& kit, bool create, UniqueHkey& key, bool& notTheKit
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    status = registryStatus(RegSetKeySecurity(key.get(), what, security.descriptor()));
-    if (status == ERROR_SUCCESS && recordKey) {
-        status = registryStatus(RegSetKeySecurity(recordKey.get(), what, security.descriptor()));
+    Status status = registryStatus(RegSetKeySecurity(journal.key.get(), what, security.descriptor()));
+    if (status == ERROR_SUCCESS && journal.run) {
+        status = registryStatus(RegSetKeySecurity(journal.run.get(), what, security.descriptor()));
     }
-    HKEY ports = nullptr;
-    if (status == ERROR_SUCCESS && RegOpenKeyExW(key.get(), kPortsName, 0, access, &ports) == ERROR_SUCCESS) {
-        const UniqueHkey portsKey(ports);
-        status = registryStatus(RegSetKeySecurity(portsKey.get(), what, security.descriptor()));
-        for (int port = 0; status == ERROR_SUCCESS && port < 6; ++port) {
-            wchar_t name[8] = L"Port0";
-            name[4] = static_cast<wchar_t>(L'0' + port);
-            HKEY portKey = nullptr;
-            if (RegOpenKeyExW(portsKey.get(), name, 0, access, &portKey) == ERROR_SUCCESS) {
-                const UniqueHkey owned(portKey);
-                status = registryStatus(RegSetKeySecurity(owned.get(), what, security.descriptor()));
-            }
+    if (status == ERROR_SUCCESS) {
+        Text line;
+        line << journalPath() << ", which an earlier kit left, may now be changed by administrators only";
+        say(kit, line);
+    }
+    return status;
+}
+
+}  // namespace
+
+Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits)
+{
+    notTheKits = false;
+    wchar_t link[MAX_PATH] = {};
+    Status status =
+        openKeyWithoutLinks(HKEY_LOCAL_MACHINE, kJournalKey, kJournalAccess, KEY_WOW64_32KEY, journal.key, link);
+    if (status == ERROR_FILE_NOT_FOUND && !create) {
+        return ERROR_SUCCESS;
+    }
+    if (status == ERROR_FILE_NOT_FOUND) {
+        status = makeJournal(journal.key, link);
+        if (status == ERROR_ALREADY_EXISTS) {
+            // Made meanwhile by someone else: judged as found.
+            status = openKeyWithoutLinks(HKEY_LOCAL_MACHINE, kJournalKey, kJournalAccess, KEY_WOW64_32KEY, journal.key,
+                                         link);
+        } else if (status != ERROR_NOT_SUPPORTED) {
+            // Made new, with the kit's permissions read back, or not made at all.
+            return status;
         }
+    }
+    if (status == ERROR_NOT_SUPPORTED) {
+        Text line;
+        line << "HKLM\\" << link
+             << " is a registry link, which may lead to any other key: the journal is not the kit's";
+        notTheKits = true;
+        sayNotTheKits(kit, line);
+        return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    Text line;
-    line << journalPath() << ", which an earlier kit left, may now be changed by administrators only";
-    say(kit, line);
-    return ERROR_SUCCESS;
+    bool adopt = false;
+    bool portsOwn = false;
+    const bool judged = openPart(kit, journal.key.get(), kRecordName, journalPath(kRecordName), journal.run) &&
+                        judgePart(kit, journal.key.get(), static_cast<bool>(journal.run), journalPath(), adopt) &&
+                        (!journal.run || judgePart(kit, journal.run.get(), true, journalPath(kRecordName), adopt)) &&
+                        openPorts(kit, journal, portsOwn);
+    if (!judged) {
+        journal = Journal();
+        notTheKits = true;
+        return ERROR_SUCCESS;
+    }
+    // A copy in an earlier kit's journal, or one others could have written, is used by no one.
+    if (journal.ports && (adopt || !portsOwn)) {
+        dropPortsCopy(kit, journal);
+    }
+    return adopt ? adoptJournal(kit, journal) : ERROR_SUCCESS;
 }

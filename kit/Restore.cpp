@@ -7,6 +7,7 @@
 #include "kit/Kit.h"
 
 #include "common/platform/Paths.h"
+#include "common/platform/Registry.h"
 #include "storage/PortPower.h"
 
 #include <cwchar>
@@ -201,18 +202,24 @@ const char* typeName(DWORD type)
     }
 }
 
-// A value as reg.exe shows it: "REG_DWORD 0x7", or "absent".
-Text valueText(HKEY key, const char* name)
+// A value as reg.exe shows it: "REG_DWORD 0x7", "REG_SZ text", or "absent".
+Text valueText(HKEY key, const wchar_t* name)
 {
-    BYTE data[512] = {};
-    DWORD size = sizeof data - 2;
+    wchar_t data[256] = {};
+    DWORD size = sizeof data - sizeof data[0];
     DWORD type = REG_NONE;
-    if (key == nullptr || RegQueryValueExA(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS) {
+    const Status status =
+        key == nullptr
+            ? ERROR_FILE_NOT_FOUND
+            : registryStatus(RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size));
+    if (status == ERROR_FILE_NOT_FOUND) {
         return Text("absent");
     }
     Text text;
     text << typeName(type);
-    if (type == REG_DWORD && size == sizeof(DWORD)) {
+    if (status == ERROR_MORE_DATA) {
+        text << " (too long to show)";
+    } else if (type == REG_DWORD && size == sizeof(DWORD)) {
         DWORD value = 0;
         CopyMemory(&value, data, sizeof value);
         wchar_t hex[kNumberText] = {};
@@ -227,66 +234,89 @@ Text valueText(HKEY key, const char* name)
             const wchar_t lower[2] = {static_cast<wchar_t>(*at >= L'A' ? *at - L'A' + L'a' : *at), L'\0'};
             text << lower;
         }
-    } else if (type == REG_SZ) {
-        text << " " << reinterpret_cast<const wchar_t*>(data);
+    } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        data[size / sizeof data[0]] = L'\0';
+        text << " " << data;
     }
     return text;
 }
 
-// Each of the twelve values as it was before the run: copied back from the record when it was
-// there, deleted when it was not.
-void putPortsBack(Restore& restore, HKEY journal)
+// Whether key holds no value and no subkey.
+bool isEmptyKey(HKEY key)
 {
-    HKEY opened = nullptr;
-    wchar_t whole[8] = {};
-    DWORD size = sizeof whole - sizeof whole[0];
-    if (journal == nullptr ||
-        RegOpenKeyExW(journal, kPortsName, 0, KEY_READ | KEY_WOW64_32KEY, &opened) != ERROR_SUCCESS) {
-        problem(restore, Text("no whole record of the port values before a run is there: nothing was changed"));
+    wchar_t name[256] = {};
+    DWORD valueLength = 256;
+    DWORD keyLength = 256;
+    return RegEnumValueW(key, 0, name, &valueLength, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS &&
+           RegEnumKeyExW(key, 0, name, &keyLength, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
+}
+
+// One switch as it was: the 4-byte REG_DWORD the record holds, or absent; anything else in the
+// record is no value a port had, and is not put back.
+void putSwitchBack(Restore& restore, HKEY before, HKEY now, int port, const wchar_t* value)
+{
+    DWORD was = 0;
+    const Status recorded = before == nullptr ? ERROR_FILE_NOT_FOUND : readDwordValue(before, value, was);
+    Text line;
+    line << "Port" << port << " " << value << ": ";
+    if (recorded != ERROR_SUCCESS && recorded != ERROR_FILE_NOT_FOUND) {
+        line << "the record holds " << valueText(before, value) << ", no port's value: not put back";
+        problem(restore, line);
         return;
     }
-    const UniqueHkey ports(opened);
-    if (RegQueryValueExW(ports.get(), L"Whole", nullptr, nullptr, reinterpret_cast<BYTE*>(whole), &size) !=
+    if (now != nullptr && recorded == ERROR_SUCCESS) {
+        RegSetValueExW(now, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&was), sizeof was);
+    } else if (now != nullptr) {
+        RegDeleteValueW(now, value);
+    }
+    const Text wanted = valueText(before, value);
+    const Text found = valueText(now, value);
+    line << found;
+    if (std::wcscmp(wanted.c_str(), found.c_str()) == 0) {
+        line << ", as before the run";
+        say(restore.kit, line);
+    } else {
+        line << ", where it was " << wanted << " before the run";
+        problem(restore, line);
+    }
+}
+
+// Each of the twelve values as it was before the run: put back from the record when it was
+// there, deleted when it was not; a port key the run made where there was none goes again,
+// when it holds nothing else.
+void putPortsBack(Restore& restore, const Journal& journal)
+{
+    wchar_t whole[8] = {};
+    DWORD size = sizeof whole - sizeof whole[0];
+    DWORD type = REG_NONE;
+    if (!journal.ports ||
+        RegQueryValueExW(journal.ports.get(), L"Whole", nullptr, &type, reinterpret_cast<BYTE*>(whole), &size) !=
             ERROR_SUCCESS ||
-        std::wcscmp(whole, L"yes") != 0) {
+        type != REG_SZ || std::wcscmp(whole, L"yes") != 0) {
         problem(restore, Text("no whole record of the port values before a run is there: nothing was changed"));
         return;
     }
     for (int port = 0; port < kPortCount; ++port) {
-        wchar_t name[8] = L"Port0";
-        name[4] = static_cast<wchar_t>(L'0' + port);
-        HKEY recorded = nullptr;
-        RegOpenKeyExW(ports.get(), name, 0, KEY_READ, &recorded);
-        const UniqueHkey before(recorded);
+        const HKEY before = journal.portKeys[port].get();
         HKEY target = nullptr;
-        if (before) {
+        if (before != nullptr) {
             RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPortKeys[port], 0, nullptr, 0, KEY_READ | KEY_SET_VALUE, nullptr,
                             &target, nullptr);
         } else {
             RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortKeys[port], 0, KEY_READ | KEY_SET_VALUE, &target);
         }
-        const UniqueHkey now(target);
-        for (const char* value : {kDipmValue, kLpmValue}) {
-            BYTE data[512] = {};
-            DWORD length = sizeof data;
-            DWORD type = REG_NONE;
-            const bool was =
-                before && RegQueryValueExA(before.get(), value, nullptr, &type, data, &length) == ERROR_SUCCESS;
-            if (now && was) {
-                RegSetValueExA(now.get(), value, 0, type, data, length);
-            } else if (now) {
-                RegDeleteValueA(now.get(), value);
-            }
-            const Text wanted = valueText(before.get(), value);
-            const Text found = valueText(now.get(), value);
-            Text line;
-            line << "Port" << port << " " << value << ": " << found;
-            if (std::wcscmp(wanted.c_str(), found.c_str()) == 0) {
-                line << ", as before the run";
+        UniqueHkey now(target);
+        for (const wchar_t* value : {L"DIPM", L"LPM"}) {
+            putSwitchBack(restore, before, now.get(), port, value);
+        }
+        wchar_t path[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, kPortKeys[port], -1, path, MAX_PATH);
+        if (before == nullptr && now && isEmptyKey(now.get())) {
+            now.reset();
+            if (deleteKeyTree(HKEY_LOCAL_MACHINE, path, 0) == ERROR_SUCCESS) {
+                Text line;
+                line << "Port" << port << ": the key the run made, where there was none, is deleted again";
                 say(restore.kit, line);
-            } else {
-                line << ", where it was " << wanted << " before the run";
-                problem(restore, line);
             }
         }
     }
@@ -331,7 +361,7 @@ int runRestore(Kit& kit, bool portsOnly)
         return kKitNotElevated;
     }
     Restore restore(kit);
-    UniqueHkey journal;
+    Journal journal;
     bool notTheKits = false;
     const Status status = openJournal(kit, false, journal, notTheKits);
     if (notTheKits) {
@@ -339,42 +369,39 @@ int runRestore(Kit& kit, bool portsOnly)
     }
     if (status != ERROR_SUCCESS) {
         Text line;
-        line << journalPath() << " could not be read, error " << status << ". Nothing was changed.";
+        line << journalPath() << " could not be opened, error " << status << ". Nothing was changed.";
         say(kit, line);
-        return kKitFailed;
+        return kKitRefused;
     }
-    HKEY opened = nullptr;
-    if (journal) {
-        RegOpenKeyExW(journal.get(), kRecordName, 0, KEY_READ, &opened);
-    }
-    const UniqueHkey recordKey(opened);
+    // The record judged with the journal, and read only through that handle.
+    const HKEY recordKey = journal.run.get();
     if (portsOnly) {
-        if (recordKey) {
+        if (recordKey != nullptr) {
             problem(restore, Text("an unfinished run is recorded: run restore.cmd without ports first. Nothing was "
                                   "changed."));
             return kKitFailed;
         }
-        putPortsBack(restore, journal.get());
+        putPortsBack(restore, journal);
         return restore.problems == 0 ? kKitPassed : kKitFailed;
     }
-    if (!recordKey) {
+    if (recordKey == nullptr) {
         return withoutRecord(restore);
     }
-    if (readRunRecord(recordKey.get(), restore.record) != ERROR_SUCCESS) {
-        return refuse(restore, recordKey.get(), "it could not be read");
+    if (readRunRecord(recordKey, restore.record) != ERROR_SUCCESS) {
+        return refuse(restore, recordKey, "it could not be read");
     }
     const char* refused = restore.record.refused;
     if (refused == nullptr) {
         refused = recordRefusal(restore.record, machineRecordFacts());
     }
     if (refused != nullptr) {
-        return refuse(restore, recordKey.get(), refused);
+        return refuse(restore, recordKey, refused);
     }
 
     Text heading;
     heading << "undoing the unfinished run recorded in " << journalPath(kRecordName) << ":";
     say(kit, heading);
-    sayRecord(kit, recordKey.get());
+    sayRecord(kit, recordKey);
     if (restore.record.hasProduct && machineRecordFacts().isOwnProduct(restore.record.product)) {
         uninstall(restore);
     }
@@ -401,7 +428,8 @@ int runRestore(Kit& kit, bool portsOnly)
         say(kit, line);
         return kKitFailed;
     }
-    if (deleteKeyTree(journal.get(), kRecordName) != ERROR_SUCCESS) {
+    journal.run.reset();
+    if (deleteJournalKey(journal.key.get(), kRecordName) != ERROR_SUCCESS) {
         Text line;
         line << journalPath(kRecordName) << " could not be removed";
         problem(restore, line);

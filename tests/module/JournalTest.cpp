@@ -55,6 +55,20 @@ TEST(Journal, OnlyAKeyNobodyButAdministratorsCouldHaveWrittenIsFollowed)
         {"authenticated users may take it", L"O:BAD:P(A;;KA;;;BA)(A;;WO;;;AU)", true, JournalVerdict::Foreign},
         {"everyone may read it", L"O:BAD:P(A;;KA;;;BA)(A;;KR;;;WD)", true, JournalVerdict::Own},
     };
+    // An administrator's own account is not how the kit makes its key: anyone who becomes that
+    // account may change it.
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE user[256] = {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    wchar_t* me = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &me));
+    const std::wstring ownedByMe = L"O:" + std::wstring(me) + L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
+    LocalFree(me);
+    EXPECT_EQ(static_cast<int>(JournalVerdict::Foreign), static_cast<int>(judged(ownedByMe.c_str(), false).verdict))
+        << "owned by an administrator's own account";
     for (const Case& c : cases) {
         const JournalJudgement judgement = judged(c.sddl, c.holdsRecord);
         EXPECT_EQ(static_cast<int>(c.verdict), static_cast<int>(judgement.verdict)) << c.what;
@@ -110,6 +124,8 @@ TEST(Journal, ARecordIsFollowedOnlyWhenItsFormAndWhatItNamesAreAKits)
         {"another vendor's product", L"Product", kOwnProduct, {always, never, always}, true},
         {"a product code in lower case", L"Product", L"{525e52fa-6147-5940-bf5f-6e3d22a10b7b}", tarvel, true},
         {"a program that is no tarvel program", L"Program", self, {never, always, always}, true},
+        // Gone since: nothing to start, and the rest of the record is still followed.
+        {"a program no longer there", L"Program", L"C:\\gone\\tarvel.exe", {never, always, always}, false},
         {"a script", L"Program", L"C:\\Tools\\tarvel.cmd", tarvel, true},
         {"a relative program", L"Program", L"Tools\\tarvel.exe", tarvel, true},
         {"a program on the current folder of C:", L"Program", L"C:Tools\\tarvel.exe", tarvel, true},
@@ -144,13 +160,21 @@ TEST(Journal, ARecordIsFollowedOnlyWhenItsFormAndWhatItNamesAreAKits)
     for (const auto& fact : whole) {
         host::writeString(HKEY_CURRENT_USER, kRecordKey, fact.first, fact.second);
     }
-    host::writeDword(HKEY_CURRENT_USER, kRecordKey, L"Program", 1);
-    HKEY opened = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kRecordKey, 0, KEY_READ, &opened));
-    const UniqueHkey key(opened);
-    RunRecord record;
-    ASSERT_EQ(ERROR_SUCCESS, readRunRecord(key.get(), record));
-    EXPECT_NE(nullptr, record.refused);
+    for (const DWORD type :
+         {static_cast<DWORD>(REG_DWORD), static_cast<DWORD>(REG_EXPAND_SZ), static_cast<DWORD>(REG_MULTI_SZ)}) {
+        // The text of a path, under a type no kit writes.
+        const wchar_t text[] = L"C:\\Tools\\tarvel.exe\0";
+        HKEY written = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kRecordKey, 0, KEY_SET_VALUE, &written));
+        RegSetValueExW(written, L"Program", 0, type, reinterpret_cast<const BYTE*>(text), sizeof text);
+        RegCloseKey(written);
+        HKEY opened = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kRecordKey, 0, KEY_READ, &opened));
+        const UniqueHkey key(opened);
+        RunRecord record;
+        ASSERT_EQ(ERROR_SUCCESS, readRunRecord(key.get(), record));
+        EXPECT_NE(nullptr, record.refused) << "type " << type;
+    }
     host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\TarvelJournalTest");
 }
 

@@ -1,6 +1,7 @@
 // The acceptance kit under Wine's cmd, as an engineer runs it on a reference machine: it
 // passes the program and the package and leaves the machine as its marker asks, and it
 // fails, naming the step, for a program that does nothing.
+#include "common/platform/Registry.h"
 #include "standin/taskscheduler/TaskSchedulerStandIn.h"
 #include "tests/scenarios/TarvelState.h"
 
@@ -247,6 +248,40 @@ std::wstring startupNow()
     return state::runValue().present ? L"Run " + state::runValue().text() : std::wstring(L"none");
 }
 
+// Gives the journal key (made when missing) an owner and permissions, as SDDL.
+void setJournalSecurity(const wchar_t* sddl, const wchar_t* path = kJournal)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0,
+                              READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_32KEY, nullptr, &key, nullptr));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
+    LocalFree(descriptor);
+    RegCloseKey(key);
+}
+
+std::wstring journalSecurity(const std::wstring& sub = std::wstring(), const wchar_t* journal = kJournal)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (journal + sub).c_str(), REG_OPTION_OPEN_LINK, KEY_READ | KEY_WOW64_32KEY,
+                      &key) != ERROR_SUCCESS) {
+        return L"";
+    }
+    BYTE descriptor[4096] = {};
+    DWORD size = sizeof descriptor;
+    RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size);
+    RegCloseKey(key);
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::wstring sddl = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sddl;
+}
+
 // The start-up ends at the program it named before the run, never at the kit's copy under any
 // spelling, and never at a program the kit may not start with an administrator's rights: with
 // the Run value, and as Windows 7 with the logon task.
@@ -296,6 +331,10 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
             state::expectPorts(c.putBack ? 0 : 1);
             EXPECT_EQ(c.putBack ? named : L"none", startupNow()) << c.what;
             EXPECT_FALSE(recorded()) << c.what;
+            // The keys a run made carry the kit's permissions, read back, wherever Windows
+            // would have ignored them.
+            EXPECT_EQ(L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", journalSecurity()) << c.what;
+            EXPECT_EQ(L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", journalSecurity(L"\\Ports")) << c.what;
         }
     }
 }
@@ -461,42 +500,20 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM").isDword(7));
     EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"LPM").present);
     EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(5), L"DIPM").present);
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(5))) << "a port key the run made stays";
+    // A value of another type in the record is shown as it is, and never put back as a port's.
+    const std::wstring recorded0 = std::wstring(kJournal) + L"\\Ports\\Port0";
+    host::writeString(HKEY_LOCAL_MACHINE, recorded0, L"LPM", L"on", KEY_WOW64_32KEY);
+    EXPECT_EQ(1u, host::runProgram(kCmd, L"/c restore.cmd ports > C:\\kit\\logs\\ports.txt", kKit));
+    EXPECT_NE(std::string::npos,
+              host::readText("C:\\kit\\logs\\ports.txt").find("Port0 LPM: the record holds REG_SZ on, no port's value"))
+        << host::readText("C:\\kit\\logs\\ports.txt");
+    EXPECT_FALSE(host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"LPM").present);
+    host::deleteValue(HKEY_LOCAL_MACHINE, recorded0, L"LPM", KEY_WOW64_32KEY);
     // And the run after that passes, the package included.
     host::removeTree(marker);
     EXPECT_EQ(0u, runKit()) << log();
     EXPECT_TRUE(has("12 passed, 0 failed")) << log();
-}
-
-// Gives the journal key (made when missing) an owner and permissions, as SDDL.
-void setJournalSecurity(const wchar_t* sddl)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kJournal, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr));
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
-    LocalFree(descriptor);
-    RegCloseKey(key);
-}
-
-std::wstring journalSecurity()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kJournal, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-        return L"";
-    }
-    BYTE descriptor[4096] = {};
-    DWORD size = sizeof descriptor;
-    RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size);
-    RegCloseKey(key);
-    wchar_t* text = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
-    const std::wstring sddl = text != nullptr ? text : L"";
-    LocalFree(text);
-    return sddl;
 }
 
 // A record that is not whole, holds what no kit writes, names what the kit may not start or
@@ -524,7 +541,8 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
         const wchar_t* value;
         const wchar_t* journal = nullptr;  // the journal key's owner and permissions
         DWORD restored = 2;
-        bool asWindows7 = false;  // what the program is, or whose the key is, as Windows 7 too
+        bool asWindows7 = false;          // what the program is, or whose the key is, as Windows 7 too
+        const wchar_t* record = nullptr;  // the record key's, where others made it
     };
     const Case cases[] = {
         {"whole, as a kit writes it", nullptr, nullptr},
@@ -540,6 +558,10 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
         {"a tarvel program in a folder others may change", L"Program", L"C:\\open\\tarvel.exe", nullptr, 1, true},
         {"a journal owned by Users", nullptr, nullptr, L"O:BUD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", 2, true},
         {"a journal Power Users may write", nullptr, nullptr, windowsXp, 2, true},
+        // An earlier kit's journal with no record it could open for all access, but one a
+        // Power User owns and lets administrators only read: never followed unjudged.
+        {"a record administrators may only read", nullptr, nullptr, windowsXp, 2, false,
+         L"O:BAD:P(A;;KR;;;BA)(A;;KA;;;PU)"},
     };
     for (const Case& c : cases) {
         // A record's form is read alike on every release; what it names is judged as Windows 7
@@ -561,6 +583,9 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
             } else if (c.name != nullptr) {
                 host::writeString(HKEY_LOCAL_MACHINE, kRecord, c.name, c.value, KEY_WOW64_32KEY);
             }
+            if (c.record != nullptr) {
+                setJournalSecurity(c.record, kRecord);
+            }
             const std::wstring found = machine();
             if (followed) {
                 EXPECT_EQ(0u, restore()) << c.what;
@@ -577,14 +602,59 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
             }
             EXPECT_TRUE(recorded()) << c.what;
             EXPECT_FALSE(state::runValue().present) << c.what << ": " << narrow(state::runValue().text());
+            if (c.record != nullptr) {
+                setJournalSecurity(L"O:BAD:(A;;KA;;;BA)", kRecord);
+            }
             host::deleteTree(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY);
         }
     }
     asRelease(L"winxp");
-    // The journal an earlier kit left, holding no record, is made the kit's own.
+    // The journal an earlier kit left, holding no record, is made the kit's own; a copy of the
+    // ports in it, which anyone could have written there, is deleted, never put back.
     setJournalSecurity(windowsXp);
-    EXPECT_EQ(0u, restore());
+    const std::wstring ports = std::wstring(kJournal) + L"\\Ports";
+    host::writeString(HKEY_LOCAL_MACHINE, ports, L"Whole", L"yes", KEY_WOW64_32KEY);
+    host::writeString(HKEY_LOCAL_MACHINE, ports + L"\\Port0", L"LPM", L"garbage", KEY_WOW64_32KEY);
+    host::writeDword(HKEY_LOCAL_MACHINE, ports + L"\\Port0", L"DIPM", 0, KEY_WOW64_32KEY);
+    state::clearDriverKeys();
+    EXPECT_EQ(1u, restore(kKit, L" ports")) << "nothing whole to put back";
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(0))) << "a copy others could write put back";
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, ports, KEY_WOW64_32KEY));
     EXPECT_EQ(L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", journalSecurity());
+    // Restore without a record still says when a step of its own failed: here the marker
+    // cannot go back, since one is there beside the one aside.
+    ASSERT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker()));
+    host::makeDirectory(state::ownMarker() + L".acceptance");
+    EXPECT_EQ(1u, restore());
+    host::removeTree(state::ownMarker() + L".acceptance");
+
+    // A registry link at the journal's name leads to another product's key, which Power Users
+    // may write: neither a run nor restore acts on it, its permissions stay, no record lands
+    // there, and the link is never followed.
+    const wchar_t other[] = L"Software\\Ombrix\\OtherProduct";
+    host::deleteTree(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY);
+    setJournalSecurity(windowsXp, other);
+    const std::wstring before = journalSecurity(L"", other);
+    HKEY link = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kJournal, 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &link, nullptr));
+    const std::wstring target = std::wstring(L"\\Registry\\Machine\\") +
+                                (host::underWow64() ? L"Software\\Wow6432Node\\Ombrix\\OtherProduct" : other);
+    RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(link);
+    ASSERT_TRUE(host::keyExists(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY)) << "no link made";
+    EXPECT_EQ(2u, restore());
+    EXPECT_EQ(2u, runKit());
+    EXPECT_EQ(before, journalSecurity(L"", other)) << "the other product's key re-permissioned";
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, std::wstring(other) + L"\\Run", KEY_WOW64_32KEY));
+    HKEY base = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Tarvel", 0,
+                                           KEY_ALL_ACCESS | KEY_WOW64_32KEY, &base));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), deleteKeyTree(base, L"Acceptance", KEY_WOW64_32KEY));
+    RegCloseKey(base);
+    EXPECT_TRUE(host::keyExists(HKEY_LOCAL_MACHINE, other, KEY_WOW64_32KEY)) << "the link was followed";
+    host::deleteTree(HKEY_LOCAL_MACHINE, other, KEY_WOW64_32KEY);
 }
 
 // Read-only media, or a file where its logs folder belongs: without a log it could not say

@@ -1,0 +1,39 @@
+#pragma once
+// Registry keys opened, made, read and deleted as a tool that trusts only what it judged must:
+// no registry link followed (a link made where a key is expected leads to another product's
+// key, whose permissions or contents would then be changed), a key it makes new and given its
+// permissions explicitly (Windows ignores the descriptor of a key that appeared meanwhile, and
+// Wine every one), a value read as the one type it must be.
+#include "common/platform/Owners.h"
+#include "common/platform/Status.h"
+
+#include <windows.h>
+
+// Opens path under root ("A\\B\\C"), each level with REG_OPTION_OPEN_LINK, for access at the
+// last level; view is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY. ERROR_SUCCESS with key set, or the
+// status that kept a level from being opened; a level that is a registry link is answered as
+// ERROR_NOT_SUPPORTED with link naming the level ("SOFTWARE\\Ombrix"), and is not followed.
+Status openKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, REGSAM view, UniqueHkey& key,
+                           wchar_t (&link)[MAX_PATH]);
+
+// Opens name under parent with REG_OPTION_OPEN_LINK: the key itself where name is a link.
+Status openKeyItself(HKEY parent, const wchar_t* name, REGSAM access, UniqueHkey& key);
+// Whether key, opened as itself, is a registry link.
+bool isRegistryLink(HKEY key);
+
+// Makes name under parent with descriptor (owner and DACL), set explicitly and read back:
+// createdNew says whether the key is new, else it was there and the caller judges it as found
+// (its descriptor is then left as it is). ERROR_INVALID_SECURITY_DESCR when the descriptor read
+// back is not the one given.
+Status createKeyWithDescriptor(HKEY parent, const wchar_t* name, REGSAM access, PSECURITY_DESCRIPTOR descriptor,
+                               UniqueHkey& key, bool& createdNew);
+
+// A key's owner and DACL, as Windows holds them, into descriptor (room of its own).
+Status readKeyDescriptor(HKEY key, BYTE (&descriptor)[4096]);
+
+// A REG_DWORD of four bytes; ERROR_INVALID_DATA for a value of another type or size.
+Status readDwordValue(HKEY key, const wchar_t* name, DWORD& value);
+
+// Deletes name under parent with all it holds, absent being success; a registry link there,
+// or anywhere below, is deleted as the link, never followed. view as for openKeyWithoutLinks.
+Status deleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view);
