@@ -6,6 +6,7 @@
 #include "kit/Kit.h"
 
 #include "common/platform/Paths.h"
+#include "common/product/Deadlines.h"
 #include "common/platform/SystemFacts.h"
 #include "storage/PortPower.h"
 
@@ -129,25 +130,9 @@ void setPortsOn()
     }
 }
 
-// Whether text holds what, byte for byte.
-bool holds(const char* text, DWORD length, const char* what)
-{
-    const DWORD size = static_cast<DWORD>(lstrlenA(what));
-    for (DWORD at = 0; at + size <= length; ++at) {
-        DWORD same = 0;
-        while (same < size && text[at + same] == what[same]) {
-            ++same;
-        }
-        if (same == size) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The check is judged by its exit status and the mode it saw (its first line names it), its
-// lines kept in the log. noPorts: the ports are first set as a normal pass sets them, so that
-// the check can say 0 only when no start-up of the program is left.
+// The check is given the mode the step expects and judged by its exit status alone, its lines
+// kept in the log. noPorts: the ports are first set as a normal pass sets them, so that the
+// check can say 0 only when no start-up of the program is left.
 void check(Run& run, const wchar_t* what, bool noPorts = false)
 {
     const Kit& kit = run.kit;
@@ -173,8 +158,9 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     appendText(checkProgram, MAX_PATH, L"tarvel-check.exe");
     DWORD status = 0;
     Text problem;
-    const bool ended = runStep(checkProgram, L"", output.get(), status, problem);
-    // What it printed, to the log and looked at: at most what a check ever prints.
+    const bool ended =
+        runStep(checkProgram, run.preload ? L"/expect:preload" : L"/expect:normal", output.get(), status, problem);
+    // What it printed, for people, to the log.
     static char printed[64 * 1024];
     DWORD length = 0;
     SetFilePointer(output.get(), 0, nullptr, FILE_BEGIN);
@@ -185,14 +171,6 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     }
     if (!ended) {
         failure(run, what, problem);
-        return;
-    }
-    const char* mode = run.preload ? "(preload mode)" : "(normal mode)";
-    if (!holds(printed, length, mode)) {
-        Text why;
-        why << "the check did not see " << (run.preload ? "preload" : "normal") << " mode; exit status "
-            << static_cast<int>(status);
-        failure(run, what, why);
         return;
     }
     result(run, what, status);
@@ -214,6 +192,16 @@ void package(Run& run, const wchar_t* what, const wchar_t* verb, const wchar_t* 
     appendText(arguments, room, L"logs\\");
     appendText(arguments, room, logName);
     appendText(arguments, room, L"\"");
+    // The package judged is the package installed: held against change while msiexec reads it.
+    const UniqueHandle held =
+        ownHandle(CreateFileW(run.package, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    Text reason;
+    if (!held || !trustedToStart(run.package, ObjectKind::File, machineStartReader(), reason)) {
+        Text why;
+        why << "the package may not be installed: " << (held ? reason : Text("it could not be opened"));
+        failure(run, what, why);
+        return;
+    }
     DWORD status = 0;
     Text problem;
     if (!runMsiexec(arguments, status, problem)) {
@@ -316,13 +304,26 @@ bool recordRun(Run& run)
 
 // The start-up's program before the run, when the kit may start it and it lies outside the
 // kit: the last pass puts the start-up back there.
-void findStartupProgram(Run& run)
+bool findStartupProgram(Run& run)
 {
     const Kit& kit = run.kit;
     wchar_t named[MAX_PATH + 1] = {};
-    readStartupProgram(kit, named);
+    const Status status = readStartupProgram(named);
+    if (status != ERROR_SUCCESS) {
+        // Unread, the machine's start-up could not be put back: nothing is changed.
+        Text line;
+        line << "the start-up could not be read: ";
+        if (status == kTaskSchedulerTimedOut) {
+            line << kTaskSchedulerSilent;
+        } else {
+            line << "error " << static_cast<int>(status);
+        }
+        line << ". Nothing was changed; run the kit again once it can be read.";
+        say(kit, line);
+        return false;
+    }
     if (named[0] == L'\0') {
-        return;
+        return true;
     }
     Text line;
     Text reason;
@@ -335,6 +336,7 @@ void findStartupProgram(Run& run)
         line << "the start-up names " << named;
     }
     say(kit, line);
+    return true;
 }
 
 // The program of the last pass: the start-up's, else the installed product's when the kit may
@@ -455,10 +457,11 @@ int runAcceptance(Kit& kit)
         say(kit, Text("run this from an elevated command prompt (Run as administrator)."));
         return kKitNotElevated;
     }
-    if (!kitIsWhole(kit)) {
+    Run run(kit);
+    findPackage(run);
+    if (!kitIsWhole(kit) || !kitIsTrusted(kit, run.package)) {
         return kKitRefused;
     }
-    Run run(kit);
     // Judged before anything is made: a journal that is not the kit's stops the run untouched.
     bool notTheKits = false;
     Status status = openJournal(kit, false, run.journal, notTheKits);
@@ -484,6 +487,16 @@ int runAcceptance(Kit& kit)
                       "kit to a writable folder and run it there. Nothing was changed."));
         return kKitRefused;
     }
+    kit.prefix = "";
+    run.found = markerState(kit);
+    Text marker;
+    marker << "marker " << kit.marker << ": " << run.found;
+    say(kit, marker);
+    // Read before anything is made, the journal included.
+    if (status == ERROR_SUCCESS && !findStartupProgram(run)) {
+        const UniqueHandle log(kit.log);
+        return kKitRefused;
+    }
     if (status == ERROR_SUCCESS && !run.journal.key) {
         status = openJournal(kit, true, run.journal, notTheKits);
     }
@@ -499,13 +512,6 @@ int runAcceptance(Kit& kit)
         return kKitRefused;
     }
     const UniqueHandle log(kit.log);
-    kit.prefix = "";
-
-    run.found = markerState(kit);
-    Text marker;
-    marker << "marker " << kit.marker << ": " << run.found;
-    say(kit, marker);
-    findStartupProgram(run);
     findLastProgram(run);
     if (run.installed) {
         say(kit, Text("Ombrix Tarvel is installed here: the kit leaves it installed"));
@@ -531,7 +537,6 @@ int runAcceptance(Kit& kit)
     pass(run, L"normal pass", kit.own);
     check(run, L"check after the normal pass");
 
-    findPackage(run);
     installAndUninstall(run);
 
     setMarker(run, std::wcscmp(run.found, L"absent") != 0);

@@ -42,7 +42,8 @@ bool runsAsAdministrator();
 bool runMsiexec(const wchar_t* arguments, DWORD& status, Text& problem);
 
 // Starts application with arguments (quoted by the caller) and waits for it, at most the time
-// a step may take; output, when given, receives its standard output and errors. False when it
+// a step may take; only when the one judge trusts it, judged while it is held open against
+// change until its process has ended; output, when given, receives its standard output and errors. False when it
 // could not be started or did not end, with why in problem; else its exit status in status.
 bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output, DWORD& status, Text& problem);
 
@@ -70,16 +71,22 @@ Text journalPath(const wchar_t* sub = nullptr);
 // Says each value of the record, as it is, for whoever must undo it by hand.
 void sayRecord(const Kit& kit, HKEY record);
 
+// The kit's folder and what it runs or reads there (its programs, which must be tarvel's, and
+// package when given), judged by the one judge before any change: false, with a line saying
+// what to do, when others may change any of them.
+bool kitIsTrusted(const Kit& kit, const wchar_t* package);
+
 // Whether program may be started with an administrator's rights: a tarvel program that the
 // judge of start-ups trusts, on its written and its real way. False with why in reason.
 bool mayStart(const wchar_t* program, Text& reason);
-// Whether program lies in the kit's own folder, under whatever spelling: a start-up there
-// would leave with the engineer.
+// Whether program lies in the kit's own folder, under whatever spelling, or is the kit's own
+// copy behind a link: a start-up there would leave with the engineer.
 bool isInKitFolder(const Kit& kit, const wchar_t* program);
 
 // The program the machine's start-up names now (the logon task on 6.0 and 6.1, else the Run
-// value), as Windows would start it; empty when there is none.
-void readStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1]);
+// value), as Windows would start it; empty when there is none. ERROR_SUCCESS, else why it could
+// not be read (kTaskSchedulerTimedOut for a Task Scheduler that did not answer in time).
+Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1]);
 
 // Whether the Installer lists a product of the package's own upgrade code.
 bool familyInstalled();

@@ -91,6 +91,19 @@ bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output
         problem << "its command line is too long";
         return false;
     }
+    // The file judged is the file started: held against writes, renames and deletion from before
+    // its judgement until its process has ended.
+    const UniqueHandle held =
+        ownHandle(CreateFileW(application, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    Text reason;
+    if (!held) {
+        problem << "it could not be opened to be judged, error " << static_cast<int>(lastErrorStatus());
+        return false;
+    }
+    if (!trustedToStart(application, ObjectKind::File, machineStartReader(), reason)) {
+        problem << "it may not be started with an administrator's rights: " << reason;
+        return false;
+    }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     const UniqueHandle nothing =
         ownHandle(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
@@ -201,62 +214,113 @@ bool mayStart(const wchar_t* program, Text& reason)
     return trustedToStart(program, ObjectKind::File, machineStartReader(), reason);
 }
 
+bool kitIsTrusted(const Kit& kit, const wchar_t* package)
+{
+    struct Part {
+        const wchar_t* name;  // in the kit's folder; null for the folder itself
+        bool program;         // a tarvel program it starts
+    };
+    const Part parts[] = {{nullptr, false}, {L"tarvel.exe", true}, {L"tarvel-check.exe", true}};
+    for (const Part& part : parts) {
+        wchar_t path[MAX_PATH] = {};
+        lstrcpynW(path, kit.folder, MAX_PATH);
+        if (part.name != nullptr) {
+            appendText(path, MAX_PATH, part.name);
+        }
+        wchar_t version[kVersionText] = {};
+        Text reason;
+        if (part.program && !isTarvelFile(path, part.name, version)) {
+            reason << "it is no tarvel program";
+        }
+        if (reason.c_str()[0] == L'\0' &&
+            trustedToStart(path, part.name != nullptr ? ObjectKind::File : ObjectKind::Folder, machineStartReader(),
+                           reason)) {
+            continue;
+        }
+        Text line;
+        line << path << ", which the kit runs with an administrator's rights, is refused: " << reason
+             << ". Copy the whole kit into a folder on a local fixed drive that only administrators can change, "
+                "and run it from there. Nothing was changed.";
+        say(kit, line);
+        return false;
+    }
+    Text reason;
+    if (package != nullptr && package[0] != L'\0' &&
+        !trustedToStart(package, ObjectKind::File, machineStartReader(), reason)) {
+        Text line;
+        line << package << ", the package the kit installs, is refused: " << reason
+             << ". Copy the whole kit into a folder that only administrators can change. Nothing was changed.";
+        say(kit, line);
+        return false;
+    }
+    return true;
+}
+
 bool isInKitFolder(const Kit& kit, const wchar_t* program)
 {
     wchar_t folder[MAX_PATH + 1] = {};
     lstrcpynW(folder, program, MAX_PATH + 1);
     ObjectKind kind = ObjectKind::File;
-    return samePath(folder, kit.own) ||
-           (toParentFolder(folder, kind) && (samePath(folder, kit.folder) || sameObject(folder, kit.folder)));
+    if (samePath(folder, kit.own) ||
+        (toParentFolder(folder, kind) && (samePath(folder, kit.folder) || sameObject(folder, kit.folder)))) {
+        return true;
+    }
+    // Behind a symbolic link or a junction the file is the kit's own, which leaves with the
+    // engineer; a hard link has a path of its own, and outlives the kit's folder.
+    wchar_t real[MAX_PATH] = {};
+    wchar_t realOwn[MAX_PATH] = {};
+    return finalPath(program, real) && finalPath(kit.own, realOwn) && samePath(real, realOwn);
 }
 
 namespace {
 
-void readTaskProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
+Status readTaskProgram(wchar_t (&program)[MAX_PATH + 1])
 {
     UniqueTaskReading reading;
     const Status status = readTarvelTaskOnWorker(L"tarvel acceptance", reading);
-    if (status == kTaskSchedulerTimedOut) {
-        Text line;
-        line << "the start-up could not be read: " << kTaskSchedulerSilent;
-        say(kit, line);
-        return;
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
-    if (status == ERROR_SUCCESS && reading->found && taskActive(reading->facts) && reading->startsAProgram &&
-        reading->program.ok() && lstrlenW(reading->program.get()) <= MAX_PATH) {
+    if (reading->found && taskActive(reading->facts) && reading->startsAProgram && reading->program.ok() &&
+        lstrlenW(reading->program.get()) <= MAX_PATH) {
         lstrcpynW(program, reading->program.get(), MAX_PATH + 1);
         asWindowsReadsIt(program);
     }
+    return ERROR_SUCCESS;
 }
 
-void readRunProgram(wchar_t (&program)[MAX_PATH + 1])
+Status readRunProgram(wchar_t (&program)[MAX_PATH + 1])
 {
     HKEY opened = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &opened) != ERROR_SUCCESS) {
-        return;
+    Status status =
+        registryStatus(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &opened));
+    if (status != ERROR_SUCCESS) {
+        return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
     }
     const UniqueHkey key(opened);
     UniqueHeapText command;
     const wchar_t* arguments = L"";
-    if (readRunCommand(key.get(), command) != ERROR_SUCCESS || !programOfCommand(command.get(), program, arguments)) {
+    status = readRunCommand(key.get(), command);
+    if (status != ERROR_SUCCESS) {
+        return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    }
+    if (!programOfCommand(command.get(), program, arguments)) {
         program[0] = L'\0';
     }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-void readStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
+Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1])
 {
     program[0] = L'\0';
-    if (usesLogonTask(classifyOs())) {
-        readTaskProgram(kit, program);
-    } else {
-        readRunProgram(program);
-    }
+    const Status status = usesLogonTask(classifyOs()) ? readTaskProgram(program) : readRunProgram(program);
     // Logon would look for a relative one in the system folder: it is no program of the kit's.
-    if (program[0] != L'\0' && isRelativePath(program)) {
+    if (status != ERROR_SUCCESS || isRelativePath(program)) {
         program[0] = L'\0';
     }
+    return status;
 }
 
 bool familyInstalled()

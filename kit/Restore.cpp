@@ -360,6 +360,9 @@ int runRestore(Kit& kit, bool portsOnly)
         say(kit, Text("run this from an elevated command prompt (Run as administrator)."));
         return kKitNotElevated;
     }
+    if (!kitIsTrusted(kit, nullptr)) {
+        return kKitRefused;
+    }
     Restore restore(kit);
     Journal journal;
     bool notTheKits = false;

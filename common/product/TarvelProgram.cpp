@@ -33,6 +33,11 @@ bool stringValue(const void* info, WORD language, WORD codePage, const wchar_t* 
 
 bool isTarvelProgram(const wchar_t* path, wchar_t (&version)[kVersionText])
 {
+    return isTarvelFile(path, kOriginalFilename, version);
+}
+
+bool isTarvelFile(const wchar_t* path, const wchar_t* originalFilename, wchar_t (&version)[kVersionText])
+{
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(path, &handle);
     if (size == 0) {
@@ -55,7 +60,7 @@ bool isTarvelProgram(const wchar_t* path, wchar_t (&version)[kVersionText])
     }
     const auto* pairs = static_cast<const WORD*>(translations);
     for (UINT at = 0; at + 1 < translationsLength / sizeof(WORD); at += 2) {
-        if (stringValue(info.get(), pairs[at], pairs[at + 1], L"OriginalFilename", kOriginalFilename) &&
+        if (stringValue(info.get(), pairs[at], pairs[at + 1], L"OriginalFilename", originalFilename) &&
             stringValue(info.get(), pairs[at], pairs[at + 1], L"ProductName", kProductName)) {
             TextBuilder(version, kVersionText) << static_cast<unsigned long>(HIWORD(numbers->dwFileVersionMS)) << "."
                                                << static_cast<unsigned long>(LOWORD(numbers->dwFileVersionMS)) << "."

@@ -27,6 +27,9 @@ const wchar_t kRecord[] = L"Software\\Ombrix\\Tarvel\\Acceptance\\Run";
 // Where a test puts the kit's package while a run must not find it.
 const wchar_t kAside[] = L"C:\\kit-package-aside.msi";
 
+// Everything of the machine that a kit run or restore.cmd may change.
+std::wstring machine();
+
 // The package's file name, tarvel-<version>.msi.
 std::wstring packageName()
 {
@@ -74,8 +77,8 @@ protected:
             host::deleteTree(HKEY_CURRENT_USER, std::wstring(L"Software\\Wine\\AppDefaults\\") + exe);
         }
         host::removeLink(L"C:\\kitlink");
-        for (const wchar_t* kit :
-             {kKit, L"C:\\kit!1 & (b)", L"C:\\kit2", L"C:\\kit moved", L"C:\\Tools", L"C:\\open", L"N:\\Tarvel"}) {
+        for (const wchar_t* kit : {kKit, L"C:\\kit!1 & (normal mode)", L"C:\\kit2", L"C:\\kit moved", L"C:\\Tools",
+                                   L"C:\\open", L"N:\\Tarvel"}) {
             host::removeTree(kit);
         }
         DeleteFileW(kAside);
@@ -287,11 +290,13 @@ std::wstring journalSecurity(const std::wstring& sub = std::wstring(), const wch
 // the Run value, and as Windows 7 with the logon task.
 TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
 {
+    enum class Link { None, Symbolic, Hard };
     struct Case {
         const char* what;
         const wchar_t* folder;  // where the start-up's program lies
         bool putBack;
-        bool asWindows7;  // the task's reading, besides the Run value's
+        bool asWindows7;         // the task's reading, besides the Run value's
+        Link link = Link::None;  // the program, a link to the kit's own copy
     };
     const Case cases[] = {
         {"a program outside the kit", L"C:\\Tools", true, true},
@@ -299,6 +304,10 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
         {"the kit's own copy through a link", L"C:\\kitlink", false, true},
         {"a copy in a folder others may change", L"C:\\open", false, false},
         {"a copy on a network drive", L"N:\\Tarvel", false, false},
+        // Its own file behind a symbolic link (from Windows 6.0 on) leaves with the engineer; a
+        // hard link has a name of its own, which outlives the kit's folder.
+        {"a symbolic link to the kit's own copy", L"C:\\linked", false, true, Link::Symbolic},
+        {"a hard link to the kit's own copy", L"C:\\hardlinked", true, false, Link::Hard},
     };
     host::makeLink(L"C:\\kitlink", kKit);
     host::makeDirectory(state::ownMarker());
@@ -309,20 +318,37 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
         }
         asRelease(release);
         for (const Case& c : cases) {
-            if (task && !c.asWindows7) {
+            if ((task && !c.asWindows7) || (!task && c.link == Link::Symbolic)) {
                 continue;
             }
             state::clearRunValues();
             standin::deleteAllTasks();
             const std::wstring program = std::wstring(c.folder) + L"\\tarvel.exe";
-            if (host::pathKind(program) != host::PathKind::File) {
+            if (c.link != Link::None && host::pathKind(program) != host::PathKind::File) {
+                host::makeDirectory(c.folder);
+                if (c.link == Link::Symbolic) {
+                    host::makeFileLink(program, L"C:\\kit\\tarvel.exe");
+                } else {
+                    ASSERT_TRUE(CreateHardLinkW(program.c_str(), L"C:\\kit\\tarvel.exe", nullptr)) << GetLastError();
+                }
+            } else if (host::pathKind(program) != host::PathKind::File) {
                 host::placeTarvel(c.folder);
             }
             if (c.folder == std::wstring(L"C:\\open")) {
                 host::setPermissions(c.folder, host::kWorldWritable);
             }
             const std::wstring named = (task ? L"task " : L"Run ") + program;
-            ASSERT_EQ(0u, host::runProgram(program)) << c.what;
+            if (c.link == Link::None) {
+                ASSERT_EQ(0u, host::runProgram(program)) << c.what;
+            } else if (task) {
+                // As a pass started through the link registers it.
+                standin::Task linked;
+                linked.triggers = {{TASK_TRIGGER_LOGON, true}};
+                linked.actions = {{TASK_ACTION_EXEC, program, true, L""}};
+                standin::storeTask(L"Ombrix Tarvel", linked);
+            } else {
+                host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, program, KEY_WOW64_32KEY);
+            }
             ASSERT_EQ(named, startupNow()) << c.what;
             EXPECT_EQ(0u, runKit()) << c.what << "\n" << log();
             EXPECT_TRUE(has(c.putBack ? "12 passed, 0 failed" : "10 passed, 0 failed")) << c.what << "\n" << log();
@@ -336,6 +362,11 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
             EXPECT_EQ(L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", journalSecurity()) << c.what;
             EXPECT_EQ(L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", journalSecurity(L"\\Ports")) << c.what;
         }
+    }
+    host::clearPath(L"C:\\linked\\tarvel.exe");
+    host::clearPath(L"C:\\hardlinked\\tarvel.exe");
+    for (const wchar_t* folder : {L"C:\\linked", L"C:\\hardlinked"}) {
+        RemoveDirectoryW(folder);
     }
 }
 
@@ -359,36 +390,64 @@ TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
     EXPECT_TRUE(standin::taskNames().empty());
 
     // A negative status is a failure, however a script compares it.
-    standin::setStopped(true);
+    standin::failCall(L"ITaskService::Connect", SCHED_E_SERVICE_NOT_RUNNING, L"tarvel.exe");
     EXPECT_EQ(1u, runKit()) << log();
     EXPECT_TRUE(has("FAIL  first preload pass (exit status -2147216619)")) << log();
     // Its passes failed: the record stays for restore.cmd.
     EXPECT_TRUE(recorded());
+    standin::clearFaults();
+    EXPECT_EQ(0u, restore());
+    // A start-up it cannot read is one it could not put back: it changes nothing.
+    standin::setStopped(true);
+    const std::wstring found = machine();
+    EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
+    EXPECT_NE(std::string::npos, host::readText("C:\\kit\\out.txt").find("the start-up could not be read"))
+        << host::readText("C:\\kit\\out.txt");
+    EXPECT_EQ(found, machine());
+    EXPECT_FALSE(recorded()) << "a run was recorded";
     standin::setStopped(false);
     state::useTaskScheduler(state::kWineTaskScheduler);
 }
 
-TEST_F(Kit, AProgramThatDoesNothingFailsAndTheLogNamesTheStep)
+// The kit judges what it runs before any change: its programs must be tarvel's, and it gives
+// the check the mode it expects and reads its exit status alone, no line meant for people.
+TEST_F(Kit, AProgramThatIsNoTarvelProgramIsRefusedBeforeAnyChange)
 {
     asRelease(L"winxp");
-    ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), L"C:\\kit\\tarvel.exe", FALSE)) << GetLastError();
     DeleteFileW((L"C:\\kit\\" + packageName()).c_str());
-    EXPECT_EQ(1u, runKit()) << log();
-    EXPECT_NE(std::string::npos, log().find("FAIL  check after the first preload pass (exit status 1)")) << log();
-    EXPECT_EQ(std::string::npos, log().find(" 0 failed")) << log();
+    for (const wchar_t* program : {L"C:\\kit\\tarvel.exe", L"C:\\kit\\tarvel-check.exe"}) {
+        const std::wstring keep = std::wstring(program) + L".keep";
+        ASSERT_TRUE(MoveFileW(program, keep.c_str()));
+        ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), program, FALSE)) << GetLastError();
+        const std::wstring found = machine();
+        EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
+        EXPECT_NE(std::string::npos, host::readText("C:\\kit\\out.txt")
+                                         .find(", which the kit runs with an administrator's rights, is "
+                                               "refused: it is no tarvel program"))
+            << host::readText("C:\\kit\\out.txt");
+        EXPECT_EQ(found, machine());
+        DeleteFileW(program);
+        ASSERT_TRUE(MoveFileW(keep.c_str(), program));
+    }
 }
 
-// A check that ran, ended with 0 and did not see the mode the step meant (one run against
-// another marker, or one that printed nothing) is a failure, never a pass.
-TEST_F(Kit, AChecksModeOtherThanTheStepMeantFails)
+// A kit in a folder others may change could have its programs swapped during a run: refused
+// before any change, and restore too.
+TEST_F(Kit, AKitInAFolderOthersMayChangeChangesNothing)
 {
     asRelease(L"winxp");
-    DeleteFileW((L"C:\\kit\\" + packageName()).c_str());
-    ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), L"C:\\kit\\tarvel-check.exe", FALSE)) << GetLastError();
-    EXPECT_EQ(1u, runKit()) << log();
-    EXPECT_TRUE(has("FAIL  check after the first preload pass (the check did not see preload mode; exit status 0)"))
-        << log();
-    EXPECT_EQ(std::string::npos, log().find("PASS  check after the first preload pass")) << log();
+    host::setPermissions(kKit, host::kWorldWritable);
+    const std::wstring found = machine();
+    EXPECT_EQ(2u, runKit(kKit, L"C:\\out.txt"));
+    EXPECT_NE(std::string::npos, host::readText("C:\\out.txt")
+                                     .find("C:\\kit\\, which the kit runs with an administrator's rights, is "
+                                           "refused"))
+        << host::readText("C:\\out.txt");
+    EXPECT_EQ(2u, restore());
+    EXPECT_EQ(found, machine());
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY));
+    host::setPermissions(kKit, host::kAdministratorsOnly);
+    host::clearPath(L"C:\\out.txt");
 }
 
 // Everything of the machine that a kit run or restore.cmd may change.
@@ -737,10 +796,11 @@ TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
 TEST_F(Kit, ItRunsFromAnyFolderName)
 {
     asRelease(L"winxp");
-    const std::wstring kit = L"C:\\kit!1 & (b)";
+    // A name that holds what a check's line says of its mode: the kit reads no line.
+    const std::wstring kit = L"C:\\kit!1 & (normal mode)";
     copyKit(kit);
     host::makeDirectory(state::ownMarker());
-    const char kitLog[] = "C:\\kit!1 & (b)\\logs\\acceptance.log";
+    const char kitLog[] = "C:\\kit!1 & (normal mode)\\logs\\acceptance.log";
     EXPECT_EQ(0u, runKit(kit)) << host::readText(kitLog);
     // Its passes and checks ran the program from there; with no program outside the kit there
     // is no last pass, and no start-up is left pointing into the kit.

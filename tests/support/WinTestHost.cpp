@@ -429,6 +429,11 @@ void makeLink(const std::wstring& link, const std::wstring& target)
     runShellUntil(L"ln -s '" + unixPathOf(target) + L"' '" + unixPathOf(link) + L"'", link, PathKind::Directory);
 }
 
+void makeFileLink(const std::wstring& link, const std::wstring& target)
+{
+    runShellUntil(L"ln -s '" + unixPathOf(target) + L"' '" + unixPathOf(link) + L"'", link, PathKind::File);
+}
+
 void removeLink(const std::wstring& link)
 {
     runShellUntil(L"rm -f '" + unixPathOf(link) + L"'", link, PathKind::Missing);

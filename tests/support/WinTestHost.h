@@ -99,6 +99,8 @@ PathKind pathKind(const std::wstring& path);
 // prefixes (E:, N:, R:). To Wine that is a
 // Unix link, which it follows as Windows follows a link (GetFinalPathNameByHandleW included).
 void makeLink(const std::wstring& link, const std::wstring& target);
+// The same for a file: link, on C:, a symbolic link to the file target.
+void makeFileLink(const std::wstring& link, const std::wstring& target);
 // Removes such a link, and nothing it names.
 void removeLink(const std::wstring& link);
 
