@@ -615,6 +615,8 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
         {"no tarvel program", L"Program", L"C:\\Tools\\evil.exe", nullptr, 2, true},
         // The rest is undone; the program is named with why, and the record stays.
         {"a tarvel program in a folder others may change", L"Program", L"C:\\open\\tarvel.exe", nullptr, 1, true},
+        // Restore never puts a start-up back into the kit's folder, which leaves with the engineer.
+        {"a program in the kit's own folder", L"Program", L"C:\\kit\\tarvel.exe", nullptr, 1, false},
         {"a journal owned by Users", nullptr, nullptr, L"O:BUD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)", 2, true},
         {"a journal Power Users may write", nullptr, nullptr, windowsXp, 2, true},
         // An earlier kit's journal with no record it could open for all access, but one a
@@ -808,6 +810,35 @@ TEST_F(Kit, ItRunsFromAnyFolderName)
     EXPECT_NE(std::string::npos, host::readText(kitLog).find("PASS  check after the second preload pass"));
     EXPECT_NE(std::string::npos, host::readText(kitLog).find("no last pass"));
     EXPECT_FALSE(state::runValue().present);
+}
+
+// A Task Scheduler that answers the kit's reading of the start-up only after its deadline (the
+// passes it would start are answered at once): the start-up could not be put back, so the kit
+// changes nothing. In a prefix of the waiting scenarios.
+class HungTaskSchedulerKit : public Kit {};
+
+TEST_F(HungTaskSchedulerKit, ASlowTaskSchedulerMakesTheKitChangeNothing)
+{
+    state::useTaskScheduler(host::standInDll());
+    standin::deleteAllTasks();
+    standin::clearFaults();
+    asRelease(L"win7");
+    const std::wstring program = host::placeTarvel(L"C:\\Tools");
+    standin::Task task;
+    task.triggers = {{TASK_TRIGGER_LOGON, true}};
+    task.actions = {{TASK_ACTION_EXEC, program, true, L""}};
+    standin::storeTask(L"Ombrix Tarvel", task);
+    standin::answerLate(L"ITaskFolder::GetTask", 35000, L"tarvel-kit.exe");
+    const std::wstring found = machine();
+    EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
+    EXPECT_NE(std::string::npos, host::readText("C:\\kit\\out.txt")
+                                     .find("the start-up could not be read: the Task Scheduler did not answer within "
+                                           "30 seconds"))
+        << host::readText("C:\\kit\\out.txt");
+    EXPECT_EQ(found, machine());
+    EXPECT_FALSE(recorded());
+    EXPECT_EQ(std::vector<std::wstring>{L"Ombrix Tarvel"}, standin::taskNames()) << "the machine's start-up lost";
+    standin::clearFaults();
 }
 
 }  // namespace
