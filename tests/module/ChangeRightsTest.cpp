@@ -34,22 +34,6 @@ Changer changerOf(const std::wstring& sddl, ObjectKind kind)
     return untrustedChanger(descriptor, kind);
 }
 
-// The prefix's own user, a member of Administrators as on a factory machine.
-std::wstring currentUser()
-{
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    BYTE buffer[256] = {};
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
-    CloseHandle(token);
-    wchar_t* text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
-    const std::wstring sid = text != nullptr ? text : L"";
-    LocalFree(text);
-    return sid;
-}
-
 TEST(ChangeRights, OnlyTrustedAccountsMayOwnOrChangeWhatAStartupStarts)
 {
     // The package's lock, and what only trusted accounts hold.
@@ -59,7 +43,7 @@ TEST(ChangeRights, OnlyTrustedAccountsMayOwnOrChangeWhatAStartupStarts)
     const std::wstring installer = kTrustedInstaller;
     EXPECT_FALSE(
         changerOf(L"O:" + installer + L"D:(A;;FA;;;" + installer + L")(A;OICIIO;FA;;;CO)", ObjectKind::Folder).found);
-    const std::wstring me = currentUser();
+    const std::wstring me = host::currentUserSid();
     ASSERT_FALSE(me.empty());
     EXPECT_FALSE(changerOf(L"O:" + me + L"D:(A;;FA;;;" + me + L")", ObjectKind::File).found)
         << "a member of Administrators";

@@ -57,16 +57,7 @@ TEST(Journal, OnlyAKeyNobodyButAdministratorsCouldHaveWrittenIsFollowed)
     };
     // An administrator's own account is not how the kit makes its key: anyone who becomes that
     // account may change it.
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    BYTE user[256] = {};
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-    CloseHandle(token);
-    wchar_t* me = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &me));
-    const std::wstring ownedByMe = L"O:" + std::wstring(me) + L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
-    LocalFree(me);
+    const std::wstring ownedByMe = L"O:" + host::currentUserSid() + L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
     EXPECT_EQ(static_cast<int>(JournalVerdict::Foreign), static_cast<int>(judged(ownedByMe.c_str(), false).verdict))
         << "owned by an administrator's own account";
     for (const Case& c : cases) {

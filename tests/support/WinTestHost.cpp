@@ -66,6 +66,21 @@ std::wstring tarvelKit() { return windowsPathIn("TARVEL_KIT"); }
 
 std::wstring doNothingExe() { return windowsPathIn("TARVEL_NOTHING"); }
 
+std::wstring currentUserSid()
+{
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[256] = {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::wstring sid = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sid;
+}
+
 bool underWow64()
 {
     BOOL wow64 = FALSE;

@@ -32,6 +32,8 @@ std::wstring plantedDll(const std::wstring& name);
 // The text of a page of docs/ (TARVEL_DOCS) or a script of fleet/ (TARVEL_FLEET), as bytes.
 std::string projectText(const char* folderVariable, const std::wstring& name);
 bool underWow64();
+// The SID of the prefix's own user, a member of Administrators as on a factory machine.
+std::wstring currentUserSid();
 
 // Wine's per-application Windows version: win2k, winxp, win2003, vista, win7, win8, win10.
 void setWindowsVersion(const std::wstring& exeName, const wchar_t* version);
