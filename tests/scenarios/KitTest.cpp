@@ -228,6 +228,15 @@ protected:
         CloseHandle(process);
         return done ? status : STILL_ACTIVE;
     }
+    // The kit ends with 2 before any change, and says why in line.
+    static void expectRefusedUnchanged(const std::string& line)
+    {
+        const std::wstring found = machine();
+        EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
+        const std::string said = host::readText("C:\\kit\\out.txt");
+        EXPECT_NE(std::string::npos, said.find(line)) << said;
+        EXPECT_EQ(found, machine());
+    }
     static DWORD restore(const std::wstring& kit = kKit, const wchar_t* arguments = L"", const wchar_t* cmd = kCmd)
     {
         return host::runProgram(cmd, L"/c restore.cmd" + std::wstring(arguments), kit);
@@ -399,11 +408,7 @@ TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
     EXPECT_EQ(0u, restore());
     // A start-up it cannot read is one it could not put back: it changes nothing.
     standin::setStopped(true);
-    const std::wstring found = machine();
-    EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
-    EXPECT_NE(std::string::npos, host::readText("C:\\kit\\out.txt").find("the start-up could not be read"))
-        << host::readText("C:\\kit\\out.txt");
-    EXPECT_EQ(found, machine());
+    expectRefusedUnchanged("the start-up could not be read");
     EXPECT_FALSE(recorded()) << "a run was recorded";
     standin::setStopped(false);
     state::useTaskScheduler(state::kWineTaskScheduler);
@@ -419,13 +424,8 @@ TEST_F(Kit, AProgramThatIsNoTarvelProgramIsRefusedBeforeAnyChange)
         const std::wstring keep = std::wstring(program) + L".keep";
         ASSERT_TRUE(MoveFileW(program, keep.c_str()));
         ASSERT_TRUE(CopyFileW(host::doNothingExe().c_str(), program, FALSE)) << GetLastError();
-        const std::wstring found = machine();
-        EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
-        EXPECT_NE(std::string::npos, host::readText("C:\\kit\\out.txt")
-                                         .find(", which the kit runs with an administrator's rights, is "
-                                               "refused: it is no tarvel program"))
-            << host::readText("C:\\kit\\out.txt");
-        EXPECT_EQ(found, machine());
+        expectRefusedUnchanged(
+            ", which the kit runs with an administrator's rights, is refused: it is no tarvel program");
         DeleteFileW(program);
         ASSERT_TRUE(MoveFileW(keep.c_str(), program));
     }
@@ -438,16 +438,11 @@ TEST_F(Kit, AKitInAFolderOthersMayChangeChangesNothing)
     asRelease(L"winxp");
     host::setPermissions(kKit, host::kWorldWritable);
     const std::wstring found = machine();
-    EXPECT_EQ(2u, runKit(kKit, L"C:\\out.txt"));
-    EXPECT_NE(std::string::npos, host::readText("C:\\out.txt")
-                                     .find("C:\\kit\\, which the kit runs with an administrator's rights, is "
-                                           "refused"))
-        << host::readText("C:\\out.txt");
+    expectRefusedUnchanged("C:\\kit\\, which the kit runs with an administrator's rights, is refused");
     EXPECT_EQ(2u, restore());
     EXPECT_EQ(found, machine());
     EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, kJournal, KEY_WOW64_32KEY));
     host::setPermissions(kKit, host::kAdministratorsOnly);
-    host::clearPath(L"C:\\out.txt");
 }
 
 // Everything of the machine that a kit run or restore.cmd may change.
@@ -829,13 +824,7 @@ TEST_F(HungTaskSchedulerKit, ASlowTaskSchedulerMakesTheKitChangeNothing)
     task.actions = {{TASK_ACTION_EXEC, program, true, L""}};
     standin::storeTask(L"Ombrix Tarvel", task);
     standin::answerLate(L"ITaskFolder::GetTask", 35000, L"tarvel-kit.exe");
-    const std::wstring found = machine();
-    EXPECT_EQ(2u, runKit(kKit, L"C:\\kit\\out.txt"));
-    EXPECT_NE(std::string::npos, host::readText("C:\\kit\\out.txt")
-                                     .find("the start-up could not be read: the Task Scheduler did not answer within "
-                                           "30 seconds"))
-        << host::readText("C:\\kit\\out.txt");
-    EXPECT_EQ(found, machine());
+    expectRefusedUnchanged("the start-up could not be read: the Task Scheduler did not answer within 30 seconds");
     EXPECT_FALSE(recorded());
     EXPECT_EQ(std::vector<std::wstring>{L"Ombrix Tarvel"}, standin::taskNames()) << "the machine's start-up lost";
     standin::clearFaults();
