@@ -138,8 +138,10 @@ bool runStep(const wchar_t* application, const wchar_t* arguments, HANDLE output
 bool runMsiexec(const wchar_t* arguments, DWORD& status, Text& problem)
 {
     wchar_t msiexec[MAX_PATH] = {};
-    GetSystemDirectoryW(msiexec, MAX_PATH);
-    appendText(msiexec, MAX_PATH, L"\\msiexec.exe");
+    if (!systemFolderPath(L"msiexec.exe", msiexec)) {
+        problem << "the system folder's msiexec.exe has no path that fits";
+        return false;
+    }
     return runStep(msiexec, arguments, nullptr, status, problem);
 }
 
