@@ -4,6 +4,7 @@
 #include "common/trust/Trust.h"
 #include "common/platform/Paths.h"
 #include "common/product/PassLock.h"
+#include "common/product/ProductFamily.h"
 #include "common/product/Deadlines.h"
 #include "installer/InstallFolder.h"
 #include "installer/MsiSession.h"
@@ -23,10 +24,6 @@
 
 namespace {
 
-// The program's component, the same in every version of the package: Windows Installer keeps
-// where it installed it, where only administrators can write.
-const wchar_t kProgramComponent[] = L"{9A3F2B61-7C4E-4D85-A1B0-2E6F8D4C3B17}";
-
 // The folder of the installed product of this family, as Windows Installer registered its
 // program: not a value that others could have written. False when none is installed.
 bool findInstalledFolder(MSIHANDLE install, wchar_t (&folder)[MAX_PATH])
@@ -35,20 +32,15 @@ bool findInstalledFolder(MSIHANDLE install, wchar_t (&folder)[MAX_PATH])
     if (readProperty(install, L"UpgradeCode", upgradeCode) != ERROR_SUCCESS) {
         return false;
     }
-    wchar_t product[39] = {};
-    for (DWORD index = 0; MsiEnumRelatedProductsW(upgradeCode.get(), 0, index, product) == ERROR_SUCCESS; ++index) {
-        wchar_t program[MAX_PATH] = {};
-        DWORD size = MAX_PATH;
-        // A program removed since still names its folder: repair puts it back there.
-        const INSTALLSTATE state = MsiGetComponentPathW(product, kProgramComponent, program, &size);
-        ObjectKind kind = ObjectKind::File;
-        if ((state == INSTALLSTATE_LOCAL || state == INSTALLSTATE_ABSENT) && size < MAX_PATH && program[0] != L'\0' &&
-            toParentFolder(program, kind) && withClosingBackslash(program, MAX_PATH)) {
-            lstrcpynW(folder, program, MAX_PATH);
-            return true;
-        }
+    bool installed = false;
+    wchar_t program[MAX_PATH] = {};
+    ObjectKind kind = ObjectKind::File;
+    if (installedFamilyProgram(upgradeCode.get(), installed, program) != ERROR_SUCCESS || program[0] == L'\0' ||
+        !toParentFolder(program, kind) || !withClosingBackslash(program, MAX_PATH)) {
+        return false;
     }
-    return false;
+    lstrcpynW(folder, program, MAX_PATH);
+    return true;
 }
 
 // Repair and upgrade install into the folder the installed product holds: it was locked at

@@ -3,21 +3,26 @@
 // each step; then the marker as it was found and a last pass, so that the machine ends as its
 // marker asks. Before its first change the run records in the journal what restore needs to
 // undo it, and it removes the record once its own undoing passed.
-#include "kit/Kit.h"
+#include "kit/Acceptance.h"
 
-#include "common/platform/Paths.h"
-#include "common/product/Deadlines.h"
-#include "common/platform/SystemFacts.h"
-#include "storage/PortPower.h"
+#include "kit/Journal.h"
+#include "kit/MarkerChange.h"
+#include "kit/PackageChange.h"
+#include "kit/PortsChange.h"
+#include "kit/Record.h"
+#include "kit/StartupChange.h"
+#include "kit/Steps.h"
 
 #include <cwchar>
-#include <initializer_list>
 
 namespace {
 
+// The run goes on past a check that found nothing to stop it.
+const int kGoesOn = -1;
+
 struct Run {
     Kit& kit;
-    const wchar_t* found = L"absent";
+    MarkerState found = MarkerState::Absent;
     wchar_t program[MAX_PATH + 1] = L"-";  // the start-up's program to put back, or "-"
     wchar_t last[MAX_PATH] = {};           // the last pass's program, or empty
     bool installed = false;
@@ -29,7 +34,6 @@ struct Run {
     bool markerOk = true;
     bool preload = false;
     Journal journal;
-    UniqueHkey record;
 
     explicit Run(Kit& k) : kit(k) {}
 };
@@ -47,12 +51,16 @@ void failure(Run& run, const wchar_t* what, const Text& why)
 {
     ++run.failed;
     Text line;
-    line << "FAIL  " << what << " (" << why << ")";
-    say(run.kit, line);
+    line << what << " (" << why << ")";
+    sayFailure(run.kit, line);
 }
 
-bool skipped(Run& run, const wchar_t* what)
+// Each step's heading in the log; true when the step cannot run, with a FAIL line.
+bool skipped(Run& run, const wchar_t* heading, const wchar_t* what)
 {
+    Text line;
+    line << "--- " << heading;
+    logLine(run.kit, line);
     if (run.markerOk) {
         return false;
     }
@@ -60,47 +68,19 @@ bool skipped(Run& run, const wchar_t* what)
     return true;
 }
 
-void stepHeading(const Run& run, const wchar_t* what)
+void marker(Run& run, bool present)
 {
-    Text line;
-    line << "--- " << what;
-    logLine(run.kit, line);
-}
-
-// Present: the marker found (moved back from aside), or one the kit makes; absent: the marker
-// found moved aside, or the kit's own removed, and only while it is empty. Then it must be
-// so, or the steps that need it fail.
-void setMarker(Run& run, bool present)
-{
-    const Kit& kit = run.kit;
-    const bool foundAbsent = std::wcscmp(run.found, L"absent") == 0;
-    if (present && foundAbsent && !pathExists(kit.marker)) {
-        CreateDirectoryW(kit.marker, nullptr);
-    } else if (present && !foundAbsent && pathExists(kit.aside) && !pathExists(kit.marker)) {
-        MoveFileW(kit.aside, kit.marker);
-    } else if (!present && foundAbsent && std::wcscmp(markerState(kit), L"directory") == 0) {
-        RemoveDirectoryW(kit.marker);
-    } else if (!present && !foundAbsent && pathExists(kit.marker) && !pathExists(kit.aside)) {
-        MoveFileW(kit.marker, kit.aside);
-    }
     run.preload = present;
-    run.markerOk = pathExists(kit.marker) == present;
-    const char* want = present ? "present" : "absent";
-    Text line;
-    if (run.markerOk) {
-        line << "marker " << kit.marker << " made " << want;
-    } else {
+    run.markerOk = setMarker(run.kit, run.found, present);
+    if (!run.markerOk) {
         ++run.failed;
         run.keep = true;
-        line << "FAIL  marker " << kit.marker << " could not be made " << want;
     }
-    say(kit, line);
 }
 
 void pass(Run& run, const wchar_t* what, const wchar_t* program)
 {
-    stepHeading(run, what);
-    if (skipped(run, what)) {
+    if (skipped(run, what, what)) {
         return;
     }
     DWORD status = 0;
@@ -114,19 +94,16 @@ void pass(Run& run, const wchar_t* what, const wchar_t* program)
     result(run, what, status);
 }
 
-void setPortsOn()
+// What the check printed, for people, to the log.
+void copyToLog(const Kit& kit, HANDLE output)
 {
-    for (const char* path : kPortKeys) {
-        HKEY opened = nullptr;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) !=
-            ERROR_SUCCESS) {
-            continue;
-        }
-        const UniqueHkey key(opened);
-        const DWORD on = kPortsOn;
-        for (const char* name : {kDipmValue, kLpmValue}) {
-            RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
-        }
+    static char printed[64 * 1024];
+    DWORD length = 0;
+    SetFilePointer(output, 0, nullptr, FILE_BEGIN);
+    ReadFile(output, printed, sizeof printed, &length, nullptr);
+    if (kit.log) {
+        DWORD written = 0;
+        WriteFile(kit.log.get(), printed, length, &written, nullptr);
     }
 }
 
@@ -136,16 +113,14 @@ void setPortsOn()
 void check(Run& run, const wchar_t* what, bool noPorts = false)
 {
     const Kit& kit = run.kit;
-    stepHeading(run, what);
-    if (skipped(run, what)) {
+    if (skipped(run, what, what)) {
         return;
     }
     if (noPorts) {
         setPortsOn();
     }
     wchar_t lines[MAX_PATH] = {};
-    lstrcpynW(lines, kit.folder, MAX_PATH);
-    appendText(lines, MAX_PATH, L"logs\\check.txt");
+    kitFile(kit, L"logs\\check.txt", lines);
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     const UniqueHandle output = ownHandle(CreateFileW(lines, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                                       &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -154,21 +129,12 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
         return;
     }
     wchar_t checkProgram[MAX_PATH] = {};
-    lstrcpynW(checkProgram, kit.folder, MAX_PATH);
-    appendText(checkProgram, MAX_PATH, L"tarvel-check.exe");
+    kitFile(kit, L"tarvel-check.exe", checkProgram);
     DWORD status = 0;
     Text problem;
     const bool ended =
         runStep(checkProgram, run.preload ? L"/expect:preload" : L"/expect:normal", output.get(), status, problem);
-    // What it printed, for people, to the log.
-    static char printed[64 * 1024];
-    DWORD length = 0;
-    SetFilePointer(output.get(), 0, nullptr, FILE_BEGIN);
-    ReadFile(output.get(), printed, sizeof printed, &length, nullptr);
-    if (kit.log != nullptr) {
-        DWORD written = 0;
-        WriteFile(kit.log, printed, length, &written, nullptr);
-    }
+    copyToLog(kit, output.get());
     if (!ended) {
         failure(run, what, problem);
         return;
@@ -176,240 +142,18 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     result(run, what, status);
 }
 
-void package(Run& run, const wchar_t* what, const wchar_t* verb, const wchar_t* logName)
+void package(Run& run, const wchar_t* what, bool install)
 {
-    const Kit& kit = run.kit;
-    stepHeading(run, verb);
-    if (skipped(run, what)) {
-        return;
-    }
-    wchar_t arguments[3 * MAX_PATH] = {};
-    const size_t room = sizeof arguments / sizeof arguments[0];
-    appendText(arguments, room, verb[0] == L'i' ? L"/i \"" : L"/x \"");
-    appendText(arguments, room, run.package);
-    appendText(arguments, room, L"\" /qn /l*v \"");
-    appendText(arguments, room, kit.folder);
-    appendText(arguments, room, L"logs\\");
-    appendText(arguments, room, logName);
-    appendText(arguments, room, L"\"");
-    // The package judged is the package installed: held against change while msiexec reads it.
-    const UniqueHandle held =
-        ownHandle(CreateFileW(run.package, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    Text reason;
-    if (!held || !trustedToStart(run.package, ObjectKind::File, machineStartReader(), reason)) {
-        Text why;
-        why << "the package may not be installed: " << (held ? reason : Text("it could not be opened"));
-        failure(run, what, why);
+    if (skipped(run, install ? L"install" : L"uninstall", what)) {
         return;
     }
     DWORD status = 0;
     Text problem;
-    if (!runMsiexec(arguments, status, problem)) {
+    if (!runPackage(run.kit, run.package, install, status, problem)) {
         failure(run, what, problem);
         return;
     }
     result(run, what, status);
-}
-
-Status recordText(HKEY record, const wchar_t* name, const wchar_t* value)
-{
-    return registryStatus(RegSetValueExW(record, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                         (static_cast<DWORD>(lstrlenW(value)) + 1) * sizeof(wchar_t)));
-}
-
-// The port keys as they are, each value copied, so that restore can put them back exactly.
-Status recordPorts(Run& run)
-{
-    Journal& journal = run.journal;
-    for (UniqueHkey& port : journal.portKeys) {
-        port.reset();
-    }
-    journal.ports.reset();
-    Status status = deleteJournalKey(journal.key.get(), kPortsName);
-    if (status == ERROR_SUCCESS) {
-        status = makeJournalKey(journal.key.get(), kPortsName, journal.ports);
-    }
-    for (int port = 0; status == ERROR_SUCCESS && port < kPortCount; ++port) {
-        HKEY opened = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortKeys[port], 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-            continue;
-        }
-        const UniqueHkey source(opened);
-        wchar_t name[8] = L"Port0";
-        name[4] = static_cast<wchar_t>(L'0' + port);
-        status = makeJournalKey(journal.ports.get(), name, journal.portKeys[port]);
-        for (DWORD index = 0; status == ERROR_SUCCESS; ++index) {
-            wchar_t valueName[256] = {};
-            DWORD nameLength = 256;
-            BYTE data[1024] = {};
-            DWORD size = sizeof data;
-            DWORD type = REG_NONE;
-            status =
-                registryStatus(RegEnumValueW(source.get(), index, valueName, &nameLength, nullptr, &type, data, &size));
-            if (status == ERROR_NO_MORE_ITEMS) {
-                status = ERROR_SUCCESS;
-                break;
-            }
-            if (status == ERROR_SUCCESS) {
-                status = registryStatus(RegSetValueExW(journal.portKeys[port].get(), valueName, 0, type, data, size));
-            }
-        }
-    }
-    return status == ERROR_SUCCESS ? recordText(journal.ports.get(), L"Whole", L"yes") : status;
-}
-
-// What restore needs to undo a run cut short at any later point, whole before the first change.
-bool recordRun(Run& run)
-{
-    const Kit& kit = run.kit;
-    deleteJournalKey(run.journal.key.get(), kRecordName);
-    Status status = makeJournalKey(run.journal.key.get(), kRecordName, run.record);
-    if (status == ERROR_SUCCESS) {
-        status = recordText(run.record.get(), L"Kit", kit.folder);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = recordText(run.record.get(), L"Found", run.found);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = recordText(run.record.get(), L"Program", run.program);
-    }
-    if (status == ERROR_SUCCESS) {
-        status = recordText(run.record.get(), L"Whole", L"yes");
-    }
-    if (status != ERROR_SUCCESS) {
-        run.record.reset();
-        deleteJournalKey(run.journal.key.get(), kRecordName);
-        Text line;
-        line << journalPath(kRecordName) << " could not be written. Nothing was changed.";
-        say(kit, line);
-        return false;
-    }
-    Text line;
-    line << "if the run is cut short, restore.cmd undoes what it changed, as " << journalPath(kRecordName)
-         << " records it";
-    say(kit, line);
-    if (recordPorts(run) == ERROR_SUCCESS) {
-        Text ports;
-        ports << "port values recorded in " << journalPath(kPortsName);
-        say(kit, ports);
-    } else {
-        Text ports;
-        ports << "NOTE  the port values could not be recorded in " << journalPath(kPortsName)
-              << ": restore.cmd ports has nothing to put back";
-        deleteJournalKey(run.journal.key.get(), kPortsName);
-        say(kit, ports);
-    }
-    return true;
-}
-
-// The start-up's program before the run, when the kit may start it and it lies outside the
-// kit: the last pass puts the start-up back there.
-bool findStartupProgram(Run& run)
-{
-    const Kit& kit = run.kit;
-    wchar_t named[MAX_PATH + 1] = {};
-    const Status status = readStartupProgram(named);
-    if (status != ERROR_SUCCESS) {
-        // Unread, the machine's start-up could not be put back: nothing is changed.
-        Text line;
-        line << "the start-up could not be read: ";
-        if (status == kTaskSchedulerTimedOut) {
-            line << kTaskSchedulerSilent;
-        } else {
-            line << "error " << static_cast<int>(status);
-        }
-        line << ". Nothing was changed; run the kit again once it can be read.";
-        say(kit, line);
-        return false;
-    }
-    if (named[0] == L'\0') {
-        return true;
-    }
-    Text line;
-    Text reason;
-    if (isInKitFolder(kit, named)) {
-        line << "the start-up names " << named << ", in the kit's own folder: the kit does not put it back there";
-    } else if (!mayStart(named, reason)) {
-        line << "the start-up names " << named << ", which the kit does not start: " << reason;
-    } else {
-        lstrcpynW(run.program, named, MAX_PATH + 1);
-        line << "the start-up names " << named;
-    }
-    say(kit, line);
-    return true;
-}
-
-// The program of the last pass: the start-up's, else the installed product's when the kit may
-// start it; with the marker absent a pass leaves no start-up, and the kit's own copy will do.
-void findLastProgram(Run& run)
-{
-    wchar_t otherwise[MAX_PATH] = {};
-    run.installed = lastProgramOtherwise(run.kit, std::wcscmp(run.found, L"absent") == 0, otherwise);
-    lstrcpynW(run.last, std::wcscmp(run.program, L"-") != 0 ? run.program : otherwise, MAX_PATH);
-}
-
-bool kitIsWhole(const Kit& kit)
-{
-    for (const wchar_t* file : {L"tarvel.exe", L"tarvel-check.exe", L"restore.cmd"}) {
-        wchar_t path[MAX_PATH] = {};
-        lstrcpynW(path, kit.folder, MAX_PATH);
-        if (!appendText(path, MAX_PATH, file) || !fileExists(path)) {
-            Text line;
-            line << file << " is not beside acceptance.cmd.";
-            say(kit, line);
-            return false;
-        }
-    }
-    return true;
-}
-
-// Without a log that says what it did, a failed step could not be told.
-bool openLog(Kit& kit)
-{
-    wchar_t path[MAX_PATH] = {};
-    lstrcpynW(path, kit.folder, MAX_PATH);
-    appendText(path, MAX_PATH, L"logs");
-    CreateDirectoryW(path, nullptr);
-    appendText(path, MAX_PATH, L"\\acceptance.log");
-    const HANDLE log =
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    kit.log = log;
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    OSVERSIONINFOW version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExW(&version);
-    Text heading;
-    heading << "tarvel acceptance, " << static_cast<unsigned long>(now.wYear) << "-"
-            << static_cast<unsigned long>(now.wMonth) << "-" << static_cast<unsigned long>(now.wDay) << " "
-            << static_cast<unsigned long>(now.wHour) << ":" << static_cast<unsigned long>(now.wMinute);
-    logLine(kit, heading);
-    Text windows;
-    windows << "Windows " << version.dwMajorVersion << "." << version.dwMinorVersion << "." << version.dwBuildNumber
-            << " " << version.szCSDVersion << (isWow64() ? ", WOW64" : "");
-    logLine(kit, windows);
-    return true;
-}
-
-void findPackage(Run& run)
-{
-    wchar_t pattern[MAX_PATH] = {};
-    lstrcpynW(pattern, run.kit.folder, MAX_PATH);
-    appendText(pattern, MAX_PATH, L"tarvel-*.msi");
-    WIN32_FIND_DATAW found = {};
-    const UniqueFindHandle search = ownSearch(FindFirstFileW(pattern, &found));
-    if (!search) {
-        return;
-    }
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            lstrcpynW(run.package, run.kit.folder, MAX_PATH);
-            appendText(run.package, MAX_PATH, found.cFileName);
-        }
-    } while (FindNextFileW(search.get(), &found));
 }
 
 void installAndUninstall(Run& run)
@@ -424,7 +168,7 @@ void installAndUninstall(Run& run)
     }
     // Recorded before it is installed, or not installed: a run cut during the install leaves
     // restore a product it knows.
-    const Status recorded = recordText(run.record.get(), L"Product", L"" TARVEL_PRODUCT_CODE);
+    const Status recorded = recordProduct(run.journal.run.get());
     if (recorded != ERROR_SUCCESS) {
         Text why;
         why << "not run: its product code could not be recorded in " << journalPath(kRecordName) << ", error "
@@ -432,43 +176,38 @@ void installAndUninstall(Run& run)
         failure(run, L"install of the package", why);
         return;
     }
-    setMarker(run, true);
-    package(run, L"install of the package", L"install", L"install.log");
+    marker(run, true);
+    package(run, L"install of the package", true);
     check(run, L"check after the install");
-    package(run, L"uninstall of the package", L"uninstall", L"uninstall.log");
+    package(run, L"uninstall of the package", false);
     // The package the kit installed is gone again: nothing for restore to uninstall.
     if (!familyInstalled()) {
-        RegDeleteValueW(run.record.get(), L"Product");
+        forgetProduct(run.journal.run.get());
     } else {
         run.keep = true;
-        say(run.kit,
-            Text("FAIL  Ombrix Tarvel, which the kit installed, is still installed: restore.cmd uninstalls it"));
+        sayFailure(run.kit,
+                   Text("Ombrix Tarvel, which the kit installed, is still installed: restore.cmd uninstalls it"));
     }
-    setMarker(run, false);
+    marker(run, false);
     check(run, L"no start-up left after the uninstall", true);
 }
 
-}  // namespace
-
-int runAcceptance(Kit& kit)
+// Nothing changed yet: an administrator, a whole kit that only administrators can change, a
+// journal that is the kit's with no unfinished run in it, and a log.
+int refusedBeforeAnyChange(Run& run)
 {
-    kit.prefix = "acceptance: ";
-    if (!runsAsAdministrator()) {
-        say(kit, Text("run this from an elevated command prompt (Run as administrator)."));
+    Kit& kit = run.kit;
+    if (!runsAsAdministrator(kit)) {
         return kKitNotElevated;
     }
-    Run run(kit);
-    findPackage(run);
+    findPackage(kit, run.package);
     if (!kitIsWhole(kit) || !kitIsTrusted(kit, run.package)) {
         return kKitRefused;
     }
-    // Judged before anything is made: a journal that is not the kit's stops the run untouched.
-    bool notTheKits = false;
-    Status status = openJournal(kit, false, run.journal, notTheKits);
-    if (notTheKits) {
+    if (!openOwnJournal(kit, false, run.journal)) {
         return kKitRefused;
     }
-    if (status == ERROR_SUCCESS && run.journal.run) {
+    if (run.journal.run) {
         say(kit, Text("an earlier run, from the kit folder its record names, was cut short or could not undo its "
                       "changes:"));
         sayRecord(kit, run.journal.run.get());
@@ -482,6 +221,69 @@ int runAcceptance(Kit& kit)
         say(kit, line);
         return kKitUnfinished;
     }
+    return kGoesOn;
+}
+
+// The program of the last pass: the start-up's, else the installed product's when the kit may
+// start it; with the marker absent a pass leaves no start-up, and the kit's own copy will do.
+bool findLastProgram(Run& run)
+{
+    const Kit& kit = run.kit;
+    wchar_t otherwise[MAX_PATH] = {};
+    const Status status = lastProgramOtherwise(kit, run.found == MarkerState::Absent, run.installed, otherwise);
+    if (status != ERROR_SUCCESS) {
+        Text line;
+        line << "the installed product's program could not be read, error " << status << ". Nothing was changed.";
+        say(kit, line);
+        return false;
+    }
+    lstrcpynW(run.last, std::wcscmp(run.program, L"-") != 0 ? run.program : otherwise, MAX_PATH);
+    if (run.installed) {
+        say(kit, Text("Ombrix Tarvel is installed here: the kit leaves it installed"));
+    }
+    Text line;
+    if (run.last[0] != L'\0') {
+        line << "the last pass runs " << run.last;
+    } else {
+        line << "no last pass: no start-up named a program outside the kit before the run, and Ombrix Tarvel is "
+                "not installed";
+    }
+    say(kit, line);
+    return true;
+}
+
+// What restore needs to undo a run cut short at any later point, whole before the first change.
+bool recordRun(Run& run)
+{
+    const Kit& kit = run.kit;
+    Status status = startRecord(kit, run.journal);
+    if (status == ERROR_SUCCESS) {
+        status = recordMarker(run.journal.run.get(), run.found);
+    }
+    if (status == ERROR_SUCCESS) {
+        status = recordStartup(run.journal.run.get(), run.program);
+    }
+    if (status == ERROR_SUCCESS) {
+        status = finishRecord(run.journal);
+    }
+    Text line;
+    if (status != ERROR_SUCCESS) {
+        removeRecord(run.journal);
+        line << journalPath(kRecordName) << " could not be written. Nothing was changed.";
+        say(kit, line);
+        return false;
+    }
+    line << "if the run is cut short, restore.cmd undoes what it changed, as " << journalPath(kRecordName)
+         << " records it";
+    say(kit, line);
+    recordPorts(kit, run.journal);
+    return true;
+}
+
+// All the run reads before it changes anything, then the journal made and the run recorded.
+int prepare(Run& run)
+{
+    Kit& kit = run.kit;
     if (!openLog(kit)) {
         say(kit, Text("it cannot write its log in its logs folder (read-only media, or a file of that name). Copy the "
                       "kit to a writable folder and run it there. Nothing was changed."));
@@ -489,75 +291,47 @@ int runAcceptance(Kit& kit)
     }
     kit.prefix = "";
     run.found = markerState(kit);
-    Text marker;
-    marker << "marker " << kit.marker << ": " << run.found;
-    say(kit, marker);
-    // Read before anything is made, the journal included.
-    if (status == ERROR_SUCCESS && !findStartupProgram(run)) {
-        const UniqueHandle log(kit.log);
+    sayMarkerFound(kit, run.found);
+    if (!findStartupProgram(kit, run.program) || !findLastProgram(run)) {
         return kKitRefused;
     }
-    if (status == ERROR_SUCCESS && !run.journal.key) {
-        status = openJournal(kit, true, run.journal, notTheKits);
-    }
-    if (notTheKits) {
-        const UniqueHandle log(kit.log);
+    if (!run.journal.key && !openOwnJournal(kit, true, run.journal)) {
         return kKitRefused;
     }
-    if (status != ERROR_SUCCESS) {
-        Text line;
-        line << journalPath() << " could not be opened, error " << status << ". Nothing was changed.";
-        say(kit, line);
-        const UniqueHandle log(kit.log);
-        return kKitRefused;
-    }
-    const UniqueHandle log(kit.log);
-    findLastProgram(run);
-    if (run.installed) {
-        say(kit, Text("Ombrix Tarvel is installed here: the kit leaves it installed"));
-    }
-    if (run.last[0] != L'\0') {
-        Text line;
-        line << "the last pass runs " << run.last;
-        say(kit, line);
-    } else {
-        say(kit, Text("no last pass: no start-up named a program outside the kit before the run, and Ombrix Tarvel is "
-                      "not installed"));
-    }
-    if (!recordRun(run)) {
-        return kKitRefused;
-    }
+    return recordRun(run) ? kGoesOn : kKitRefused;
+}
 
-    setMarker(run, true);
-    pass(run, L"first preload pass", kit.own);
+void runSteps(Run& run)
+{
+    const wchar_t* own = run.kit.own;
+    marker(run, true);
+    pass(run, L"first preload pass", own);
     check(run, L"check after the first preload pass");
-    pass(run, L"second preload pass", kit.own);
+    pass(run, L"second preload pass", own);
     check(run, L"check after the second preload pass");
-    setMarker(run, false);
-    pass(run, L"normal pass", kit.own);
+    marker(run, false);
+    pass(run, L"normal pass", own);
     check(run, L"check after the normal pass");
-
     installAndUninstall(run);
-
-    setMarker(run, std::wcscmp(run.found, L"absent") != 0);
+    marker(run, run.found != MarkerState::Absent);
     if (run.last[0] != L'\0') {
         pass(run, L"last pass, with the marker as it was found", run.last);
         check(run, L"check with the marker as it was found");
     }
+}
 
+int finish(Run& run)
+{
+    const Kit& kit = run.kit;
     // A step that failed may have left the machine unlike it was found: restore finishes.
+    Text line;
     if (run.keep) {
-        Text line;
         line << journalPath(kRecordName) << " stays, since a step above failed: run restore.cmd as an administrator";
         say(kit, line);
-    } else {
-        run.record.reset();
-        if (deleteJournalKey(run.journal.key.get(), kRecordName) != ERROR_SUCCESS) {
-            ++run.failed;
-            Text line;
-            line << "FAIL  " << journalPath(kRecordName) << " could not be removed";
-            say(kit, line);
-        }
+    } else if (removeRecord(run.journal) != ERROR_SUCCESS) {
+        ++run.failed;
+        line << journalPath(kRecordName) << " could not be removed";
+        sayFailure(kit, line);
     }
     Text summary;
     summary << run.passed << " passed, " << run.failed << " failed";
@@ -568,4 +342,21 @@ int runAcceptance(Kit& kit)
              "administrator)";
     say(kit, ports);
     return run.failed == 0 ? kKitPassed : kKitFailed;
+}
+
+}  // namespace
+
+int runAcceptance(Kit& kit)
+{
+    kit.prefix = "acceptance: ";
+    Run run(kit);
+    int status = refusedBeforeAnyChange(run);
+    if (status == kGoesOn) {
+        status = prepare(run);
+    }
+    if (status != kGoesOn) {
+        return status;
+    }
+    runSteps(run);
+    return finish(run);
 }

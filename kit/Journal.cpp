@@ -1,11 +1,10 @@
 #include "kit/Journal.h"
 
-#include "common/platform/Owners.h"
-#include "common/platform/Paths.h"
-#include "common/product/TarvelProgram.h"
+#include "common/platform/Registry.h"
+#include "common/platform/SystemFacts.h"
 #include "common/platform/WellKnownSids.h"
+#include "kit/PortsChange.h"
 
-#include <msi.h>
 #include <sddl.h>
 
 #include <cwchar>
@@ -13,6 +12,7 @@
 const wchar_t kJournalKey[] = L"SOFTWARE\\Ombrix\\Tarvel\\Acceptance";
 const wchar_t kRecordName[] = L"Run";
 const wchar_t kPortsName[] = L"Ports";
+const wchar_t kWholeValue[] = L"Whole";
 
 namespace {
 
@@ -77,193 +77,270 @@ JournalSecurity::JournalSecurity()
 
 JournalSecurity::~JournalSecurity() { LocalFree(descriptor_); }
 
-namespace {
-
-bool isOneOf(const wchar_t* text, const wchar_t* const* words, size_t count)
+Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
 {
-    for (size_t at = 0; at < count; ++at) {
-        if (std::wcscmp(text, words[at]) == 0) {
-            return true;
-        }
+    const JournalSecurity security;
+    if (!security.ok()) {
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return false;
-}
-
-// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-case hex digits, as a kit writes it.
-bool isProductCode(const wchar_t* text)
-{
-    if (lstrlenW(text) != 38 || text[0] != L'{' || text[37] != L'}') {
-        return false;
-    }
-    for (int at = 1; at < 37; ++at) {
-        const bool dash = at == 9 || at == 14 || at == 19 || at == 24;
-        const wchar_t c = text[at];
-        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F');
-        if (dash ? c != L'-' : !hex) {
-            return false;
-        }
-    }
-    return true;
-}
-
-struct RecordValue {
-    const wchar_t* name;
-    wchar_t* text;
-    DWORD capacity;  // characters, the NUL included
-    const char* malformed;
-    bool seen;
-};
-
-// A value's text when it is a REG_SZ that fits; ERROR_INVALID_DATA for any other type or a
-// text too long to be the kit's.
-Status readText(HKEY key, const wchar_t* name, wchar_t* text, DWORD capacity)
-{
-    DWORD type = REG_NONE;
-    DWORD size = capacity * sizeof(wchar_t);
-    ZeroMemory(text, size);
+    bool createdNew = false;
     const Status status =
-        registryStatus(RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size));
-    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && type != REG_SZ)) {
-        return ERROR_INVALID_DATA;
-    }
-    if (status == ERROR_SUCCESS && (size >= capacity * sizeof(wchar_t) && text[capacity - 1] != L'\0')) {
-        return ERROR_INVALID_DATA;
-    }
-    if (status == ERROR_SUCCESS) {
-        text[capacity - 1] = L'\0';
+        createKeyWithDescriptor(parent, name, KEY_ALL_ACCESS | KEY_WOW64_32KEY, security.descriptor(), key, createdNew);
+    if (status == ERROR_SUCCESS && !createdNew) {
+        // Made by someone between the kit's look and its making: not the kit's to write in.
+        key.reset();
+        return ERROR_ALREADY_EXISTS;
     }
     return status;
 }
 
-const char* formRefusal(RunRecord& record, bool whole)
+Status deleteJournalKey(HKEY parent, const wchar_t* name) { return deleteKeyTree(parent, name, KEY_WOW64_32KEY); }
+
+Text journalPath(const wchar_t* sub)
 {
-    if (!whole) {
-        return "it is not whole, no Whole value: its run was cut while recording";
+    // A 64-bit reg.exe reaches the 32-bit view through Wow6432Node.
+    const size_t software = sizeof "SOFTWARE\\" - 1;
+    Text path;
+    path << "HKLM\\SOFTWARE\\" << (isWow64() ? "Wow6432Node\\" : "") << kJournalKey + software;
+    if (sub != nullptr) {
+        path << "\\" << sub;
     }
-    const wchar_t* const states[] = {L"absent", L"file", L"directory"};
-    if (!isOneOf(record.found, states, 3)) {
-        return "its Found value is not absent, file or directory";
-    }
-    const wchar_t* program = record.program;
-    if (program[0] == L'\0') {
-        return "it names no Program";
-    }
-    if (std::wcscmp(program, L"-") == 0) {
-        return record.hasProduct && !isProductCode(record.product) ? "its Product is not a product code" : nullptr;
-    }
-    for (const wchar_t* at = program; *at != L'\0'; ++at) {
-        if (*at == L'"' || *at == L'|' || *at < L' ') {
-            return "its Program is not a path";
-        }
-    }
-    const int length = lstrlenW(program);
-    if (length < 4 || lstrcmpiW(program + length - 4, L".exe") != 0) {
-        return "its Program is not a program";
-    }
-    wchar_t full[MAX_PATH] = {};
-    if (isRelativePath(program) || !fullPath(program, full) || std::wcscmp(full, program) != 0) {
-        return "its Program is not a full path";
-    }
-    if (record.hasProduct && !isProductCode(record.product)) {
-        return "its Product is not a product code";
-    }
-    return nullptr;
+    return path;
 }
 
-}  // namespace
+Status writeJournalText(HKEY key, const wchar_t* name, const wchar_t* text)
+{
+    return registryStatus(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                         (static_cast<DWORD>(lstrlenW(text)) + 1) * sizeof(wchar_t)));
+}
 
-Status readRunRecord(HKEY key, RunRecord& record)
+bool isWhole(HKEY key)
 {
     wchar_t whole[8] = {};
-    RecordValue values[] = {
-        {L"Kit", record.kit, MAX_PATH, "its Kit is not a folder's text", false},
-        {L"Found", record.found, 16, "its Found value is not absent, file or directory", false},
-        {L"Program", record.program, MAX_PATH + 1, "its Program is not a path", false},
-        {L"Product", record.product, 40, "its Product is not a product code", false},
-        {L"Whole", whole, 8, "it is not whole, no Whole value: its run was cut while recording", false},
-    };
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[64] = {};
-        DWORD nameLength = 64;
-        Status status =
-            registryStatus(RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr));
-        if (status == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (status == ERROR_MORE_DATA) {
-            record.refused = "it holds a name it does not know";
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        RecordValue* known = nullptr;
-        for (RecordValue& value : values) {
-            if (std::wcscmp(name, value.name) == 0) {
-                known = &value;
-            }
-        }
-        if (known == nullptr) {
-            record.refused = "it holds a name it does not know";
-            continue;
-        }
-        status = readText(key, name, known->text, known->capacity);
-        if (status == ERROR_INVALID_DATA) {
-            record.refused = known->malformed;
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        known->seen = true;
+    DWORD size = sizeof whole - sizeof whole[0];
+    DWORD type = REG_NONE;
+    return RegQueryValueExW(key, kWholeValue, nullptr, &type, reinterpret_cast<BYTE*>(whole), &size) == ERROR_SUCCESS &&
+           type == REG_SZ && std::wcscmp(whole, L"yes") == 0;
+}
+
+bool openOwnJournal(const Kit& kit, bool create, Journal& journal)
+{
+    bool notTheKits = false;
+    const Status status = openJournal(kit, create, journal, notTheKits);
+    if (status != ERROR_SUCCESS) {
+        Text line;
+        line << journalPath() << " could not be opened, error " << status << ". Nothing was changed.";
+        say(kit, line);
     }
-    record.hasProduct = values[3].seen;
-    if (record.refused == nullptr) {
-        record.refused = formRefusal(record, values[4].seen && std::wcscmp(whole, L"yes") == 0);
-    }
-    return ERROR_SUCCESS;
+    return status == ERROR_SUCCESS && !notTheKits;
 }
 
 namespace {
 
-bool machineIsTarvelProgram(const wchar_t* path)
+const REGSAM kJournalAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+
+void sayNotTheKits(const Kit& kit, const Text& what)
 {
-    wchar_t version[kVersionText] = {};
-    return isTarvelProgram(path, version);
+    Text line;
+    line << what << ". Nothing was changed, and nothing was started.";
+    say(kit, line);
+    Text how;
+    how << "find out who made it; once its record, if any, is undone by hand, remove it as an administrator: reg "
+           "delete \""
+        << journalPath() << "\" /f";
+    say(kit, how);
 }
 
-bool machineIsOwnProduct(const wchar_t* product)
+// The journal key, made with its parents where it is missing: the kit's own only when new.
+Status makeJournal(UniqueHkey& key, wchar_t (&link)[MAX_PATH])
 {
-    wchar_t listed[39] = {};
-    for (DWORD index = 0; MsiEnumRelatedProductsW(TARVEL_UPGRADE_CODE, 0, index, listed) == ERROR_SUCCESS; ++index) {
-        if (lstrcmpiW(listed, product) == 0) {
-            return true;
+    wchar_t parentPath[MAX_PATH] = {};
+    lstrcpynW(parentPath, kJournalKey, MAX_PATH);
+    wchar_t* name = std::wcsrchr(parentPath, L'\\');
+    *name++ = L'\0';
+    UniqueHkey parent;
+    Status status =
+        openKeyWithoutLinks(HKEY_LOCAL_MACHINE, parentPath, KEY_CREATE_SUB_KEY, KEY_WOW64_32KEY, parent, link);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        UniqueHkey made;
+        status = createKey(HKEY_LOCAL_MACHINE, parentPath, KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, made);
+        if (status == ERROR_SUCCESS) {
+            status =
+                openKeyWithoutLinks(HKEY_LOCAL_MACHINE, parentPath, KEY_CREATE_SUB_KEY, KEY_WOW64_32KEY, parent, link);
         }
     }
-    return false;
+    return status == ERROR_SUCCESS ? makeJournalKey(parent.get(), kJournalKey + (name - parentPath), key) : status;
 }
 
-bool machineIsInstalled(const wchar_t* product)
+// A key under parent that exists, opened as itself into slot: a link there goes, as the link,
+// with a line; one that cannot be opened to be judged is not the kit's. False when it is not.
+bool openPart(const Kit& kit, HKEY parent, const wchar_t* name, const Text& path, UniqueHkey& slot)
 {
-    const INSTALLSTATE state = MsiQueryProductStateW(product);
-    return state != INSTALLSTATE_UNKNOWN && state != INSTALLSTATE_INVALIDARG;
+    const Status status = openKeyItself(parent, name, kJournalAccess, slot);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    Text line;
+    if (status != ERROR_SUCCESS) {
+        line << path << " could not be opened to be judged, error " << status;
+        sayNotTheKits(kit, line);
+        return false;
+    }
+    if (!isRegistryLink(slot.get())) {
+        return true;
+    }
+    slot.reset();
+    const Status deleted = deleteJournalKey(parent, name);
+    line << path << " was a registry link to another key; "
+         << (deleted == ERROR_SUCCESS ? "it was deleted, as the link" : "it could not be deleted");
+    say(kit, line);
+    return deleted == ERROR_SUCCESS;
+}
+
+// Judges a key on its handle: a key another account owns or others could have written, with
+// a record in it, is not the kit's; adopt says it is an earlier kit's, to make the kit's own.
+bool judgePart(const Kit& kit, HKEY key, bool holdsRecord, const Text& path, bool& adopt)
+{
+    BYTE descriptor[4096] = {};
+    const Status status = readKeyDescriptor(key, descriptor);
+    const JournalJudgement judgement = judgeJournalKey(descriptor, holdsRecord);
+    if (status != ERROR_SUCCESS || judgement.verdict == JournalVerdict::Foreign) {
+        Text line;
+        line << path << " is not the kit's: ";
+        if (status != ERROR_SUCCESS) {
+            line << "its permissions could not be read, error " << status;
+        } else {
+            line << "it is " << judgement.changer.how << " " << judgement.changer.account;
+        }
+        sayNotTheKits(kit, line);
+        return false;
+    }
+    adopt = adopt || judgement.verdict == JournalVerdict::Adopt;
+    return true;
+}
+
+// Whether a key is as the kit makes its own: owned by Administrators or SYSTEM, only they may
+// change it.
+bool isOwnPart(HKEY key)
+{
+    BYTE descriptor[4096] = {};
+    return readKeyDescriptor(key, descriptor) == ERROR_SUCCESS &&
+           judgeJournalKey(descriptor, true).verdict == JournalVerdict::Own;
+}
+
+// The port values an earlier kit, or anyone who could change the copy, left: never put back.
+void dropPortsCopy(const Kit& kit, Journal& journal)
+{
+    for (UniqueHkey& port : journal.portKeys) {
+        port.reset();
+    }
+    journal.ports.reset();
+    Text line;
+    line << journalPath(kPortsName);
+    line << (deleteJournalKey(journal.key.get(), kPortsName) == ERROR_SUCCESS
+                 ? ", which others could have written, was deleted: restore.cmd ports has nothing to put back"
+                 : ", which others could have written, could not be deleted; it is not used");
+    say(kit, line);
+}
+
+// The ports' copy and each port under it, opened as themselves and judged as keys that hold a
+// record; usable only when all are the kit's own.
+bool openPorts(const Kit& kit, Journal& journal, bool& portsOwn)
+{
+    portsOwn = false;
+    if (!openPart(kit, journal.key.get(), kPortsName, journalPath(kPortsName), journal.ports)) {
+        return false;
+    }
+    if (!journal.ports) {
+        return true;
+    }
+    bool own = isOwnPart(journal.ports.get());
+    for (int port = 0; port < kPortCount; ++port) {
+        wchar_t name[8] = {};
+        portName(port, name);
+        Text path;
+        path << journalPath(kPortsName) << "\\" << name;
+        if (!openPart(kit, journal.ports.get(), name, path, journal.portKeys[port])) {
+            return false;
+        }
+        own = own && (!journal.portKeys[port] || isOwnPart(journal.portKeys[port].get()));
+    }
+    portsOwn = own;
+    return true;
+}
+
+Status adoptJournal(const Kit& kit, const Journal& journal)
+{
+    // Left by an earlier kit, which made it with the permissions of HKLM\SOFTWARE: from now on
+    // only administrators may change it, and whatever it holds.
+    const JournalSecurity security;
+    if (!security.ok()) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    Status status = registryStatus(RegSetKeySecurity(journal.key.get(), what, security.descriptor()));
+    if (status == ERROR_SUCCESS && journal.run) {
+        status = registryStatus(RegSetKeySecurity(journal.run.get(), what, security.descriptor()));
+    }
+    if (status == ERROR_SUCCESS) {
+        Text line;
+        line << journalPath() << ", which an earlier kit left, may now be changed by administrators only";
+        say(kit, line);
+    }
+    return status;
+}
+
+// The journal key opened as itself, or made new when create says so: a link on its way is
+// refused with notTheKits set.
+Status findJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits)
+{
+    wchar_t link[MAX_PATH] = {};
+    Status status =
+        openKeyWithoutLinks(HKEY_LOCAL_MACHINE, kJournalKey, kJournalAccess, KEY_WOW64_32KEY, journal.key, link);
+    if (status == ERROR_FILE_NOT_FOUND && create) {
+        status = makeJournal(journal.key, link);
+        if (status == ERROR_ALREADY_EXISTS) {
+            // Made meanwhile by someone else: judged as found.
+            status = openKeyWithoutLinks(HKEY_LOCAL_MACHINE, kJournalKey, kJournalAccess, KEY_WOW64_32KEY, journal.key,
+                                         link);
+        }
+    }
+    if (status == ERROR_NOT_SUPPORTED) {
+        Text line;
+        line << "HKLM\\" << link
+             << " is a registry link, which may lead to any other key: the journal is not the kit's";
+        notTheKits = true;
+        sayNotTheKits(kit, line);
+    }
+    return status;
 }
 
 }  // namespace
 
-RecordFacts machineRecordFacts() { return {machineIsTarvelProgram, machineIsOwnProduct, machineIsInstalled}; }
-
-const char* recordRefusal(const RunRecord& record, const RecordFacts& facts)
+Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits)
 {
-    // A program no longer there starts nothing; one that is there must be tarvel's.
-    if (std::wcscmp(record.program, L"-") != 0 && fileExists(record.program) &&
-        !facts.isTarvelProgram(record.program)) {
-        return "its Program is no tarvel program";
+    notTheKits = false;
+    const Status status = findJournal(kit, create, journal, notTheKits);
+    if (notTheKits || (status == ERROR_FILE_NOT_FOUND && !create)) {
+        return ERROR_SUCCESS;
     }
-    // The product a cut install never registered leaves nothing to uninstall; one the Installer
-    // knows must be of the package's own family.
-    if (record.hasProduct && !facts.isOwnProduct(record.product) && facts.isInstalled(record.product)) {
-        return "its Product is not a package of Ombrix Tarvel";
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
-    return nullptr;
+    bool adopt = false;
+    bool portsOwn = false;
+    const bool judged = openPart(kit, journal.key.get(), kRecordName, journalPath(kRecordName), journal.run) &&
+                        judgePart(kit, journal.key.get(), static_cast<bool>(journal.run), journalPath(), adopt) &&
+                        (!journal.run || judgePart(kit, journal.run.get(), true, journalPath(kRecordName), adopt)) &&
+                        openPorts(kit, journal, portsOwn);
+    if (!judged) {
+        journal = Journal();
+        notTheKits = true;
+        return ERROR_SUCCESS;
+    }
+    // A copy in an earlier kit's journal, or one others could have written, is used by no one.
+    if (journal.ports && (adopt || !portsOwn)) {
+        dropPortsCopy(kit, journal);
+    }
+    return adopt ? adoptJournal(kit, journal) : ERROR_SUCCESS;
 }

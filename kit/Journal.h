@@ -1,11 +1,15 @@
 #pragma once
 // The machine's journal of acceptance runs: HKLM\SOFTWARE\Ombrix\Tarvel\Acceptance in the
 // 32-bit view, shared by every kit copy. Run holds the record of an unfinished run, Ports the
-// port keys as they were before the last run. What restore does with the record's values is
-// done with administrators' rights, so the key is trusted only while nobody else can have
-// written it, and each value is read as data and judged before anything acts on it.
-#include "common/trust/Trust.h"
+// port keys as they were before the last run. What restore does with them is done with
+// administrators' rights, so each key that exists is opened once without following a registry
+// link, judged on that handle, and read, changed or deleted only through it; a key is trusted
+// only while nobody else can have written it.
+#include "common/platform/Owners.h"
 #include "common/platform/Status.h"
+#include "common/trust/Trust.h"
+#include "kit/Kit.h"
+#include "storage/PortPower.h"
 
 #include <windows.h>
 
@@ -42,31 +46,31 @@ private:
     PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-// The record of an unfinished run as read from the journal. Each value is checked for its
-// form before any is used; refused names why the record is not a kit's, else it is null.
-struct RunRecord {
-    wchar_t kit[MAX_PATH] = {};
-    wchar_t found[16] = {};  // "absent", "file" or "directory"
-    wchar_t program[MAX_PATH + 1] = {};
-    wchar_t product[40] = {};
-    bool hasProduct = false;
-    const char* refused = nullptr;
+// The journal's keys that exist, each opened once as itself and judged on that handle.
+struct Journal {
+    UniqueHkey key;                   // the journal; null when there is none and none was to be made
+    UniqueHkey run;                   // the record of an unfinished run, when there is one
+    UniqueHkey ports;                 // the port values before the last run, when there are
+    UniqueHkey portKeys[kPortCount];  // each port's, under ports, when it was there before the run
 };
 
-// Reads the record under key: ERROR_SUCCESS with record filled (refused set when its form is
-// not a kit's), else the registry's status.
-Status readRunRecord(HKEY key, RunRecord& record);
-
-// What the kit asks the machine about a record's program and product: in a test, its answers.
-struct RecordFacts {
-    bool (*isTarvelProgram)(const wchar_t* path);
-    // The Installer lists product among the products of the package's own upgrade code.
-    bool (*isOwnProduct)(const wchar_t* product);
-    // The Installer knows product at all, as any vendor's.
-    bool (*isInstalled)(const wchar_t* product);
-};
-RecordFacts machineRecordFacts();
-
-// Why a record whose form is a kit's is still not the kit's: a program that is no tarvel
-// program, a product another package installed. Null when nothing refuses it.
-const char* recordRefusal(const RunRecord& record, const RecordFacts& facts);
+// The journal, opened for the kit's work: ERROR_SUCCESS with its keys set (none when there is
+// no journal and create is false), or the status that kept it from being opened. notTheKits,
+// with the lines said, when a key of it is not the kit's: a link, another's, one that cannot be
+// opened to be judged.
+Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits);
+// The same, for acceptance and restore alike: false, with the lines said, when the journal is
+// not the kit's or could not be opened; both then end with kKitRefused, nothing changed.
+bool openOwnJournal(const Kit& kit, bool create, Journal& journal);
+// Makes a new key under the journal with the kit's permissions, set and read back; one that
+// appeared meanwhile is no key of the kit's (ERROR_ALREADY_EXISTS).
+Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key);
+// Deletes name under the journal with all it holds, a link as the link; absent is success.
+Status deleteJournalKey(HKEY parent, const wchar_t* name);
+// HKLM\SOFTWARE\...\Acceptance, and "\\" and sub when given, as reg.exe of this Windows names it.
+Text journalPath(const wchar_t* sub = nullptr);
+// A REG_SZ value, as every value the kit records is.
+Status writeJournalText(HKEY key, const wchar_t* name, const wchar_t* text);
+// Whether name under key is the REG_SZ "yes" a key whole as the kit wrote it ends with.
+extern const wchar_t kWholeValue[];  // "Whole"
+bool isWhole(HKEY key);

@@ -1,7 +1,8 @@
 // tarvel-kit: the acceptance kit's decisions, which acceptance.cmd and restore.cmd start:
 // "tarvel-kit acceptance", "tarvel-kit restore" and "tarvel-kit restore ports". Its exit
 // status is theirs.
-#include "kit/Kit.h"
+#include "kit/Acceptance.h"
+#include "kit/Restore.h"
 
 #include <shellapi.h>
 

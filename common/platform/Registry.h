@@ -16,6 +16,11 @@
 Status openKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, REGSAM view, UniqueHkey& key,
                            wchar_t (&link)[MAX_PATH]);
 
+// Opens or makes path under root as RegOpenKeyExW and RegCreateKeyExW do, into key, which is
+// left empty on failure: for keys the tool only reads or writes values in, not ones it judges.
+Status openKey(HKEY root, const wchar_t* path, REGSAM access, UniqueHkey& key);
+Status createKey(HKEY root, const wchar_t* path, REGSAM access, UniqueHkey& key);
+
 // Opens name under parent with REG_OPTION_OPEN_LINK: the key itself where name is a link.
 Status openKeyItself(HKEY parent, const wchar_t* name, REGSAM access, UniqueHkey& key);
 // Whether key, opened as itself, is a registry link.

@@ -2,6 +2,7 @@
 // descriptors built here, and which record it follows, read back from a real key.
 #include "common/platform/Owners.h"
 #include "kit/Journal.h"
+#include "kit/Record.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>

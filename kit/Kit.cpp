@@ -1,0 +1,105 @@
+#include "kit/Kit.h"
+
+#include "common/platform/Paths.h"
+#include "common/platform/SystemFacts.h"
+#include "common/product/Marker.h"
+
+bool pathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool kitFile(const Kit& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH])
+{
+    lstrcpynW(path, kit.folder, MAX_PATH);
+    return appendText(path, MAX_PATH, name);
+}
+
+bool setUpKit(Kit& kit)
+{
+    wchar_t module[MAX_PATH] = {};
+    if (!readModulePath(module)) {
+        return false;
+    }
+    ObjectKind kind = ObjectKind::File;
+    if (!toParentFolder(module, kind)) {
+        return false;
+    }
+    lstrcpynW(kit.folder, module, MAX_PATH);
+    if (!withClosingBackslash(kit.folder, MAX_PATH)) {
+        return false;
+    }
+    MultiByteToWideChar(CP_ACP, 0, markerPath(), -1, kit.marker, MAX_PATH);
+    lstrcpynW(kit.aside, kit.marker, MAX_PATH);
+    return kitFile(kit, L"tarvel.exe", kit.own) && appendText(kit.aside, MAX_PATH, L".acceptance");
+}
+
+namespace {
+
+void writeLine(HANDLE to, const Text& line)
+{
+    writeText(to, line.c_str());
+    writeText(to, L"\r\n");
+}
+
+}  // namespace
+
+void say(const Kit& kit, const Text& line)
+{
+    Text text;
+    text << kit.prefix << line;
+    writeLine(GetStdHandle(STD_OUTPUT_HANDLE), text);
+    logLine(kit, text);
+}
+
+void sayFailure(const Kit& kit, const Text& line)
+{
+    Text text;
+    text << "FAIL  " << line;
+    say(kit, text);
+}
+
+void logLine(const Kit& kit, const Text& line)
+{
+    if (kit.log) {
+        writeLine(kit.log.get(), line);
+    }
+}
+
+namespace {
+
+void logHeading(const Kit& kit)
+{
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExW(&version);
+    Text heading;
+    heading << "tarvel acceptance, " << static_cast<unsigned long>(now.wYear) << "-"
+            << static_cast<unsigned long>(now.wMonth) << "-" << static_cast<unsigned long>(now.wDay) << " "
+            << static_cast<unsigned long>(now.wHour) << ":" << static_cast<unsigned long>(now.wMinute);
+    logLine(kit, heading);
+    Text windows;
+    windows << "Windows " << version.dwMajorVersion << "." << version.dwMinorVersion << "." << version.dwBuildNumber
+            << " " << version.szCSDVersion << (isWow64() ? ", WOW64" : "");
+    logLine(kit, windows);
+}
+
+}  // namespace
+
+bool openLog(Kit& kit)
+{
+    wchar_t path[MAX_PATH] = {};
+    if (!kitFile(kit, L"logs", path)) {
+        return false;
+    }
+    CreateDirectoryW(path, nullptr);
+    if (!appendText(path, MAX_PATH, L"\\acceptance.log")) {
+        return false;
+    }
+    kit.log = ownHandle(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!kit.log) {
+        return false;
+    }
+    logHeading(kit);
+    return true;
+}

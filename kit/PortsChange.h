@@ -1,0 +1,24 @@
+#pragma once
+// The kit's change to the ports: the passes and the check set the switches, so the run copies
+// each port key's values into the journal first, and restore.cmd ports puts each switch back
+// exactly as it was, only as the 4-byte REG_DWORD a port's switch is.
+#include "kit/Journal.h"
+#include "kit/Kit.h"
+
+// "Port0".."Port5": each port's copy under the journal's Ports.
+void portName(int port, wchar_t (&name)[8]);
+
+// The port keys as they are, each value copied under the journal's Ports, then marked whole;
+// says whether they were. A copy that cannot be made whole is deleted: nothing to put back.
+void recordPorts(const Kit& kit, Journal& journal);
+// Every switch on, as a normal pass sets them.
+void setPortsOn();
+
+// One switch as it was: the 4-byte REG_DWORD before holds (or absent: deleted) set in now;
+// anything else before holds is no port's value and is not put back. Says what the switch is
+// after; false, with a FAIL line, when it is not as it was.
+bool putSwitchBack(const Kit& kit, HKEY before, HKEY now, int port, const wchar_t* value);
+// Each switch of each port as the journal's whole copy holds it; a port key the run made where
+// there was none goes again when it holds nothing else. False when any is not as it was, or
+// there is no whole copy (then nothing is changed).
+bool putPortsBack(const Kit& kit, const Journal& journal);

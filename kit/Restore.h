@@ -1,0 +1,5 @@
+#pragma once
+#include "kit/Kit.h"
+
+// restore.cmd, and with portsOnly restore.cmd ports; its exit status.
+int runRestore(Kit& kit, bool portsOnly);
