@@ -1,14 +1,11 @@
 #include "kit/PackageChange.h"
 
 #include "common/platform/Paths.h"
-#include "common/platform/Registry.h"
 #include "common/product/ProductFamily.h"
 #include "kit/Journal.h"
 #include "kit/Steps.h"
 
 #include <msi.h>
-
-#include <initializer_list>
 
 const wchar_t kProductValue[] = L"Product";
 
@@ -105,27 +102,9 @@ bool isKnownProduct(const wchar_t* product)
 
 Status installedProgram(bool& installed, wchar_t (&program)[MAX_PATH])
 {
-    program[0] = L'\0';
-    installed = familyInstalled();
-    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        UniqueHkey key;
-        if (openKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ombrix\\Tarvel", KEY_QUERY_VALUE | view, key) != ERROR_SUCCESS) {
-            continue;
-        }
-        wchar_t folder[MAX_PATH] = {};
-        DWORD size = sizeof folder - sizeof folder[0];
-        DWORD type = REG_NONE;
-        if (RegQueryValueExW(key.get(), L"InstallDir", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) !=
-                ERROR_SUCCESS ||
-            type != REG_SZ) {
-            continue;
-        }
-        installed = true;
-        wchar_t candidate[MAX_PATH] = {};
-        lstrcpynW(candidate, folder, MAX_PATH);
-        if (program[0] == L'\0' && appendText(candidate, MAX_PATH, L"tarvel.exe") && fileExists(candidate)) {
-            lstrcpynW(program, candidate, MAX_PATH);
-        }
+    const Status status = installedFamilyProgram(TARVEL_UPGRADE_CODE, installed, program);
+    if (status == ERROR_SUCCESS && program[0] != L'\0' && !fileExists(program)) {
+        program[0] = L'\0';
     }
-    return ERROR_SUCCESS;
+    return status;
 }

@@ -6,6 +6,8 @@
 #include "common/product/TarvelProgram.h"
 #include "common/trust/Trust.h"
 
+#include <aclapi.h>
+
 #include <initializer_list>
 
 namespace {
@@ -88,6 +90,25 @@ bool startAndWait(const wchar_t* application, wchar_t* line, HANDLE output, DWOR
     return ended;
 }
 
+// Who else may change the file the handle holds: the one the kit starts or installs, whatever
+// its name leads to.
+bool heldFileIsTrusted(HANDLE held, Text& reason)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = GetSecurityInfo(held, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       nullptr, nullptr, nullptr, nullptr, &descriptor);
+    const UniqueLocal owned(descriptor);
+    if (read != ERROR_SUCCESS) {
+        reason << "its permissions could not be read, error " << static_cast<int>(read);
+        return false;
+    }
+    const Changer changer = untrustedChanger(descriptor, ObjectKind::File, machineRightsReader());
+    if (changer.found) {
+        reason << "it is " << changer.how << " " << changer.account;
+    }
+    return !changer.found;
+}
+
 }  // namespace
 
 bool holdJudged(const wchar_t* path, UniqueHandle& held, Text& problem)
@@ -98,7 +119,8 @@ bool holdJudged(const wchar_t* path, UniqueHandle& held, Text& problem)
         return false;
     }
     Text reason;
-    if (!trustedToStart(path, ObjectKind::File, machineStartReader(), reason)) {
+    if (!trustedToStart(path, ObjectKind::File, machineStartReader(), reason) ||
+        !heldFileIsTrusted(held.get(), reason)) {
         problem << "it may not be started with an administrator's rights: " << reason;
         held.reset();
         return false;

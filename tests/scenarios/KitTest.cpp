@@ -763,6 +763,40 @@ TEST_F(Kit, AMarkerThatHoldsFilesOrIsAReadOnlyFileIsMovedAsideAndBackWhole)
     EXPECT_FALSE(state::runValue().present);
 }
 
+// A GUID as Windows Installer keys it: each of the first three parts reversed, each byte of
+// the rest with its two digits swapped.
+std::wstring packedGuid(const std::wstring& guid)
+{
+    std::wstring digits;
+    for (const wchar_t c : guid) {
+        if (c != L'{' && c != L'}' && c != L'-') {
+            digits += c;
+        }
+    }
+    std::wstring packed = std::wstring(digits.rbegin() + 24, digits.rend()) +
+                          std::wstring(digits.rbegin() + 20, digits.rbegin() + 24) +
+                          std::wstring(digits.rbegin() + 16, digits.rbegin() + 20);
+    for (size_t at = 16; at + 1 < digits.size(); at += 2) {
+        packed += digits.substr(at + 1, 1) + digits.substr(at, 1);
+    }
+    return packed;
+}
+
+// Where Windows Installer keeps the installed program's path, per product: the program's
+// component, registered for the machine.
+std::wstring programRegistration()
+{
+    return L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\" +
+           packedGuid(L"{9A3F2B61-7C4E-4D85-A1B0-2E6F8D4C3B17}");
+}
+
+std::wstring packedProduct()
+{
+    wchar_t product[39] = {};
+    MsiEnumRelatedProductsW(kUpgradeCode, 0, 0, product);
+    return packedGuid(product);
+}
+
 // A product deployed to the machine stays installed, and its start-up where it was: after the
 // run, after restore.cmd with nothing to undo, and after restore.cmd ports, which runs no pass.
 TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
@@ -789,6 +823,24 @@ TEST_F(Kit, ADeployedProductIsLeftInstalledWithItsStartup)
         EXPECT_EQ(before, startup()) << "after restore.cmd ports";
         EXPECT_EQ(0u, restore());
         EXPECT_EQ(before, startup()) << "after restore.cmd";
+        if (release == std::wstring(L"winxp")) {
+            // Windows Installer lists the product but can no longer tell where its program is: a
+            // run and restore, which would start it, read nothing they could act on and change
+            // nothing, the marker left aside included.
+            const std::wstring registration = programRegistration();
+            const host::RegValue where =
+                host::readValue(HKEY_LOCAL_MACHINE, registration, packedProduct(), KEY_WOW64_64KEY);
+            ASSERT_TRUE(where.present) << "no registration of the program at "
+                                       << std::string(registration.begin(), registration.end());
+            host::deleteValue(HKEY_LOCAL_MACHINE, registration, packedProduct(), KEY_WOW64_64KEY);
+            ASSERT_TRUE(MoveFileW(state::ownMarker().c_str(), (state::ownMarker() + L".acceptance").c_str()));
+            const std::wstring found = machine();
+            EXPECT_EQ(2u, restore()) << "restore.cmd";
+            EXPECT_EQ(found, machine()) << "after restore.cmd";
+            ASSERT_TRUE(MoveFileW((state::ownMarker() + L".acceptance").c_str(), state::ownMarker().c_str()));
+            expectRefusedUnchanged("the installed product's program could not be read");
+            host::writeString(HKEY_LOCAL_MACHINE, registration, packedProduct(), where.text(), KEY_WOW64_64KEY);
+        }
         EXPECT_EQ(0u, host::runProgram(kMsiexec, L"/x \"C:\\kit\\" + packageName() + L"\" /qn"));
     }
 }
