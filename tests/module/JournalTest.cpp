@@ -1,8 +1,14 @@
-// The acceptance kit's journal: which key it trusts, adopts or refuses, judged on Windows' own
-// descriptors built here, and which record it follows, read back from a real key.
+// The acceptance kit's own decisions, with no cmd run: which journal key it trusts, adopts or
+// refuses, judged on Windows' own descriptors built here and on real keys of the prefix; which
+// record it follows; and each change as it makes and undoes it: the marker, a port's switch.
 #include "common/platform/Owners.h"
+#include "common/platform/Registry.h"
 #include "kit/Journal.h"
+#include "kit/MarkerChange.h"
+#include "kit/PackageChange.h"
+#include "kit/PortsChange.h"
 #include "kit/Record.h"
+#include "kit/StartupChange.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +174,258 @@ TEST(Journal, ARecordIsFollowedOnlyWhenItsFormAndWhatItNamesAreAKits)
         EXPECT_NE(nullptr, record.refused) << "type " << type;
     }
     host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\TarvelJournalTest");
+}
+
+// The machine's journal, as the kit opens it (32-bit view), and a key a link may lead to.
+const wchar_t kJournalPath[] = L"Software\\Ombrix\\Tarvel\\Acceptance";
+const wchar_t kElsewhere[] = L"Software\\Ombrix\\KitJournalTestTarget";
+
+void setSecurity(const std::wstring& path, const wchar_t* sddl)
+{
+    UniqueHkey key;
+    ASSERT_EQ(
+        static_cast<Status>(ERROR_SUCCESS),
+        createKey(HKEY_LOCAL_MACHINE, path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_32KEY, key));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    const UniqueLocal owned(descriptor);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
+}
+
+// A registry link at path (32-bit view) that leads to kElsewhere.
+void makeLink(const std::wstring& path)
+{
+    HKEY link = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &link, nullptr));
+    const std::wstring target =
+        std::wstring(L"\\Registry\\Machine\\") +
+        (host::underWow64() ? L"Software\\Wow6432Node\\Ombrix\\KitJournalTestTarget" : kElsewhere);
+    RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.c_str()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(link);
+}
+
+void clearJournal()
+{
+    setSecurity(std::wstring(kJournalPath) + L"\\Run", L"O:BAD:(A;;KA;;;BA)");
+    UniqueHkey base;
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS),
+              openKey(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Tarvel", KEY_ALL_ACCESS | KEY_WOW64_32KEY, base));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), deleteKeyTree(base.get(), L"Acceptance", KEY_WOW64_32KEY));
+}
+
+bool journalHas(const std::wstring& sub)
+{
+    UniqueHkey key;
+    return openKeyItself(HKEY_LOCAL_MACHINE, (std::wstring(kJournalPath) + sub).c_str(), KEY_READ | KEY_WOW64_32KEY,
+                         key) == ERROR_SUCCESS;
+}
+
+// Each key of the journal that exists is judged on the handle the kit then uses: a record it
+// cannot open to judge, or a link at the journal's name, makes the journal not the kit's; a
+// link below it goes as the link, never followed; a ports copy others could write is deleted.
+TEST(Journal, EachKeyIsJudgedOnTheHandleTheKitUses)
+{
+    struct Case {
+        const char* what;
+        const wchar_t* link;       // a link made here under the journal (empty: the journal itself)
+        const wchar_t* runSddl;    // the record's permissions, when there is one
+        const wchar_t* portsSddl;  // the ports copy's, when there is one
+        bool theKits;
+        const wchar_t* gone;  // what is deleted under the journal as the kit opens it
+    };
+    const wchar_t own[] = L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
+    const Case cases[] = {
+        {"as the kit makes it", nullptr, own, own, true, nullptr},
+        {"a record administrators may only read", nullptr, L"O:BAD:P(A;;KR;;;BA)(A;;KA;;;PU)", nullptr, false, nullptr},
+        {"a ports copy others may write", nullptr, nullptr, L"O:BAD:P(A;;KA;;;BA)(A;;KA;;;BU)", true, L"\\Ports"},
+        {"a link at the journal's name", L"", nullptr, nullptr, false, nullptr},
+        {"a link at the record", L"\\Run", nullptr, nullptr, true, L"\\Run"},
+        {"a link at the ports copy", L"\\Ports", nullptr, nullptr, true, L"\\Ports"},
+        {"a link at a port's copy", L"\\Ports\\Port0", nullptr, own, true, L"\\Ports\\Port0"},
+    };
+    host::writeString(HKEY_LOCAL_MACHINE, kElsewhere, L"Other", L"kept", KEY_WOW64_32KEY);
+    Kit kit;
+    for (const Case& c : cases) {
+        clearJournal();
+        if (c.link == nullptr || c.link[0] != L'\0') {
+            setSecurity(kJournalPath, own);
+        }
+        if (c.portsSddl != nullptr) {
+            setSecurity(std::wstring(kJournalPath) + L"\\Ports", c.portsSddl);
+            setSecurity(std::wstring(kJournalPath) + L"\\Ports\\Port1", c.portsSddl);
+        }
+        if (c.link != nullptr) {
+            makeLink(std::wstring(kJournalPath) + c.link);
+        }
+        if (c.runSddl != nullptr) {
+            setSecurity(std::wstring(kJournalPath) + L"\\Run", c.runSddl);
+        }
+        Journal journal;
+        bool notTheKits = false;
+        EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), openJournal(kit, false, journal, notTheKits)) << c.what;
+        EXPECT_EQ(c.theKits, !notTheKits) << c.what;
+        EXPECT_EQ(c.theKits, static_cast<bool>(journal.key)) << c.what << ": a key kept to act through";
+        if (c.gone != nullptr) {
+            EXPECT_FALSE(journalHas(c.gone)) << c.what;
+        }
+        if (c.runSddl != nullptr) {
+            EXPECT_TRUE(journalHas(L"\\Run")) << c.what << ": a record deleted";
+        }
+        EXPECT_EQ(L"kept", host::readValue(HKEY_LOCAL_MACHINE, kElsewhere, L"Other", KEY_WOW64_32KEY).text())
+            << c.what << ": the link was followed";
+    }
+    clearJournal();
+    host::deleteTree(HKEY_LOCAL_MACHINE, kElsewhere, KEY_WOW64_32KEY);
+}
+
+// What a run records before its first change is read back whole, and every key of it carries
+// the kit's own permissions, read back from the keys themselves.
+TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
+{
+    clearJournal();
+    Kit kit;
+    lstrcpynW(kit.folder, L"C:\\kit\\", MAX_PATH);
+    Journal journal;
+    ASSERT_TRUE(openOwnJournal(kit, true, journal));
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), startRecord(kit, journal));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordMarker(journal.run.get(), MarkerState::File));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordStartup(journal.run.get(), L"C:\\Tools\\tarvel.exe"));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordProduct(journal.run.get()));
+    RunRecord unfinished;
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.run.get(), unfinished));
+    EXPECT_NE(nullptr, unfinished.refused) << "followed before it is whole";
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), finishRecord(journal));
+    RunRecord record;
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.run.get(), record));
+    EXPECT_EQ(nullptr, record.refused) << record.refused;
+    EXPECT_EQ(std::wstring(L"C:\\kit\\"), record.kit);
+    EXPECT_EQ(static_cast<int>(MarkerState::File), static_cast<int>(record.marker));
+    EXPECT_EQ(std::wstring(L"C:\\Tools\\tarvel.exe"), record.program);
+    EXPECT_TRUE(record.hasProduct && isProductCode(record.product)) << "product " << record.hasProduct;
+    recordPorts(kit, journal);
+    for (const HKEY key : {journal.key.get(), journal.run.get(), journal.ports.get()}) {
+        BYTE descriptor[4096] = {};
+        ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readKeyDescriptor(key, descriptor));
+        EXPECT_EQ(static_cast<int>(JournalVerdict::Own), static_cast<int>(judgeJournalKey(descriptor, true).verdict));
+    }
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), removeRecord(journal));
+    EXPECT_FALSE(journalHas(L"\\Run"));
+    journal = Journal();
+    clearJournal();
+}
+
+// The marker's four cases as a run makes them (found absent or there; wanted present or
+// absent), and as restore puts it back: what someone put in a marker the kit made is kept.
+TEST(KitChanges, TheMarkerIsMadeAsEachStepNeedsAndPutBackAsFound)
+{
+    Kit kit;
+    lstrcpynW(kit.marker, L"C:\\KitMarkerTest", MAX_PATH);
+    lstrcpynW(kit.aside, L"C:\\KitMarkerTest.acceptance", MAX_PATH);
+    const std::wstring marker = kit.marker;
+    const std::wstring aside = kit.aside;
+    using host::PathKind;
+    struct Case {
+        const char* what;
+        MarkerState found;
+        PathKind markerBefore, asideBefore;
+        bool undo;  // restore's undoing, else a step's setMarker
+        bool present;
+        bool done;
+        PathKind markerAfter, asideAfter;
+    };
+    const Case cases[] = {
+        {"absent, made present", MarkerState::Absent, PathKind::Missing, PathKind::Missing, false, true, true,
+         PathKind::Directory, PathKind::Missing},
+        {"absent, the kit's own removed", MarkerState::Absent, PathKind::Directory, PathKind::Missing, false, false,
+         true, PathKind::Missing, PathKind::Missing},
+        {"a directory, moved aside", MarkerState::Directory, PathKind::Directory, PathKind::Missing, false, false, true,
+         PathKind::Missing, PathKind::Directory},
+        {"a file, moved back", MarkerState::File, PathKind::Missing, PathKind::File, false, true, true, PathKind::File,
+         PathKind::Missing},
+        {"a directory with another beside it: never merged", MarkerState::Directory, PathKind::Directory,
+         PathKind::Directory, false, false, false, PathKind::Directory, PathKind::Directory},
+        {"restore: the kit's own removed", MarkerState::Absent, PathKind::Directory, PathKind::Missing, true, false,
+         true, PathKind::Missing, PathKind::Missing},
+        {"restore: a found file back", MarkerState::File, PathKind::Missing, PathKind::File, true, false, true,
+         PathKind::File, PathKind::Missing},
+        {"restore: a found one gone", MarkerState::Directory, PathKind::Missing, PathKind::Missing, true, false, false,
+         PathKind::Missing, PathKind::Missing},
+    };
+    for (const Case& c : cases) {
+        for (const std::wstring& path : {marker, aside}) {
+            host::removeTree(path);
+            host::clearPath(path);
+        }
+        for (const auto& made : {std::make_pair(marker, c.markerBefore), std::make_pair(aside, c.asideBefore)}) {
+            if (made.second == PathKind::Directory) {
+                host::makeDirectory(made.first);
+            } else if (made.second == PathKind::File) {
+                host::makeFile(made.first);
+            }
+        }
+        const bool done = c.undo ? undoMarker(kit, c.found) : setMarker(kit, c.found, c.present);
+        EXPECT_EQ(c.done, done) << c.what;
+        EXPECT_EQ(static_cast<int>(c.markerAfter), static_cast<int>(host::pathKind(marker))) << c.what;
+        EXPECT_EQ(static_cast<int>(c.asideAfter), static_cast<int>(host::pathKind(aside))) << c.what;
+    }
+    // A marker the kit made that someone filled: removed from the way, its contents kept.
+    host::makeDirectory(marker);
+    host::makeFile(marker + L"\\notes.txt");
+    EXPECT_TRUE(undoMarker(kit, MarkerState::Absent));
+    EXPECT_EQ(static_cast<int>(PathKind::Missing), static_cast<int>(host::pathKind(marker)));
+    EXPECT_EQ(static_cast<int>(PathKind::File), static_cast<int>(host::pathKind(marker + L".kit-contents\\notes.txt")));
+    for (const std::wstring& path : {marker, aside, marker + L".kit-contents"}) {
+        host::removeTree(path);
+    }
+}
+
+// A port's switch goes back only as the 4-byte REG_DWORD it was; one that was absent is
+// deleted; whatever else a copy holds is no port's value and changes nothing.
+TEST(KitChanges, APortSwitchIsPutBackOnlyAsTheDwordItWas)
+{
+    const wchar_t before[] = L"Software\\Ombrix\\KitPortsTest\\Before";
+    const wchar_t now[] = L"Software\\Ombrix\\KitPortsTest\\Now";
+    const BYTE seven[8] = {7, 0, 0, 0, 0, 0, 0, 0};
+    const wchar_t on[] = L"1";
+    struct Case {
+        const char* what;
+        DWORD type;  // REG_NONE: absent before the run
+        const BYTE* data;
+        DWORD size;
+        bool putBack;
+        DWORD after;  // the switch after; 0xFFFFFFFF: absent
+    };
+    const Case cases[] = {
+        {"a REG_DWORD", REG_DWORD, seven, 4, true, 7},
+        {"absent", REG_NONE, nullptr, 0, true, 0xFFFFFFFF},
+        {"a REG_SZ", REG_SZ, reinterpret_cast<const BYTE*>(on), sizeof on, false, 0},
+        {"a REG_BINARY of four bytes", REG_BINARY, seven, 4, false, 0},
+        {"a REG_DWORD of eight bytes", REG_DWORD, seven, 8, false, 0},
+        {"a REG_QWORD", REG_QWORD, seven, 8, false, 0},
+    };
+    Kit kit;
+    for (const Case& c : cases) {
+        host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\KitPortsTest");
+        host::writeDword(HKEY_CURRENT_USER, now, L"DIPM", 0);
+        UniqueHkey recorded;
+        UniqueHkey target;
+        ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), createKey(HKEY_CURRENT_USER, before, KEY_ALL_ACCESS, recorded));
+        ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), openKey(HKEY_CURRENT_USER, now, KEY_ALL_ACCESS, target));
+        if (c.type != REG_NONE) {
+            RegSetValueExW(recorded.get(), L"DIPM", 0, c.type, c.data, c.size);
+        }
+        EXPECT_EQ(c.putBack, putSwitchBack(kit, recorded.get(), target.get(), 0, L"DIPM")) << c.what;
+        const host::RegValue after = host::readValue(HKEY_CURRENT_USER, now, L"DIPM");
+        if (c.after == 0xFFFFFFFF) {
+            EXPECT_FALSE(after.present) << c.what;
+        } else {
+            EXPECT_TRUE(after.isDword(c.after)) << c.what;
+        }
+    }
+    host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\KitPortsTest");
 }
 
 }  // namespace
