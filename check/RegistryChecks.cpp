@@ -17,11 +17,9 @@ namespace {
 // ERROR_FILE_NOT_FOUND leaves key empty: an absent key is something found, not a failure.
 Status openForReading(const char* path, UniqueHkey& key, REGSAM view = 0)
 {
-    HKEY opened = nullptr;
-    const Status status = registryStatus(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | view, &opened));
-    if (status == ERROR_SUCCESS) {
-        key.reset(opened);
-    }
+    wchar_t widePath[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    const Status status = openKey(HKEY_LOCAL_MACHINE, widePath, KEY_QUERY_VALUE | view, key);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
