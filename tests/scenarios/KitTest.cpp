@@ -332,6 +332,13 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
             }
             state::clearRunValues();
             standin::deleteAllTasks();
+            // The package goes through install and uninstall once per release; the other rows are
+            // about the start-up alone, and run without it.
+            const std::wstring package = std::wstring(kKit) + L"\\" + packageName();
+            const bool withPackage = &c == &cases[0];
+            if (withPackage != (host::pathKind(package) == host::PathKind::File)) {
+                ASSERT_TRUE(withPackage ? MoveFileW(kAside, package.c_str()) : MoveFileW(package.c_str(), kAside));
+            }
             const std::wstring program = std::wstring(c.folder) + L"\\tarvel.exe";
             if (c.link != Link::None && host::pathKind(program) != host::PathKind::File) {
                 host::makeDirectory(c.folder);
@@ -363,6 +370,7 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
             // The outcome, not the count of steps: all passed, and a last pass only to put back.
             EXPECT_TRUE(has(" passed, 0 failed")) << c.what << "\n" << log();
             EXPECT_EQ(c.putBack, has("PASS  last pass")) << c.what << "\n" << log();
+            EXPECT_EQ(withPackage, has("PASS  uninstall of the package")) << c.what << "\n" << log();
             EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker())) << c.what;
             // Without a program to put back, the normal pass was the last: ports on, no start-up.
             state::expectPorts(c.putBack ? 0 : 1);
