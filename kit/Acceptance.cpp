@@ -23,8 +23,8 @@ const int kGoesOn = -1;
 struct Run {
     Kit& kit;
     MarkerState found = MarkerState::Absent;
-    wchar_t program[MAX_PATH + 1] = L"-";  // the start-up's program to put back, or "-"
-    wchar_t last[MAX_PATH] = {};           // the last pass's program, or empty
+    wchar_t program[MAX_PATH + 1] = {};  // the start-up's program to put back, or kNoProgram
+    wchar_t last[MAX_PATH] = {};         // the last pass's program, or empty
     bool installed = false;
     wchar_t package[MAX_PATH] = {};
     int passed = 0;
@@ -128,12 +128,10 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
         failure(run, what, Text("its lines could not be kept in logs\\check.txt"));
         return;
     }
-    wchar_t checkProgram[MAX_PATH] = {};
-    kitFile(kit, L"tarvel-check.exe", checkProgram);
     DWORD status = 0;
     Text problem;
     const bool ended =
-        runStep(checkProgram, run.preload ? L"/expect:preload" : L"/expect:normal", output.get(), status, problem);
+        runStep(kit.check, run.preload ? L"/expect:preload" : L"/expect:normal", output.get(), status, problem);
     copyToLog(kit, output.get());
     if (!ended) {
         failure(run, what, problem);
@@ -237,7 +235,7 @@ bool findLastProgram(Run& run)
         say(kit, line);
         return false;
     }
-    lstrcpynW(run.last, std::wcscmp(run.program, L"-") != 0 ? run.program : otherwise, MAX_PATH);
+    lstrcpynW(run.last, std::wcscmp(run.program, kNoProgram) != 0 ? run.program : otherwise, MAX_PATH);
     if (run.installed) {
         say(kit, Text("Ombrix Tarvel is installed here: the kit leaves it installed"));
     }

@@ -114,13 +114,21 @@ Status writeJournalText(HKEY key, const wchar_t* name, const wchar_t* text)
                                          (static_cast<DWORD>(lstrlenW(text)) + 1) * sizeof(wchar_t)));
 }
 
+namespace {
+
+const wchar_t kWholeText[] = L"yes";
+
+}  // namespace
+
+Status markWhole(HKEY key) { return writeJournalText(key, kWholeValue, kWholeText); }
+
 bool isWhole(HKEY key)
 {
     wchar_t whole[8] = {};
     DWORD size = sizeof whole - sizeof whole[0];
     DWORD type = REG_NONE;
     return RegQueryValueExW(key, kWholeValue, nullptr, &type, reinterpret_cast<BYTE*>(whole), &size) == ERROR_SUCCESS &&
-           type == REG_SZ && std::wcscmp(whole, L"yes") == 0;
+           type == REG_SZ && std::wcscmp(whole, kWholeText) == 0;
 }
 
 bool openOwnJournal(const Kit& kit, bool create, Journal& journal)

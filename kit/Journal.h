@@ -71,6 +71,7 @@ Status deleteJournalKey(HKEY parent, const wchar_t* name);
 Text journalPath(const wchar_t* sub = nullptr);
 // A REG_SZ value, as every value the kit records is.
 Status writeJournalText(HKEY key, const wchar_t* name, const wchar_t* text);
-// Whether name under key is the REG_SZ "yes" a key whole as the kit wrote it ends with.
+// The value a key the kit wrote ends with once all of it is there: Whole, the REG_SZ "yes".
 extern const wchar_t kWholeValue[];  // "Whole"
+Status markWhole(HKEY key);
 bool isWhole(HKEY key);

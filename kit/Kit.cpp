@@ -4,6 +4,10 @@
 #include "common/platform/SystemFacts.h"
 #include "common/product/Marker.h"
 
+const wchar_t kKitProgram[] = L"tarvel.exe";
+const wchar_t kKitCheck[] = L"tarvel-check.exe";
+const wchar_t kKitRestore[] = L"restore.cmd";
+
 bool pathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool kitFile(const Kit& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH])
@@ -28,7 +32,8 @@ bool setUpKit(Kit& kit)
     }
     MultiByteToWideChar(CP_ACP, 0, markerPath(), -1, kit.marker, MAX_PATH);
     lstrcpynW(kit.aside, kit.marker, MAX_PATH);
-    return kitFile(kit, L"tarvel.exe", kit.own) && appendText(kit.aside, MAX_PATH, L".acceptance");
+    return kitFile(kit, kKitProgram, kit.own) && kitFile(kit, kKitCheck, kit.check) &&
+           appendText(kit.aside, MAX_PATH, L".acceptance");
 }
 
 namespace {

@@ -17,11 +17,17 @@ const int kKitNotElevated = 5;
 struct Kit {
     wchar_t folder[MAX_PATH] = {};  // with its closing backslash
     wchar_t own[MAX_PATH] = {};     // the kit's own tarvel.exe
+    wchar_t check[MAX_PATH] = {};   // the kit's tarvel-check.exe
     wchar_t marker[MAX_PATH] = {};  // the marker the program reads: C:\Preload, or C:\Preload64 under WOW64
     wchar_t aside[MAX_PATH] = {};   // where a found marker waits: the marker's name and ".acceptance"
     const char* prefix = "";        // before each line: "acceptance: " or "restore: " where the cmd had it
     UniqueHandle log;               // acceptance's log, which gets each line too
 };
+
+// The files of the kit's folder it runs, and the script that undoes a run.
+extern const wchar_t kKitProgram[];  // "tarvel.exe"
+extern const wchar_t kKitCheck[];    // "tarvel-check.exe"
+extern const wchar_t kKitRestore[];  // "restore.cmd"
 
 // Fills kit's names from where this program lies; false when its path cannot be had.
 bool setUpKit(Kit& kit);

@@ -60,7 +60,7 @@ Status copyPorts(Journal& journal)
             status = copyValues(source.get(), journal.portKeys[port].get());
         }
     }
-    return status == ERROR_SUCCESS ? writeJournalText(journal.ports.get(), kWholeValue, L"yes") : status;
+    return status == ERROR_SUCCESS ? markWhole(journal.ports.get()) : status;
 }
 
 const char* typeName(DWORD type)

@@ -117,7 +117,7 @@ Status readRunRecord(HKEY key, RunRecord& record)
     }
     record.hasProduct = values[3].seen;
     if (record.refused == nullptr) {
-        record.refused = formRefusal(record, values[4].seen && std::wcscmp(whole, L"yes") == 0);
+        record.refused = formRefusal(record, values[4].seen && isWhole(key));
     }
     return ERROR_SUCCESS;
 }
@@ -127,7 +127,7 @@ RecordFacts machineRecordFacts() { return {isTarvelProgramFile, isOwnProduct, is
 const char* recordRefusal(const RunRecord& record, const RecordFacts& facts)
 {
     // A program no longer there starts nothing; one that is there must be tarvel's.
-    if (std::wcscmp(record.program, L"-") != 0 && fileExists(record.program) &&
+    if (std::wcscmp(record.program, kNoProgram) != 0 && fileExists(record.program) &&
         !facts.isTarvelProgram(record.program)) {
         return "its Program is no tarvel program";
     }
@@ -149,7 +149,7 @@ Status startRecord(const Kit& kit, Journal& journal)
     return status == ERROR_SUCCESS ? writeJournalText(journal.run.get(), kKitValue, kit.folder) : status;
 }
 
-Status finishRecord(const Journal& journal) { return writeJournalText(journal.run.get(), kWholeValue, L"yes"); }
+Status finishRecord(const Journal& journal) { return markWhole(journal.run.get()); }
 
 Status removeRecord(Journal& journal)
 {

@@ -76,7 +76,7 @@ int withoutRecord(Restore& restore)
     const Kit& kit = restore.kit;
     say(kit, Text("no unfinished run is recorded; the marker goes back if it was left aside"));
     bool well = !pathExists(kit.aside) || undoMarker(kit, MarkerState::Directory);
-    well = lastProgramOf(kit, L"-", false, restore.last) && well;
+    well = lastProgramOf(kit, kNoProgram, false, restore.last) && well;
     if (restore.last[0] != L'\0') {
         well = putStartupBack(kit, restore.last) && well;
     } else {

@@ -16,6 +16,7 @@
 #include <cwchar>
 
 const wchar_t kProgramValue[] = L"Program";
+const wchar_t kNoProgram[] = L"-";
 
 namespace {
 
@@ -85,7 +86,7 @@ const char* programFormRefusal(const wchar_t* program)
     if (program[0] == L'\0') {
         return "it names no Program";
     }
-    if (std::wcscmp(program, L"-") == 0) {
+    if (std::wcscmp(program, kNoProgram) == 0) {
         return nullptr;
     }
     for (const wchar_t* at = program; *at != L'\0'; ++at) {
@@ -123,7 +124,7 @@ Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1])
 
 bool findStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
 {
-    lstrcpynW(program, L"-", MAX_PATH + 1);
+    lstrcpynW(program, kNoProgram, MAX_PATH + 1);
     wchar_t named[MAX_PATH + 1] = {};
     const Status status = readStartupProgram(named);
     Text line;
@@ -186,7 +187,7 @@ bool lastProgramOf(const Kit& kit, const wchar_t* recorded, bool foundAbsent, wc
     program[0] = L'\0';
     bool well = true;
     Text reason;
-    if (std::wcscmp(recorded, L"-") != 0 && fileExists(recorded)) {
+    if (std::wcscmp(recorded, kNoProgram) != 0 && fileExists(recorded)) {
         if (!isInKitFolder(kit, recorded) && mayStart(recorded, reason)) {
             lstrcpynW(program, recorded, MAX_PATH);
             return true;

@@ -7,7 +7,8 @@
 #include "common/platform/Status.h"
 #include "kit/Kit.h"
 
-extern const wchar_t kProgramValue[];  // "Program" in the record; "-" when there is none
+extern const wchar_t kProgramValue[];  // "Program" in the record
+extern const wchar_t kNoProgram[];     // "-": the record's Program when the start-up named none to put back
 
 // Why a record's program is not in the form a kit writes (a full path of an .exe, as Windows
 // spells it, or "-"); null when it is.

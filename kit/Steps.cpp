@@ -141,7 +141,7 @@ bool runsAsAdministrator(const Kit& kit)
 
 bool kitIsWhole(const Kit& kit)
 {
-    for (const wchar_t* file : {L"tarvel.exe", L"tarvel-check.exe", L"restore.cmd"}) {
+    for (const wchar_t* file : {kKitProgram, kKitCheck, kKitRestore}) {
         wchar_t path[MAX_PATH] = {};
         if (!kitFile(kit, file, path) || !fileExists(path)) {
             Text line;
@@ -155,7 +155,7 @@ bool kitIsWhole(const Kit& kit)
 
 bool kitIsTrusted(const Kit& kit, const wchar_t* package)
 {
-    for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), L"tarvel.exe", L"tarvel-check.exe"}) {
+    for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kKitProgram, kKitCheck}) {
         if (!kitPartIsTrusted(kit, name)) {
             return false;
         }
