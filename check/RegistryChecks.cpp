@@ -17,9 +17,7 @@ namespace {
 // ERROR_FILE_NOT_FOUND leaves key empty: an absent key is something found, not a failure.
 Status openForReading(const char* path, UniqueHkey& key, REGSAM view = 0)
 {
-    wchar_t widePath[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
-    const Status status = openKey(HKEY_LOCAL_MACHINE, widePath, KEY_QUERY_VALUE | view, key);
+    const Status status = openKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE | view, key);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 

@@ -17,9 +17,6 @@
 
 namespace {
 
-// The run goes on past a check that found nothing to stop it.
-const int kGoesOn = -1;
-
 struct Run {
     Kit& kit;
     MarkerState found = MarkerState::Absent;
@@ -219,7 +216,7 @@ int refusedBeforeAnyChange(Run& run)
         say(kit, line);
         return kKitUnfinished;
     }
-    return kGoesOn;
+    return kKitGoesOn;
 }
 
 // The program of the last pass: the start-up's, else the installed product's when the kit may
@@ -296,7 +293,7 @@ int prepare(Run& run)
     if (!run.journal.key && !openOwnJournal(kit, true, run.journal)) {
         return kKitRefused;
     }
-    return recordRun(run) ? kGoesOn : kKitRefused;
+    return recordRun(run) ? kKitGoesOn : kKitRefused;
 }
 
 void runSteps(Run& run)
@@ -349,10 +346,10 @@ int runAcceptance(Kit& kit)
     kit.prefix = "acceptance: ";
     Run run(kit);
     int status = refusedBeforeAnyChange(run);
-    if (status == kGoesOn) {
+    if (status == kKitGoesOn) {
         status = prepare(run);
     }
-    if (status != kGoesOn) {
+    if (status != kKitGoesOn) {
         return status;
     }
     runSteps(run);

@@ -12,8 +12,6 @@ const char* const kSwitches[] = {kDipmValue, kLpmValue};
 
 void wide(const char* name, wchar_t (&text)[MAX_PATH]) { MultiByteToWideChar(CP_ACP, 0, name, -1, text, MAX_PATH); }
 
-void portKeyPath(int port, wchar_t (&path)[MAX_PATH]) { wide(kPortKeys[port], path); }
-
 // Each value of source copied, with its type, into copy.
 Status copyValues(HKEY source, HKEY copy)
 {
@@ -47,10 +45,8 @@ Status copyPorts(Journal& journal)
         status = makeJournalKey(journal.key.get(), kPortsName, journal.ports);
     }
     for (int port = 0; status == ERROR_SUCCESS && port < kPortCount; ++port) {
-        wchar_t path[MAX_PATH] = {};
-        portKeyPath(port, path);
         UniqueHkey source;
-        if (openKey(HKEY_LOCAL_MACHINE, path, KEY_READ, source) != ERROR_SUCCESS) {
+        if (openKey(HKEY_LOCAL_MACHINE, kPortKeys[port], KEY_READ, source) != ERROR_SUCCESS) {
             continue;
         }
         wchar_t name[8] = {};
@@ -140,13 +136,11 @@ bool isEmptyKey(HKEY key)
 // One port's switches as the copy holds them (before null: the port key was not there).
 bool putPortBack(const Kit& kit, HKEY before, int port)
 {
-    wchar_t path[MAX_PATH] = {};
-    portKeyPath(port, path);
     UniqueHkey now;
     if (before != nullptr) {
-        createKey(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_SET_VALUE, now);
+        createKey(HKEY_LOCAL_MACHINE, kPortKeys[port], KEY_READ | KEY_SET_VALUE, now);
     } else {
-        openKey(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_SET_VALUE, now);
+        openKey(HKEY_LOCAL_MACHINE, kPortKeys[port], KEY_READ | KEY_SET_VALUE, now);
     }
     bool asBefore = true;
     for (const char* value : kSwitches) {
@@ -156,6 +150,8 @@ bool putPortBack(const Kit& kit, HKEY before, int port)
     }
     if (before == nullptr && now && isEmptyKey(now.get())) {
         now.reset();
+        wchar_t path[MAX_PATH] = {};
+        wide(kPortKeys[port], path);
         if (deleteKeyTree(HKEY_LOCAL_MACHINE, path, 0) == ERROR_SUCCESS) {
             Text line;
             line << "Port" << port << ": the key the run made, where there was none, is deleted again";
@@ -193,10 +189,8 @@ void recordPorts(const Kit& kit, Journal& journal)
 void setPortsOn()
 {
     for (int port = 0; port < kPortCount; ++port) {
-        wchar_t path[MAX_PATH] = {};
-        portKeyPath(port, path);
         UniqueHkey key;
-        if (createKey(HKEY_LOCAL_MACHINE, path, KEY_SET_VALUE, key) != ERROR_SUCCESS) {
+        if (createKey(HKEY_LOCAL_MACHINE, kPortKeys[port], KEY_SET_VALUE, key) != ERROR_SUCCESS) {
             continue;
         }
         const DWORD on = kPortsOn;

@@ -16,9 +16,6 @@
 
 namespace {
 
-// Restore goes on past a check that found nothing to stop it.
-const int kGoesOn = -1;
-
 struct Restore {
     Kit& kit;
     Journal journal;
@@ -43,7 +40,7 @@ int refusedBeforeAnyChange(Restore& restore)
     if (!openOwnJournal(kit, false, restore.journal)) {
         return kKitRefused;
     }
-    return kGoesOn;
+    return kKitGoesOn;
 }
 
 // What a pass would need read before any change: the installed product's program.
@@ -167,7 +164,7 @@ int runRestore(Kit& kit, bool portsOnly)
     kit.prefix = "restore: ";
     Restore restore(kit);
     const int status = refusedBeforeAnyChange(restore);
-    if (status != kGoesOn) {
+    if (status != kKitGoesOn) {
         return status;
     }
     if (portsOnly) {

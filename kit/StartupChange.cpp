@@ -37,10 +37,8 @@ Status readTaskProgram(wchar_t (&program)[MAX_PATH + 1])
 
 Status readRunProgram(wchar_t (&program)[MAX_PATH + 1])
 {
-    wchar_t path[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, kRunKey, -1, path, MAX_PATH);
     UniqueHkey key;
-    Status status = openKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key);
+    Status status = openKey(HKEY_LOCAL_MACHINE, kRunKey, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key);
     if (status != ERROR_SUCCESS) {
         return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
     }

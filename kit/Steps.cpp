@@ -6,8 +6,6 @@
 #include "common/product/TarvelProgram.h"
 #include "common/trust/Trust.h"
 
-#include <aclapi.h>
-
 #include <initializer_list>
 
 namespace {
@@ -95,8 +93,7 @@ bool startAndWait(const wchar_t* application, wchar_t* line, HANDLE output, DWOR
 bool heldFileIsTrusted(HANDLE held, Text& reason)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD read = GetSecurityInfo(held, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                       nullptr, nullptr, nullptr, nullptr, &descriptor);
+    const Status read = readHandleDescriptor(held, &descriptor);
     const UniqueLocal owned(descriptor);
     if (read != ERROR_SUCCESS) {
         reason << "its permissions could not be read, error " << static_cast<int>(read);

@@ -20,6 +20,9 @@ Status openKeyWithoutLinks(HKEY root, const wchar_t* path, REGSAM access, REGSAM
 // left empty on failure: for keys the tool only reads or writes values in, not ones it judges.
 Status openKey(HKEY root, const wchar_t* path, REGSAM access, UniqueHkey& key);
 Status createKey(HKEY root, const wchar_t* path, REGSAM access, UniqueHkey& key);
+// The same for the program's own key paths, which are ANSI texts.
+Status openKey(HKEY root, const char* path, REGSAM access, UniqueHkey& key);
+Status createKey(HKEY root, const char* path, REGSAM access, UniqueHkey& key);
 
 // Opens name under parent with REG_OPTION_OPEN_LINK: the key itself where name is a link.
 Status openKeyItself(HKEY parent, const wchar_t* name, REGSAM access, UniqueHkey& key);

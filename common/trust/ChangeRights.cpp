@@ -179,7 +179,12 @@ Status readLinkDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
     if (!link) {
         return lastErrorStatus();
     }
-    return GetSecurityInfo(link.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+    return readHandleDescriptor(link.get(), descriptor);
+}
+
+Status readHandleDescriptor(HANDLE object, PSECURITY_DESCRIPTOR* descriptor)
+{
+    return GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                            nullptr, nullptr, nullptr, descriptor);
 }
 

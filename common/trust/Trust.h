@@ -25,6 +25,9 @@ Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
 // The same of a reparse point itself, opened without following it (FILE_FLAG_OPEN_REPARSE_POINT):
 // whoever may change a link may point it elsewhere after any judgement of its target.
 Status readLinkDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor);
+// The same of the object an open handle holds (READ_CONTROL): the very file a caller keeps
+// open, whatever its name leads to since.
+Status readHandleDescriptor(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 
 // How objects are judged: where each path's descriptor comes from (the file system, or in a
 // test Windows' own descriptors, which Wine cannot keep), and whether Power Users count as
