@@ -54,18 +54,16 @@ Status createKey(HKEY root, const wchar_t* path, REGSAM access, UniqueHkey& key)
 
 Status openKey(HKEY root, const char* path, REGSAM access, UniqueHkey& key)
 {
-    HKEY opened = nullptr;
-    const Status status = registryStatus(RegOpenKeyExA(root, path, 0, access, &opened));
-    key.reset(status == ERROR_SUCCESS ? opened : nullptr);
-    return status;
+    wchar_t widePath[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    return openKey(root, widePath, access, key);
 }
 
 Status createKey(HKEY root, const char* path, REGSAM access, UniqueHkey& key)
 {
-    HKEY made = nullptr;
-    const Status status = registryStatus(RegCreateKeyExA(root, path, 0, nullptr, 0, access, nullptr, &made, nullptr));
-    key.reset(status == ERROR_SUCCESS ? made : nullptr);
-    return status;
+    wchar_t widePath[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+    return createKey(root, widePath, access, key);
 }
 
 Status openKeyItself(HKEY parent, const wchar_t* name, REGSAM access, UniqueHkey& key)
