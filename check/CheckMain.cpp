@@ -2,8 +2,10 @@
 // looks at the marker rather than probing it, reads the port switches and the logon
 // start-up, and prints one line per check. Exit status: 0 as asked, 1 when anything a pass
 // mends differs, kDiffersForAdministrator when only what no pass mends differs, else the
-// status of what kept it from checking. "/expect:preload" or "/expect:normal" names the mode
-// a script expects: a machine in the other one differs too, so that no script reads a line.
+// status of what kept it from checking. "/expect:preload" or "/expect:normal", or else the
+// policy "ExpectedMode", names the mode the machine should be in: a machine in the other one
+// differs too, so that no script reads a line.
+#include "check/ExpectedMode.h"
 #include "check/MachineCheck.h"
 #include "common/platform/SystemFacts.h"
 #include "common/product/Marker.h"
@@ -17,6 +19,10 @@ namespace {
 const DWORD kWholeCheckMs = kTaskSchedulerAnswerMs + kAccountLookupsMs;
 const char kLookupsSilent[] = "tarvel-check: " TARVEL_ACCOUNT_LOOKUPS_SILENT;
 const char kTaskSchedulerSilentLine[] = "tarvel-check: " TARVEL_TASK_SCHEDULER_SILENT;
+const char kUsage[] = "tarvel-check: usage: tarvel-check.exe [/expect:preload | /expect:normal | /?]";
+const char kUsagePolicy[] =
+    "tarvel-check: without /expect:, the mode the policy HKLM\\SOFTWARE\\Policies\\Ombrix\\Tarvel "
+    "\"ExpectedMode\" sets, when it is set";
 
 // Outside any function, as what the checking thread reads: left running past the bound, it
 // may still read them while the process ends.
@@ -42,35 +48,6 @@ DWORD WINAPI checkMachine(LPVOID parameter)
     return 0;
 }
 
-enum class Expected { Any, Preload, Normal, Unknown };
-
-// The mode the command line expects, in Windows' option style, case aside.
-Expected expectedMode()
-{
-    const wchar_t* rest = GetCommandLineW();
-    // Past the program's own name, quoted or not.
-    const bool quoted = *rest == L'"';
-    for (rest += quoted ? 1 : 0; *rest != L'\0' && (quoted ? *rest != L'"' : *rest != L' ' && *rest != L'\t');) {
-        ++rest;
-    }
-    rest += (quoted && *rest == L'"') ? 1 : 0;
-    while (*rest == L' ' || *rest == L'\t') {
-        ++rest;
-    }
-    wchar_t argument[32] = {};
-    lstrcpynW(argument, rest, 32);
-    for (size_t end = static_cast<size_t>(lstrlenW(argument)); end > 0 && argument[end - 1] == L' '; --end) {
-        argument[end - 1] = L'\0';
-    }
-    if (argument[0] == L'\0') {
-        return Expected::Any;
-    }
-    if (lstrcmpiW(argument, L"/expect:preload") == 0) {
-        return Expected::Preload;
-    }
-    return lstrcmpiW(argument, L"/expect:normal") == 0 ? Expected::Normal : Expected::Unknown;
-}
-
 // The marker of the other kind of Windows (C:\Preload64 on 32-bit Windows, C:\Preload on
 // 64-bit), which no pass here reads: a note, so that nobody takes it for this machine's.
 void noteOtherMarker(const char* marker)
@@ -87,10 +64,11 @@ void noteOtherMarker(const char* marker)
 
 int main()
 {
-    const Expected expected = expectedMode();
-    if (expected == Expected::Unknown) {
-        report.note(Text("tarvel-check: usage: tarvel-check.exe [/expect:preload | /expect:normal]"));
-        return ERROR_INVALID_PARAMETER;
+    const CommandLineAsk ask = readCommandLine();
+    if (ask.asked != Asked::Check) {
+        report.note(kUsage);
+        report.note(kUsagePolicy);
+        return ask.asked == Asked::Usage ? 0 : ERROR_INVALID_PARAMETER;
     }
     // Anything of the marker's name counts, as the pass's probe counts it.
     const char* marker = markerPath();
@@ -101,9 +79,9 @@ int main()
     report.note(line);
     noteOtherMarker(marker);
     // The marker is an administrator's to set or remove: no pass mends the mode.
-    if (expected != Expected::Any) {
-        const char* wanted = expected == Expected::Preload ? "preload mode" : "normal mode";
-        report.line("mode", wanted, mode, (expected == Expected::Preload) == preload, Mender::Administrator);
+    const Status modeRead = checkExpectedMode(report, ask.expected, preload);
+    if (modeRead != ERROR_SUCCESS) {
+        return report.finish(mode, modeRead);
     }
 
     checkingState.preload = preload;

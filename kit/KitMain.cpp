@@ -4,28 +4,26 @@
 #include "kit/Acceptance.h"
 #include "kit/Restore.h"
 
-#include <shellapi.h>
+#include "common/platform/ProgramArguments.h"
 
 int main()
 {
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments == nullptr) {
+    const ProgramArguments arguments;
+    if (!arguments.read()) {
         return kKitRefused;
     }
-    const UniqueLocal owned(arguments);
     Kit kit;
     if (!setUpKit(kit)) {
         writeOutput(L"tarvel-kit: the kit's own folder cannot be told.\r\n");
         return kKitRefused;
     }
-    if (count == 2 && lstrcmpiW(arguments[1], L"acceptance") == 0) {
+    if (arguments.are({L"acceptance"})) {
         return runAcceptance(kit);
     }
-    if (count == 2 && lstrcmpiW(arguments[1], L"restore") == 0) {
+    if (arguments.are({L"restore"})) {
         return runRestore(kit, false);
     }
-    if (count == 3 && lstrcmpiW(arguments[1], L"restore") == 0 && lstrcmpiW(arguments[2], L"ports") == 0) {
+    if (arguments.are({L"restore", L"ports"})) {
         return runRestore(kit, true);
     }
     writeOutput(L"usage: acceptance.cmd, restore.cmd or restore.cmd ports, from the kit's folder.\r\n");

@@ -94,6 +94,10 @@ done
 # signed package must carry the signed DLL, byte for byte.
 msiinfo extract "$package" Binary.SetupActions >"$work/actions.dll"
 cmp -s "$work/actions.dll" "$signed/tarvel_setup.dll" || { echo "FAIL: the signed package's actions are not the signed DLL"; exit 1; }
+# The policy template is text Group Policy reads as it is: beside the signed package, unchanged.
+for template in tarvel.admx en-US/tarvel.adml; do
+    cmp -s "$source_dir/policy/$template" "$signed/$template" || { echo "FAIL: $template is not beside the signed package as it is"; exit 1; }
+done
 # The unsigned build stays as it was; the signed copy differs from it only by the signature.
 if cmp -s "$work/build/tarvel.exe" "$signed/tarvel.exe"; then
     echo "FAIL: the signed file is the unsigned one"

@@ -135,13 +135,43 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     ASSERT_EQ(0u, host::runProgram(exe_));
     EXPECT_EQ(0u, check());
 
-    // A script names the mode it expects: the other one differs, which no pass mends; the
+    // A script, or the policy a fleet sets (in the 64-bit view on 64-bit Windows, where Group
+    // Policy writes it; from Windows 7 on, as in Wine, both views share the key), names the mode
+    // expected: the other one differs, which no pass mends. Each argument is read whole; the
     // marker of the other kind of Windows is noted, never read.
-    EXPECT_EQ(0u, check(L"/expect:preload"));
-    EXPECT_EQ(0u, check(L"/EXPECT:Preload "));
-    EXPECT_EQ(kForAdministrator, check(L"/expect:normal"));
-    EXPECT_EQ(1, count(report(L"/expect:normal"), "mode: wants normal mode, found preload mode: DIFFERS"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), check(L"/expect:later"));
+    const wchar_t* kPolicy = L"SOFTWARE\\Policies\\Ombrix\\Tarvel";
+    const DWORD kUsage = ERROR_INVALID_PARAMETER;
+    const struct {
+        const wchar_t* policy;  // "ExpectedMode", or none
+        REGSAM view;
+        std::wstring arguments;
+        DWORD status;
+        const char* line;
+    } modes[] = {
+        {nullptr, 0, L"/expect:preload", 0, nullptr},
+        {nullptr, 0, L"/EXPECT:Preload ", 0, nullptr},
+        {nullptr, 0, L"/expect:normal", kForAdministrator, "mode: wants normal mode, found preload mode: DIFFERS"},
+        {nullptr, 0, L"/expect:later", kUsage, "usage: tarvel-check.exe [/expect:preload | /expect:normal | /?]"},
+        {nullptr, 0, L"/expect:normal" + std::wstring(18, L' ') + L"--fix-everything", kUsage, nullptr},
+        {nullptr, 0, L"/expect:preload" + std::wstring(40, L' ') + L"/expect:normal", kUsage, nullptr},
+        {nullptr, 0, L"/?", 0, "usage: tarvel-check.exe"},
+        {L"normal", KEY_WOW64_64KEY, L"", kForAdministrator,
+         "mode, as the policy \"ExpectedMode\" asks: wants normal mode, found preload mode: DIFFERS"},
+        {L"PreLoad", KEY_WOW64_64KEY, L"", 0, "mode, as the policy \"ExpectedMode\" asks: wants preload mode"},
+        {L"weird", KEY_WOW64_64KEY, L"", kForAdministrator,
+         "mode, as the policy \"ExpectedMode\" asks: wants preload or normal, found \"weird\": DIFFERS"},
+        {L"normal", KEY_WOW64_64KEY, L"/expect:preload", 0, "note: /expect: wins over the policy \"ExpectedMode\""},
+    };
+    for (const auto& row : modes) {
+        if (row.policy != nullptr) {
+            host::writeString(HKEY_LOCAL_MACHINE, kPolicy, L"ExpectedMode", row.policy, row.view);
+        }
+        EXPECT_EQ(row.status, check(row.arguments)) << std::string(row.arguments.begin(), row.arguments.end());
+        if (row.line != nullptr) {
+            EXPECT_EQ(1, count(report(row.arguments), row.line)) << row.line << "\n" << report(row.arguments);
+        }
+        host::deleteTree(HKEY_LOCAL_MACHINE, kPolicy, row.view);
+    }
     const std::wstring other = state::otherMarker();
     host::makeDirectory(other);
     const std::string noted = report();
