@@ -8,27 +8,6 @@
 #include <msi.h>
 #include <msiquery.h>
 
-// A record, or any other handle Windows Installer hands out (a number, not a pointer), closed
-// with MsiCloseHandle.
-class UniqueMsiHandle {
-public:
-    explicit UniqueMsiHandle(MSIHANDLE handle) : handle_(handle) {}
-    ~UniqueMsiHandle()
-    {
-        if (handle_ != 0) {
-            MsiCloseHandle(handle_);
-        }
-    }
-    UniqueMsiHandle(const UniqueMsiHandle&) = delete;
-    UniqueMsiHandle& operator=(const UniqueMsiHandle&) = delete;
-
-    MSIHANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != 0; }
-
-private:
-    MSIHANDLE handle_;
-};
-
 // A line of the install log, as the install's other informational lines: text with [1]..[n]
 // for the strings given.
 void logLine(MSIHANDLE install, INSTALLMESSAGE kind, const wchar_t* text, const wchar_t* first,

@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """Makes the package that wixl builds the same, byte for byte, for every build of one commit,
-wherever it is built, and gives it the program's file version.
+wherever it is built, and gives each program in it its file version.
 
 Usage:
   reproducible_package.py stamp SOURCE_DIR FILE...
       gives each file the sources' time, which the cabinet records for it.
-  reproducible_package.py finish SOURCE_DIR PACKAGE FILE_KEY EXE INPUT...
-      writes EXE's own file version into the File table row FILE_KEY, the event source's
+  reproducible_package.py finish SOURCE_DIR PACKAGE KEY=EXE[,KEY=EXE...] INPUT...
+      writes each EXE's own file version into the File table row KEY, the event source's
       message file as REG_EXPAND_SZ, and a summary whose
       revision number (the package code) is a name of the package's inputs and whose times
       are the sources' time. INPUT: every file and text the package is made of.
@@ -70,19 +70,23 @@ def stamp(source_dir, *files):
         os.utime(name, (when, when))
 
 
-def finish(source_dir, package, file_key, exe, *inputs):
+def finish(source_dir, package, programs, *inputs):
     import gi
 
     gi.require_version("Libmsi", "1.0")
     from gi.repository import Libmsi
 
-    version = file_version(exe)
+    versions = []
     database = Libmsi.Database.new(package, Libmsi.DbFlags.TRANSACT, None)
-    # wixl leaves the Version column empty, which makes the program an unversioned file to
+    # wixl leaves the Version column empty, which makes a program an unversioned file to
     # Windows Installer: repairs and replacements would go by dates and hashes.
-    query = Libmsi.Query.new(database, f"UPDATE `File` SET `Version` = '{version}' WHERE `File` = '{file_key}'")
-    query.execute(None)
-    query.close()
+    for program in programs.split(","):
+        file_key, exe = program.split("=", 1)
+        version = file_version(exe)
+        versions.append(version)
+        query = Libmsi.Query.new(database, f"UPDATE `File` SET `Version` = '{version}' WHERE `File` = '{file_key}'")
+        query.execute(None)
+        query.close()
     # The event source's message file is REG_EXPAND_SZ, which Windows Installer writes for a
     # value that begins "#%"; wixl knows no such type and escapes the "#" of a string.
     query = Libmsi.Query.new(database, "UPDATE `Registry` SET `Value` = '#%[#TarvelExe]' "
@@ -92,7 +96,7 @@ def finish(source_dir, package, file_key, exe, *inputs):
     database.commit()
 
     summary = Libmsi.SummaryInfo.new(database, 16)
-    summary.set_string(Libmsi.Property.UUID, package_code((version, exe, *inputs)))
+    summary.set_string(Libmsi.Property.UUID, package_code((*versions, *inputs)))
     saved = FILETIME_1970 + source_time(source_dir) * 10**7
     summary.set_filetime(Libmsi.Property.CREATED_TM, saved)
     summary.set_filetime(Libmsi.Property.LASTSAVED_TM, saved)
@@ -101,7 +105,7 @@ def finish(source_dir, package, file_key, exe, *inputs):
 
 
 if __name__ == "__main__":
-    commands = {"stamp": (stamp, 2), "finish": (finish, 5)}
+    commands = {"stamp": (stamp, 2), "finish": (finish, 4)}
     if len(sys.argv) < 2 or sys.argv[1] not in commands or len(sys.argv) - 2 < commands[sys.argv[1]][1]:
         sys.exit(__doc__)
     commands[sys.argv[1]][0](*sys.argv[2:])

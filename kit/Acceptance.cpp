@@ -1,7 +1,7 @@
 // Acceptance of tarvel on a reference machine: the program through preload and normal mode,
 // the package through install and uninstall, the machine checked with tarvel-check.exe after
-// each step; then the marker as it was found and a last pass, so that the machine ends as its
-// marker asks. Before its first change the run records in the journal what restore needs to
+// each step; then the marker as it was found and a last pass, and, when no product of the
+// family is installed, the port switches as it found them. Before its first change the run records in the journal what restore needs to
 // undo it, and it removes the record once its own undoing passed.
 #include "kit/Acceptance.h"
 
@@ -162,12 +162,16 @@ void installAndUninstall(Run& run)
         return;
     }
     // Recorded before it is installed, or not installed: a run cut during the install leaves
-    // restore a product it knows.
-    const Status recorded = recordProduct(run.journal.run.get());
+    // restore the very product the package holds.
+    wchar_t product[39] = {};
+    Status recorded = packageProductCode(run.package, product);
+    if (recorded == ERROR_SUCCESS) {
+        recorded = recordProduct(run.journal.run.get(), product);
+    }
     if (recorded != ERROR_SUCCESS) {
         Text why;
-        why << "not run: its product code could not be recorded in " << journalPath(kRecordName) << ", error "
-            << recorded;
+        why << "not run: its product code could not be read from the package and recorded in "
+            << journalPath(kRecordName) << ", error " << recorded;
         failure(run, L"install of the package", why);
         return;
     }
@@ -268,10 +272,14 @@ bool recordRun(Run& run)
         say(kit, line);
         return false;
     }
+    if (!recordPorts(kit, run.journal)) {
+        removeRecord(run.journal);
+        say(kit, Text("the run could not put the ports back as it found them. Nothing was changed."));
+        return false;
+    }
     line << "if the run is cut short, restore.cmd undoes what it changed, as " << journalPath(kRecordName)
          << " records it";
     say(kit, line);
-    recordPorts(kit, run.journal);
     return true;
 }
 
@@ -312,6 +320,13 @@ void runSteps(Run& run)
     if (run.last[0] != L'\0') {
         pass(run, L"last pass, with the marker as it was found", run.last);
         check(run, L"check with the marker as it was found");
+    }
+    // A product installed keeps the switches as its last pass set them; without one, the
+    // machine ends with them as the run found them.
+    if (familyInstalled()) {
+        say(run.kit, Text("Ombrix Tarvel is installed: the port switches stay as its last pass set them"));
+    } else if (!putPortsAsFound(run.kit, run.journal)) {
+        ++run.failed;
     }
 }
 

@@ -13,6 +13,7 @@ const int kKitFailed = 1;
 const int kKitRefused = 2;     // the kit is not whole, has no log, or the journal is not its own
 const int kKitUnfinished = 3;  // an earlier run is recorded as unfinished
 const int kKitNotElevated = 5;
+const int kKitWrongArguments = ERROR_INVALID_PARAMETER;  // 87: an argument it does not take
 // Not an exit status: the run or restore goes on past a check that found nothing to stop it.
 const int kKitGoesOn = -1;
 

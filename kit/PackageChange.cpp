@@ -6,6 +6,7 @@
 #include "kit/Steps.h"
 
 #include <msi.h>
+#include <msiquery.h>
 
 const wchar_t kProductValue[] = L"Product";
 
@@ -44,7 +45,40 @@ void findPackage(const Kit& kit, wchar_t (&package)[MAX_PATH])
     } while (FindNextFileW(search.get(), &found));
 }
 
-Status recordProduct(HKEY record) { return writeJournalText(record, kProductValue, L"" TARVEL_PRODUCT_CODE); }
+Status packageProductCode(const wchar_t* package, wchar_t (&product)[39])
+{
+    product[0] = L'\0';
+    MSIHANDLE opened = 0;
+    Status status = MsiOpenDatabaseW(package, nullptr, &opened);  // MSIDBOPEN_READONLY, which is 0
+    const UniqueMsiHandle database(opened);
+    MSIHANDLE made = 0;
+    if (status == ERROR_SUCCESS) {
+        status = MsiDatabaseOpenViewW(database.get(),
+                                      L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'", &made);
+    }
+    const UniqueMsiHandle view(made);
+    if (status == ERROR_SUCCESS) {
+        status = MsiViewExecute(view.get(), 0);
+    }
+    MSIHANDLE fetched = 0;
+    if (status == ERROR_SUCCESS) {
+        status = MsiViewFetch(view.get(), &fetched);
+    }
+    const UniqueMsiHandle row(fetched);
+    DWORD length = 39;
+    if (status == ERROR_SUCCESS) {
+        status = MsiRecordGetStringW(row.get(), 1, product, &length);
+    }
+    if (status == ERROR_SUCCESS && !isProductCode(product)) {
+        status = ERROR_INVALID_DATA;
+    }
+    if (status != ERROR_SUCCESS) {
+        product[0] = L'\0';
+    }
+    return status;
+}
+
+Status recordProduct(HKEY record, const wchar_t* product) { return writeJournalText(record, kProductValue, product); }
 
 Status forgetProduct(HKEY record) { return registryStatus(RegDeleteValueW(record, kProductValue)); }
 

@@ -12,26 +12,17 @@ const char* const kSwitches[] = {kDipmValue, kLpmValue};
 
 void wide(const char* name, wchar_t (&text)[MAX_PATH]) { MultiByteToWideChar(CP_ACP, 0, name, -1, text, MAX_PATH); }
 
-// Each value of source copied, with its type, into copy.
-Status copyValues(HKEY source, HKEY copy)
+// A switch as the port key holds it, whatever its type and size, copied into copy; absent, it
+// stays absent there. The key's other values are the driver's, and the kit leaves them alone.
+Status copySwitch(HKEY source, HKEY copy, const wchar_t* name)
 {
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256] = {};
-        DWORD nameLength = 256;
-        BYTE data[1024] = {};
-        DWORD size = sizeof data;
-        DWORD type = REG_NONE;
-        Status status = registryStatus(RegEnumValueW(source, index, name, &nameLength, nullptr, &type, data, &size));
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_SUCCESS;
-        }
-        if (status == ERROR_SUCCESS) {
-            status = registryStatus(RegSetValueExW(copy, name, 0, type, data, size));
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
+    RegistryValue value;
+    const Status status = readRegistryValue(source, name, value);
+    if (status != ERROR_SUCCESS) {
+        return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
     }
+    return registryStatus(
+        RegSetValueExW(copy, name, 0, value.type, reinterpret_cast<const BYTE*>(value.data.get()), value.size));
 }
 
 Status copyPorts(Journal& journal)
@@ -52,8 +43,11 @@ Status copyPorts(Journal& journal)
         wchar_t name[8] = {};
         portName(port, name);
         status = makeJournalKey(journal.ports.get(), name, journal.portKeys[port]);
-        if (status == ERROR_SUCCESS) {
-            status = copyValues(source.get(), journal.portKeys[port].get());
+        for (const char* value : kSwitches) {
+            wchar_t switchName[MAX_PATH] = {};
+            wide(value, switchName);
+            status =
+                status == ERROR_SUCCESS ? copySwitch(source.get(), journal.portKeys[port].get(), switchName) : status;
         }
     }
     return status == ERROR_SUCCESS ? markWhole(journal.ports.get()) : status;
@@ -133,8 +127,34 @@ bool isEmptyKey(HKEY key)
            RegEnumKeyExW(key, 0, name, &keyLength, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
 }
 
+// How one switch goes back: restore.cmd ports's, only as a port's REG_DWORD, or a run's own,
+// exactly as it found it.
+using PutSwitch = bool (*)(const Kit& kit, HKEY before, HKEY now, int port, const wchar_t* value);
+
+// A switch exactly as the run found it, read back: silent when it is so.
+bool putSwitchAsFound(const Kit& kit, HKEY before, HKEY now, int port, const wchar_t* value)
+{
+    RegistryValue was;
+    const Status found = before == nullptr ? ERROR_FILE_NOT_FOUND : readRegistryValue(before, value, was);
+    if (now != nullptr && found == ERROR_SUCCESS) {
+        RegSetValueExW(now, value, 0, was.type, reinterpret_cast<const BYTE*>(was.data.get()), was.size);
+    } else if (now != nullptr && found == ERROR_FILE_NOT_FOUND) {
+        RegDeleteValueW(now, value);
+    }
+    RegistryValue is;
+    const Status read = now == nullptr ? ERROR_FILE_NOT_FOUND : readRegistryValue(now, value, is);
+    if (sameRegistryValue(found, was, read, is)) {
+        return true;
+    }
+    Text line;
+    line << "Port" << port << " " << value << ": " << valueText(now, value) << ", where it was "
+         << valueText(before, value) << " when the run began";
+    sayFailure(kit, line);
+    return false;
+}
+
 // One port's switches as the copy holds them (before null: the port key was not there).
-bool putPortBack(const Kit& kit, HKEY before, int port)
+bool putPortBack(const Kit& kit, HKEY before, int port, PutSwitch put)
 {
     UniqueHkey now;
     if (before != nullptr) {
@@ -146,7 +166,7 @@ bool putPortBack(const Kit& kit, HKEY before, int port)
     for (const char* value : kSwitches) {
         wchar_t name[MAX_PATH] = {};
         wide(value, name);
-        asBefore = putSwitchBack(kit, before, now.get(), port, name) && asBefore;
+        asBefore = put(kit, before, now.get(), port, name) && asBefore;
     }
     if (before == nullptr && now && isEmptyKey(now.get())) {
         now.reset();
@@ -169,21 +189,23 @@ void portName(int port, wchar_t (&name)[8])
     name[4] = static_cast<wchar_t>(L'0' + port);
 }
 
-void recordPorts(const Kit& kit, Journal& journal)
+bool recordPorts(const Kit& kit, Journal& journal)
 {
+    const Status status = copyPorts(journal);
     Text line;
-    if (copyPorts(journal) == ERROR_SUCCESS) {
-        line << "port values recorded in " << journalPath(kPortsName);
-    } else {
-        line << "NOTE  the port values could not be recorded in " << journalPath(kPortsName)
-             << ": restore.cmd ports has nothing to put back";
-        for (UniqueHkey& port : journal.portKeys) {
-            port.reset();
-        }
-        journal.ports.reset();
-        deleteJournalKey(journal.key.get(), kPortsName);
+    if (status == ERROR_SUCCESS) {
+        line << "port switches recorded in " << journalPath(kPortsName);
+        say(kit, line);
+        return true;
     }
-    say(kit, line);
+    line << "the port switches could not be recorded in " << journalPath(kPortsName) << ", error " << status;
+    sayFailure(kit, line);
+    for (UniqueHkey& port : journal.portKeys) {
+        port.reset();
+    }
+    journal.ports.reset();
+    deleteJournalKey(journal.key.get(), kPortsName);
+    return false;
 }
 
 void setPortsOn()
@@ -237,7 +259,23 @@ bool putPortsBack(const Kit& kit, const Journal& journal)
     }
     bool asBefore = true;
     for (int port = 0; port < kPortCount; ++port) {
-        asBefore = putPortBack(kit, journal.portKeys[port].get(), port) && asBefore;
+        asBefore = putPortBack(kit, journal.portKeys[port].get(), port, putSwitchBack) && asBefore;
     }
     return asBefore;
+}
+
+bool putPortsAsFound(const Kit& kit, const Journal& journal)
+{
+    if (!journal.ports || !isWhole(journal.ports.get())) {
+        sayFailure(kit, Text("the port switches could not be put back: the run holds no whole record of them"));
+        return false;
+    }
+    bool asFound = true;
+    for (int port = 0; port < kPortCount; ++port) {
+        asFound = putPortBack(kit, journal.portKeys[port].get(), port, putSwitchAsFound) && asFound;
+    }
+    if (asFound) {
+        say(kit, Text("the port switches are as the run found them, read back: no product of the family keeps them"));
+    }
+    return asFound;
 }

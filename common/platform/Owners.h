@@ -2,6 +2,7 @@
 // One owner per kind of Windows resource, so that every early return releases what it holds.
 #include <windows.h>
 #include <lm.h>
+#include <msi.h>
 #include <oleauto.h>
 
 #include <memory>
@@ -132,4 +133,25 @@ public:
 
 private:
     VARIANT value_;
+};
+
+// A record, or any other handle Windows Installer hands out (a number, not a pointer), closed
+// with MsiCloseHandle.
+class UniqueMsiHandle {
+public:
+    explicit UniqueMsiHandle(MSIHANDLE handle) : handle_(handle) {}
+    ~UniqueMsiHandle()
+    {
+        if (handle_ != 0) {
+            MsiCloseHandle(handle_);
+        }
+    }
+    UniqueMsiHandle(const UniqueMsiHandle&) = delete;
+    UniqueMsiHandle& operator=(const UniqueMsiHandle&) = delete;
+
+    MSIHANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != 0; }
+
+private:
+    MSIHANDLE handle_;
 };

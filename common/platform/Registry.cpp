@@ -1,6 +1,7 @@
 #include "common/platform/Registry.h"
 
 #include <cwchar>
+#include <utility>
 
 namespace {
 
@@ -180,32 +181,69 @@ Status readDwordValue(HKEY key, const wchar_t* name, DWORD& value)
     return status;
 }
 
-Status deleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
+Status readRegistryValue(HKEY key, const wchar_t* name, RegistryValue& value)
 {
-    UniqueHkey key;
-    Status status = openKeyItself(parent, name, KEY_READ | DELETE | view, key);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return ERROR_SUCCESS;
-    }
+    value = RegistryValue();
+    Status status = registryStatus(RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &value.size));
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    if (!isRegistryLink(key.get())) {
-        // Each pass deletes the first subkey, until none is left.
-        for (;;) {
-            wchar_t child[256] = {};
-            DWORD length = 256;
-            status = registryStatus(RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr));
-            if (status == ERROR_NO_MORE_ITEMS) {
-                break;
-            }
-            if (status == ERROR_SUCCESS) {
-                status = deleteKeyTree(key.get(), child, view);
-            }
-            if (status != ERROR_SUCCESS) {
-                return status;
-            }
+    value.data = allocateText(value.size / sizeof(wchar_t) + 1);
+    if (!value.data) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return registryStatus(
+        RegQueryValueExW(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.get()), &value.size));
+}
+
+bool sameRegistryValue(Status first, const RegistryValue& a, Status second, const RegistryValue& b)
+{
+    if (first == ERROR_FILE_NOT_FOUND || second == ERROR_FILE_NOT_FOUND) {
+        return first == second;
+    }
+    return first == ERROR_SUCCESS && second == ERROR_SUCCESS && a.type == b.type && a.size == b.size &&
+           sameBytes(a.data.get(), b.data.get(), a.size);
+}
+
+namespace {
+
+// key, opened as itself, with all it holds: each pass deletes the first subkey, until none is
+// left. A subkey that is listed must open: one that cannot (a name with a NUL in it, which the
+// native API makes and no Win32 name can reach) would be listed first again for ever.
+Status deleteOpenedTree(UniqueHkey key, REGSAM view)
+{
+    while (!isRegistryLink(key.get())) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        Status status = registryStatus(RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        UniqueHkey child;
+        if (status == ERROR_SUCCESS) {
+            status = openKeyItself(key.get(), name, KEY_READ | DELETE | view, child);
+        }
+        if (status == ERROR_FILE_NOT_FOUND) {
+            return ERROR_CANTOPEN;
+        }
+        if (status == ERROR_SUCCESS) {
+            status = deleteOpenedTree(std::move(child), view);
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
         }
     }
     return deleteKeyItself(key.get());
+}
+
+}  // namespace
+
+Status deleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    UniqueHkey key;
+    const Status status = openKeyItself(parent, name, KEY_READ | DELETE | view, key);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    return status == ERROR_SUCCESS ? deleteOpenedTree(std::move(key), view) : status;
 }

@@ -42,6 +42,18 @@ Status readKeyDescriptor(HKEY key, BYTE (&descriptor)[4096]);
 // A REG_DWORD of four bytes; ERROR_INVALID_DATA for a value of another type or size.
 Status readDwordValue(HKEY key, const wchar_t* name, DWORD& value);
 
+// A value as it is, whatever its type and size: data holds size bytes.
+struct RegistryValue {
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    UniqueHeapText data;
+};
+// ERROR_SUCCESS with value filled, ERROR_FILE_NOT_FOUND for an absent one, else the registry's
+// status (ERROR_MORE_DATA when it grew between its size and its reading).
+Status readRegistryValue(HKEY key, const wchar_t* name, RegistryValue& value);
+// Whether two values are the same: both absent, or of one type and the same bytes.
+bool sameRegistryValue(Status first, const RegistryValue& a, Status second, const RegistryValue& b);
+
 // Deletes name under parent with all it holds, absent being success; a registry link there,
 // or anywhere below, is deleted as the link, never followed. view as for openKeyWithoutLinks.
 Status deleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view);

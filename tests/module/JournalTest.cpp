@@ -293,7 +293,13 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), startRecord(kit, journal));
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordMarker(journal.run.get(), MarkerState::File));
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordStartup(journal.run.get(), L"C:\\Tools\\tarvel.exe"));
-    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordProduct(journal.run.get()));
+    // The product recorded is the one the package holds: the next version's is its own.
+    wchar_t product[39] = {};
+    wchar_t next[39] = {};
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), packageProductCode(host::tarvelPackage().c_str(), product));
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), packageProductCode(host::tarvelNextPackage().c_str(), next));
+    EXPECT_NE(std::wstring(product), std::wstring(next));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordProduct(journal.run.get(), next));
     RunRecord unfinished;
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.run.get(), unfinished));
     EXPECT_NE(nullptr, unfinished.refused) << "followed before it is whole";
@@ -304,8 +310,9 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
     EXPECT_EQ(std::wstring(L"C:\\kit\\"), record.kit);
     EXPECT_EQ(static_cast<int>(MarkerState::File), static_cast<int>(record.marker));
     EXPECT_EQ(std::wstring(L"C:\\Tools\\tarvel.exe"), record.program);
-    EXPECT_TRUE(record.hasProduct && isProductCode(record.product)) << "product " << record.hasProduct;
-    recordPorts(kit, journal);
+    EXPECT_TRUE(record.hasProduct) << "no product";
+    EXPECT_EQ(std::wstring(next), record.product);
+    EXPECT_TRUE(recordPorts(kit, journal));
     for (const HKEY key : {journal.key.get(), journal.run.get(), journal.ports.get()}) {
         BYTE descriptor[4096] = {};
         ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readKeyDescriptor(key, descriptor));
@@ -426,6 +433,27 @@ TEST(KitChanges, APortSwitchIsPutBackOnlyAsTheDwordItWas)
         }
     }
     host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\KitPortsTest");
+}
+
+// The scripts hand the kit all they are given, each argument read whole: only what they take
+// starts anything; /? prints the usage and ends with 0, anything else with 87, and neither
+// makes the journal or the marker.
+TEST(KitArguments, OnlyWhatTheScriptsTakeStartsARun)
+{
+    clearJournal();
+    const std::pair<const wchar_t*, DWORD> forms[] = {
+        {L"acceptance.cmd /?", 0},         {L"acceptance.cmd now", 87},
+        {L"acceptance.cmd ports", 87},     {L"restore.cmd /?", 0},
+        {L"restore.cmd port", 87},         {L"restore.cmd ports now", 87},
+        {L"restore.cmd \"ports /?\"", 87},
+    };
+    for (const auto& form : forms) {
+        const std::wstring command = std::wstring(L"/c ") + form.first + L" > NUL";
+        EXPECT_EQ(form.second, host::runProgram(L"C:\\windows\\system32\\cmd.exe", command, host::tarvelKit()))
+            << std::string(form.first, form.first + lstrlenW(form.first));
+        EXPECT_FALSE(journalHas(L"")) << "a run or a restore started";
+        EXPECT_EQ(host::PathKind::Missing, host::pathKind(L"C:\\Preload.acceptance"));
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include <string>
 
@@ -43,6 +44,13 @@ bool exists(const std::wstring& name)
                                      REG_OPTION_OPEN_LINK, KEY_READ, &key) == ERROR_SUCCESS;
     RegCloseKey(key);
     return found;
+}
+
+// deleteKeyTree of kBase, on a thread of its own: a deletion that loops must not hold the test.
+DWORD WINAPI deleteBase(LPVOID status)
+{
+    *static_cast<Status*>(status) = deleteKeyTree(HKEY_CURRENT_USER, kBase, 0);
+    return 0;
 }
 
 TEST(Registry, ALinkIsNeverFollowedAndAKeyMadeIsGivenItsPermissions)
@@ -103,6 +111,31 @@ TEST(Registry, ALinkIsNeverFollowedAndAKeyMadeIsGivenItsPermissions)
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), readDwordValue(base.get(), L"Dword", value));
     EXPECT_EQ(4u, value);
     EXPECT_EQ(static_cast<Status>(ERROR_INVALID_DATA), readDwordValue(base.get(), L"Binary", value));
+
+    // A subkey whose name holds a NUL, which only the native API makes, is listed but cannot be
+    // opened by its Win32 name: the deletion stops with a failure, never listing it for ever.
+    using NativeKeyCall =
+        LONG(WINAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, ULONG, PUNICODE_STRING, ULONG, PULONG);
+    const auto createKeyNative = reinterpret_cast<NativeKeyCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateKey")));
+    wchar_t nulName[] = L"Nul\0Name";
+    UNICODE_STRING nulText = {sizeof nulName - sizeof(wchar_t), sizeof nulName, nulName};
+    OBJECT_ATTRIBUTES nulAttributes = {sizeof nulAttributes, base.get(), &nulText, 0, nullptr, nullptr};
+    HANDLE nul = nullptr;
+    ASSERT_EQ(0, createKeyNative(&nul, KEY_ALL_ACCESS, &nulAttributes, 0, nullptr, 0, nullptr));
+    Status deleted = ERROR_SUCCESS;
+    const HANDLE deletion = CreateThread(nullptr, 0, deleteBase, &deleted, 0, nullptr);
+    ASSERT_NE(nullptr, deletion);
+    if (WaitForSingleObject(deletion, 10000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the deletion lists the key it cannot open for ever";
+        TerminateThread(deletion, 1);
+    }
+    CloseHandle(deletion);
+    EXPECT_NE(static_cast<Status>(ERROR_SUCCESS), deleted) << "a key it could not open counted as deleted";
+    const auto deleteKeyNative = reinterpret_cast<LONG(WINAPI*)(HANDLE)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    EXPECT_EQ(0, deleteKeyNative(nul));
+    CloseHandle(nul);
     base.reset();
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), deleteKeyTree(HKEY_CURRENT_USER, kBase, 0));
     EXPECT_FALSE(exists(L""));

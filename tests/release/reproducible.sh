@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two clean builds of the same sources, in folders of different names, must give the same
-# tarvel.exe, the same kit program and the same package byte for byte; the package states the
-# program's version in its File table and as its own, and so does the check. The package code
+# tarvel.exe, the same kit program and the same package byte for byte; the package states each
+# program's version in its File table and as its own, and so do the programs' resources and
+# manifests, which also name the releases from Vista to 10. The package code
 # follows the files' contents, the summary's times are the commit's, and the folder is locked
 # before any file is copied.
 # Usage: reproducible.sh SOURCE_DIR WORK_DIR PROGRAM_VERSION
@@ -26,11 +27,13 @@ for file in tarvel.exe tarvel-kit.exe "tarvel-$version.msi"; do
         failed=1
     fi
 done
-stated=$(msiinfo export "$work/first/tarvel-$version.msi" File | awk -F'\t' '$1 == "TarvelExe" { print $5 }')
-if [ "$stated" != "$version" ]; then
-    echo "FAIL: the package states tarvel.exe's version as '$stated', not $version"
-    failed=1
-fi
+for key in TarvelExe TarvelCheckExe; do
+    stated=$(msiinfo export "$work/first/tarvel-$version.msi" File | awk -F'\t' -v key=$key '$1 == key { print $5 }')
+    if [ "$stated" != "$version" ]; then
+        echo "FAIL: the package states $key's version as '$stated', not $version"
+        failed=1
+    fi
+done
 msi="$work/first/tarvel-$version.msi"
 product=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" { print $2 }')
 if [ "$product" != "$version" ]; then
@@ -44,10 +47,26 @@ source_dir, work, version, msi = sys.argv[1:]
 sys.path.insert(0, os.path.join(source_dir, "installer"))
 import reproducible_package as package
 failed = False
-for exe in ("tarvel.exe", "tarvel-check.exe"):
-    stated = package.file_version(os.path.join(work, "first", exe))
+# Each program's version resource and manifest state the release's version, and the manifest
+# names every release from Vista to 10.
+import re
+import xml.etree.ElementTree as ET
+SUPPORTED = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+for exe in ("tarvel.exe", "tarvel-check.exe", "tarvel-kit.exe"):
+    path = os.path.join(work, "first", exe)
+    stated = package.file_version(path)
     if stated != version:
         print(f"FAIL: {exe} states version {stated}, not {version}")
+        failed = True
+    found = re.search(rb"<\?xml[^>]*>\s*<assembly.*?</assembly>", open(path, "rb").read(), re.S)
+    manifest = ET.fromstring(found.group(0)) if found else None
+    identity = manifest.find("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity") if found else None
+    oses = {e.get("Id") for e in manifest.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")} if found else set()
+    if identity is None or identity.get("version") != version or oses != SUPPORTED:
+        print(f"FAIL: {exe}'s manifest states version {identity.get('version') if identity is not None else None} "
+              f"and {len(oses)} of the {len(SUPPORTED)} releases from Vista to 10")
         failed = True
 # One byte of the program changes the package code; the files' names alone must not make it.
 for name, flip in (("one", False), ("other", True)):

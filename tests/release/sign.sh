@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Signs the program, the check, the package's actions and the package through the build's
-# tarvel_signed target with a throw-away self-signed certificate, each signature timestamped
-# by a time-stamping authority of the test's own on 127.0.0.1, and checks with osslsigncode
-# that every signature and its timestamp verify, inside the signed package too.
+# Signs the program, the check, the package's actions, the fleet's scripts and the package through
+# the build's tarvel_signed target with a throw-away self-signed certificate, each signature
+# timestamped by a time-stamping authority of the test's own on 127.0.0.1, and checks with
+# osslsigncode that every signature and its timestamp verify, inside the signed package too.
 # Usage: sign.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1
@@ -82,7 +82,9 @@ mkdir -p "$work/installed"
 (cd "$work/installed" && msiextract "$package" >/dev/null)
 mapfile -t inside < <(find "$work/installed" -type f \( -name tarvel.exe -o -name tarvel-check.exe \))
 [ "${#inside[@]}" -eq 2 ] || { echo "FAIL: the signed package holds no tarvel.exe and tarvel-check.exe"; exit 1; }
-for file in "$signed/tarvel.exe" "$signed/tarvel-check.exe" "$signed/tarvel_setup.dll" "$package" "${inside[@]}"; do
+scripts=("$signed/Detect-Tarvel.ps1" "$signed/Remediate-Tarvel.ps1" "$signed/Discover-Tarvel.ps1")
+for file in "$signed/tarvel.exe" "$signed/tarvel-check.exe" "$signed/tarvel_setup.dll" "$package" "${inside[@]}" \
+    "${scripts[@]}"; do
     verify=$(osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$tsa/ca.pem" -in "$file" 2>&1 || true)
     if ! grep -q "Signature verification: ok" <<<"$verify" || ! grep -q "Timestamp Server Signature verification: ok" <<<"$verify"; then
         echo "$verify"

@@ -59,16 +59,7 @@ std::wstring placeAnotherProductNamedTarvel(const std::wstring& dir)
 // Everything a check could change: the twelve switches, the Run value and the marker.
 std::wstring machineState()
 {
-    std::wstring state;
-    for (int port = 0; port <= 5; ++port) {
-        for (const wchar_t* name : {L"DIPM", L"LPM"}) {
-            const host::RegValue value = host::readValue(HKEY_LOCAL_MACHINE, state::portKey(port), name);
-            state += value.present ? std::to_wstring(value.type) + L":" + std::to_wstring(value.data.size()) + L":" +
-                                         std::to_wstring(value.data.empty() ? 0 : value.data[0])
-                                   : L"-";
-            state += L" ";
-        }
-    }
+    std::wstring state = state::portSwitches();
     state += state::runValue().present ? state::runValue().text() : L"<no Run value>";
     state += L" marker:" + std::to_wstring(static_cast<int>(host::pathKind(state::ownMarker())));
     return state;

@@ -366,14 +366,16 @@ TEST_F(Kit, OnTheRunKeyReleasesItPassesAndLeavesTheMachineAsItsMarkerAsks)
                 host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, program, KEY_WOW64_32KEY);
             }
             ASSERT_EQ(named, startupNow()) << c.what;
+            const std::wstring switches = state::portSwitches();
             EXPECT_EQ(0u, runKit()) << c.what << "\n" << log();
             // The outcome, not the count of steps: all passed, and a last pass only to put back.
             EXPECT_TRUE(has(" passed, 0 failed")) << c.what << "\n" << log();
             EXPECT_EQ(c.putBack, has("PASS  last pass")) << c.what << "\n" << log();
             EXPECT_EQ(withPackage, has("PASS  uninstall of the package")) << c.what << "\n" << log();
             EXPECT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker())) << c.what;
-            // Without a program to put back, the normal pass was the last: ports on, no start-up.
-            state::expectPorts(c.putBack ? 0 : 1);
+            // No product is left installed: the switches end as the run found them. Without a
+            // program to put back, the normal pass was the last: no start-up.
+            EXPECT_EQ(switches, state::portSwitches()) << c.what;
             EXPECT_EQ(c.putBack ? named : L"none", startupNow()) << c.what;
             EXPECT_FALSE(recorded()) << c.what;
             // The keys a run made carry the kit's permissions, read back, wherever Windows
@@ -394,7 +396,21 @@ TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
     state::useTaskScheduler(host::standInDll());
     standin::deleteAllTasks();
     asRelease(L"win7");
+    // The driver's other values stay untouched, however long; a switch of another type, or none,
+    // is recorded and put back as it was.
+    const std::vector<BYTE> long3000(3000, 0x5A);
+    HKEY port = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, state::portKey(0).c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &port, nullptr));
+    RegSetValueExW(port, L"Extra", 0, REG_BINARY, long3000.data(), 3000);
+    RegSetValueExW(port, L"DIPM", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"off"), sizeof L"off");
+    RegCloseKey(port);
+    const std::wstring switches = state::portSwitches();
     EXPECT_EQ(0u, runKit(kKit, L"C:\\kit\\out.txt")) << log();
+    EXPECT_TRUE(has("the port switches are as the run found them")) << log();
+    EXPECT_EQ(switches, state::portSwitches());
+    EXPECT_EQ(long3000, host::readValue(HKEY_LOCAL_MACHINE, state::portKey(0), L"Extra").data);
+    EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(1))) << "a port key the run made stays";
     EXPECT_NE(std::string::npos, log().find(" passed, 0 failed")) << log();
     EXPECT_TRUE(has("PASS  install of the package")) << log();
     // The console says nothing the log does not: no line of the check it read was taken
@@ -406,7 +422,6 @@ TEST_F(Kit, OnWindows7ItPassesWithTheLogonTask)
         EXPECT_NE(std::string::npos, log().find(console.substr(at, end - at))) << console;
     }
     EXPECT_EQ(host::PathKind::Missing, host::pathKind(state::ownMarker()));
-    state::expectPorts(1);
     EXPECT_TRUE(standin::taskNames().empty());
 
     // A negative status is a failure, however a script compares it.
@@ -496,6 +511,7 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
         bool (*reached)();
         bool (*act)(const std::vector<HANDLE>& kit);
         const wchar_t* restoreFrom;
+        bool nextPackage = false;  // the next version's package beside the kit, not its own
     };
     // Each cut lands while the kit waits for a step's program, as a window closed then would:
     // a cmd ended while it starts a program leaves Wine's program half-started, for good.
@@ -511,6 +527,9 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
         // Restored from a kit moved away: by the product code, with none of its files.
         {"the package being installed", false, true,
          [] { return host::pathKind(L"C:\\kit\\logs\\install.log") == host::PathKind::File; }, cut, L"C:\\kit moved"},
+        // The product recorded is the package's own, whichever version lies beside the kit.
+        {"the next version's package being installed", false, true,
+         [] { return host::pathKind(L"C:\\kit\\logs\\install.log") == host::PathKind::File; }, cut, kKit, true},
         // Its uninstall fails: the run ends with 1 and keeps the record.
         {"the package taken away after its install", false, true,
          [] { return host::readText("C:\\kit\\logs\\acceptance.log").find("PASS  install") != std::string::npos; },
@@ -527,8 +546,13 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
         state::clearDriverKeys();
         host::writeDword(HKEY_LOCAL_MACHINE, state::portKey(0), L"DIPM", 7);
         // Without the package the runs are short; its own cut puts it back.
-        if (!c.withPackage) {
+        if (!c.withPackage || c.nextPackage) {
             MoveFileW(package.c_str(), kAside);
+        }
+        // What an earlier row's install logged is no sign of this row's.
+        DeleteFileW(L"C:\\kit\\logs\\install.log");
+        if (c.nextPackage) {
+            ASSERT_TRUE(CopyFileW(host::tarvelNextPackage().c_str(), L"C:\\kit\\tarvel-next.msi", FALSE));
         }
         const std::wstring found = machine();
         ASSERT_EQ(1u, runKitActing(c.reached, c.act)) << c.what << ": the kit ended first\n" << log();
@@ -558,6 +582,7 @@ TEST_F(Kit, ARunCutShortIsUndoneByRestoreAndBlocksTheNextRunTillThen)
         EXPECT_FALSE(state::runValue().present) << c.what;
         EXPECT_EQ(host::PathKind::Missing, host::pathKind(marker + L".acceptance")) << c.what;
         EXPECT_NE(std::wstring::npos, machine().find(L" not installed")) << c.what << ": " << narrow(machine());
+        DeleteFileW(L"C:\\kit\\tarvel-next.msi");
         MoveFileW(kAside, package.c_str());
     }
     // The ports as they were before the last run, exactly: set back, or deleted.

@@ -151,12 +151,12 @@ TEST(Resources, NoProgramLoadsADllPlantedBesideIt)
         std::wstring program;
         const wchar_t* arguments;
         std::vector<std::wstring> dlls;
-        DWORD lowest;  // the statuses of a run to its end: the check's 0 or 1, the kit's usage 2
+        DWORD lowest;  // the statuses of a run to its end: the check's 0 or 1, the kit's usage 87
         DWORD highest;
     };
     const Case cases[] = {
         {host::tarvelCheck(), L"", {L"version.dll", L"netapi32.dll"}, 0, 1},
-        {host::tarvelKit() + L"\\tarvel-kit.exe", L"", {L"version.dll", L"netapi32.dll", L"msi.dll"}, 2, 2},
+        {host::tarvelKit() + L"\\tarvel-kit.exe", L"", {L"version.dll", L"netapi32.dll", L"msi.dll"}, 87, 87},
     };
     const std::wstring folder = L"C:\\planted";
     const wchar_t trace[] = L"C:\\planted-dll-ran.txt";

@@ -21,6 +21,22 @@ void expectPorts(DWORD value)
     }
 }
 
+std::wstring portSwitches()
+{
+    std::wstring switches;
+    for (int port = 0; port <= 5; ++port) {
+        for (const wchar_t* name : {L"DIPM", L"LPM"}) {
+            const host::RegValue value = host::readValue(HKEY_LOCAL_MACHINE, portKey(port), name);
+            switches += value.present ? std::to_wstring(value.type) + L":" : L"-";
+            for (const BYTE byte : value.data) {
+                switches += std::to_wstring(byte) + L".";
+            }
+            switches += L" ";
+        }
+    }
+    return switches;
+}
+
 void clearDriverKeys() { host::deleteTree(HKEY_LOCAL_MACHINE, kServiceKey); }
 
 host::RegValue runValue(REGSAM view) { return host::readValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, view); }

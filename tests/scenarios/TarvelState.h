@@ -17,6 +17,8 @@ extern const wchar_t kPassLock[];
 std::wstring portKey(int port);
 // "DIPM" and "LPM" of ports 0 to 5 hold value as REG_DWORD.
 void expectPorts(DWORD value);
+// The twelve switches as they are, each its type and bytes, or "-" when absent.
+std::wstring portSwitches();
 void clearDriverKeys();
 
 // Where a 32-bit program's Run value lands; the native view of 64-bit Windows stays clean.

@@ -29,7 +29,7 @@ std::wstring setupActionsDll();
 // A DLL named as one of Windows' own (version.dll, netapi32.dll, msi.dll) that leaves
 // C:\planted-dll-ran.txt when any of its code runs (TARVEL_PLANTED).
 std::wstring plantedDll(const std::wstring& name);
-// The text of a page of docs/ (TARVEL_DOCS) or a script of fleet/ (TARVEL_FLEET), as bytes.
+// The text of a page of docs/ (TARVEL_DOCS), as bytes.
 std::string projectText(const char* folderVariable, const std::wstring& name);
 bool underWow64();
 // The SID of the prefix's own user, a member of Administrators as on a factory machine.
