@@ -425,6 +425,9 @@ DWORD readLinkAs(const wchar_t*, PSECURITY_DESCRIPTOR* descriptor)
     if (linkDescriptor == nullptr) {
         return ERROR_NOT_A_REPARSE_POINT;
     }
+    if (lstrcmpW(linkDescriptor, L"unreadable") == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
     return ConvertStringSecurityDescriptorToSecurityDescriptorW(linkDescriptor, SDDL_REVISION_1, descriptor, nullptr)
                ? ERROR_SUCCESS
                : GetLastError();
@@ -443,6 +446,7 @@ TEST(ChangeRights, ALinkIsJudgedAsItselfAsWellAsItsTarget)
         const wchar_t* link;
         bool found;
         const char* how;
+        Status status = ERROR_SUCCESS;
     };
     const std::wstring user = L"O:" + std::wstring(kNamedUser) + L"D:(A;;FA;;;BA)";
     const Case cases[] = {
@@ -451,13 +455,13 @@ TEST(ChangeRights, ALinkIsJudgedAsItselfAsWellAsItsTarget)
         {"a link Everyone may change", L"O:BAD:(A;;FA;;;BA)(A;;FA;;;WD)", true, "a link changed also by"},
         {"a mount point only administrators may change", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", false,
          ""},
+        // Never judged for want of its descriptor: the walk ends with why.
+        {"a link whose own descriptor cannot be read", L"unreadable", false, "", ERROR_ACCESS_DENIED},
     };
     for (const Case& item : cases) {
         linkDescriptor = item.link;
         Changer changer;
-        EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS),
-                  untrustedChangerOf(L"C:\\Tools\\link", ObjectKind::Above, changer, judge))
-            << item.what;
+        EXPECT_EQ(item.status, untrustedChangerOf(L"C:\\Tools\\link", ObjectKind::Above, changer, judge)) << item.what;
         EXPECT_EQ(item.found, changer.found) << item.what;
         EXPECT_STREQ(item.how, changer.how) << item.what;
     }

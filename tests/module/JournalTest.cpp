@@ -9,6 +9,7 @@
 #include "kit/PortsChange.h"
 #include "kit/Record.h"
 #include "kit/StartupChange.h"
+#include "kit/Steps.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
@@ -234,13 +235,15 @@ TEST(Journal, EachKeyIsJudgedOnTheHandleTheKitUses)
         const wchar_t* runSddl;    // the record's permissions, when there is one
         const wchar_t* portsSddl;  // the ports copy's, when there is one
         bool theKits;
-        const wchar_t* gone;  // what is deleted under the journal as the kit opens it
+        const wchar_t* gone;                // what is deleted under the journal as the kit opens it
+        const wchar_t* portSddl = nullptr;  // Port1's copy's, where it differs from the ports copy's
     };
     const wchar_t own[] = L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
     const Case cases[] = {
         {"as the kit makes it", nullptr, own, own, true, nullptr},
         {"a record administrators may only read", nullptr, L"O:BAD:P(A;;KR;;;BA)(A;;KA;;;PU)", nullptr, false, nullptr},
         {"a ports copy others may write", nullptr, nullptr, L"O:BAD:P(A;;KA;;;BA)(A;;KA;;;BU)", true, L"\\Ports"},
+        {"a port's copy others may write", nullptr, nullptr, own, true, L"\\Ports", L"O:BAD:P(A;;KA;;;BA)(A;;KA;;;BU)"},
         {"a link at the journal's name", L"", nullptr, nullptr, false, nullptr},
         {"a link at the record", L"\\Run", nullptr, nullptr, true, L"\\Run"},
         {"a link at the ports copy", L"\\Ports", nullptr, nullptr, true, L"\\Ports"},
@@ -255,7 +258,7 @@ TEST(Journal, EachKeyIsJudgedOnTheHandleTheKitUses)
         }
         if (c.portsSddl != nullptr) {
             setSecurity(std::wstring(kJournalPath) + L"\\Ports", c.portsSddl);
-            setSecurity(std::wstring(kJournalPath) + L"\\Ports\\Port1", c.portsSddl);
+            setSecurity(std::wstring(kJournalPath) + L"\\Ports\\Port1", c.portSddl ? c.portSddl : c.portsSddl);
         }
         if (c.link != nullptr) {
             makeLink(std::wstring(kJournalPath) + c.link);
@@ -290,6 +293,11 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
     lstrcpynW(kit.folder, L"C:\\kit\\", MAX_PATH);
     Journal journal;
     ASSERT_TRUE(openOwnJournal(kit, true, journal));
+    // A key someone made between the kit's look and its making is not the kit's to write in.
+    setSecurity(std::wstring(kJournalPath) + L"\\Early", L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
+    UniqueHkey early;
+    EXPECT_EQ(static_cast<Status>(ERROR_ALREADY_EXISTS), makeJournalKey(journal.key.get(), L"Early", early));
+    EXPECT_FALSE(early);
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), startRecord(kit, journal));
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordMarker(journal.run.get(), MarkerState::File));
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordStartup(journal.run.get(), L"C:\\Tools\\tarvel.exe"));
@@ -313,6 +321,14 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
     EXPECT_TRUE(record.hasProduct) << "no product";
     EXPECT_EQ(std::wstring(next), record.product);
     EXPECT_TRUE(recordPorts(kit, journal));
+    // A copy cut while it was made is never put back, by restore or by the run: the ports stay.
+    const wchar_t port0[] = L"SYSTEM\\CurrentControlSet\\Services\\iaStor\\Parameters\\Port0";
+    host::writeDword(HKEY_LOCAL_MACHINE, port0, L"DIPM", 9);
+    RegDeleteValueW(journal.ports.get(), kWholeValue);
+    EXPECT_FALSE(putPortsBack(kit, journal));
+    EXPECT_FALSE(putPortsAsFound(kit, journal));
+    EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, port0, L"DIPM").isDword(9)) << "a copy not whole put back";
+    host::deleteValue(HKEY_LOCAL_MACHINE, port0, L"DIPM");
     for (const HKEY key : {journal.key.get(), journal.run.get(), journal.ports.get()}) {
         BYTE descriptor[4096] = {};
         ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readKeyDescriptor(key, descriptor));
@@ -433,6 +449,44 @@ TEST(KitChanges, APortSwitchIsPutBackOnlyAsTheDwordItWas)
         }
     }
     host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\KitPortsTest");
+}
+
+// What the kit starts or installs with an administrator's rights is judged on its whole way
+// before it runs: the file it holds, and its drive and every folder above it.
+TEST(KitChanges, WhatTheKitStartsOrInstallsIsJudgedOnItsWholeWay)
+{
+    const std::wstring program = host::placeTarvel(L"C:\\KitHeld\\Low");
+    const std::wstring package = L"C:\\KitHeld\\Low\\tarvel-held.msi";
+    ASSERT_TRUE(CopyFileW(host::tarvelPackage().c_str(), package.c_str(), FALSE));
+    const struct {
+        const char* what;
+        const wchar_t* open;  // what others may change
+        bool isPackage;
+        bool taken;
+    } cases[] = {
+        {"a program only administrators may change", nullptr, false, true},
+        {"a program in a folder above others may rename", L"C:\\KitHeld", false, false},
+        {"a package others may change", package.c_str(), true, false},
+        {"a package in a folder above others may rename", L"C:\\KitHeld", true, false},
+    };
+    Kit kit;
+    lstrcpynW(kit.folder, L"C:\\KitHeld\\", MAX_PATH);
+    for (const auto& c : cases) {
+        if (c.open != nullptr) {
+            host::setPermissions(c.open, host::kWorldWritable);
+        }
+        UniqueHandle held;
+        Text problem;
+        DWORD status = 0;
+        const bool taken = c.isPackage ? runPackage(kit, package.c_str(), true, status, problem)
+                                       : holdJudged(program.c_str(), held, problem);
+        EXPECT_EQ(c.taken, taken) << c.what;
+        if (c.open != nullptr) {
+            host::setPermissions(c.open, host::kAdministratorsOnly);
+        }
+    }
+    EXPECT_FALSE(familyInstalled()) << "a package others may change was installed";
+    host::removeTree(L"C:\\KitHeld");
 }
 
 // The scripts hand the kit all they are given, each argument read whole: only what they take

@@ -1,8 +1,10 @@
 // Paths as Windows reads them, on this prefix's file system and its CreateProcess.
 #include "common/platform/Paths.h"
+#include "common/platform/SystemFacts.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>
+#include <delayimp.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -226,6 +228,34 @@ TEST(Paths, ALastingPathOutlivesTheDriveLettersOfThisSession)
     DeleteFileW(L"C:\\paths-real\\inner\\tarvel.exe");
     host::removeLink(L"C:\\paths-link");
     host::removeTree(L"C:\\paths-real");
+}
+
+// The programs' delay-load hook loads a DLL by its full path in the system folder, and never
+// answers nothing, which would let the loader's own helper search beside the program: where the
+// system folder's copy cannot be loaded (or its name does not fit), a module without the
+// function, so that the call fails as a missing import does.
+TEST(Paths, TheDelayLoadHookLoadsOnlyFromTheSystemFolder)
+{
+    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    const std::string tooLong(MAX_PATH, 'a');
+    const struct {
+        const char* dll;
+        bool fromSystemFolder;
+    } cases[] = {{"version.dll", true}, {"tarvel-absent.dll", false}, {tooLong.c_str(), false}};
+    for (const auto& item : cases) {
+        DelayLoadInfo info = {};
+        info.cb = sizeof info;
+        info.szDll = item.dll;
+        const auto loaded = reinterpret_cast<HMODULE>(__pfnDliNotifyHook2(dliNotePreLoadLibrary, &info));
+        ASSERT_NE(nullptr, loaded) << item.dll << ": the helper would search beside the program";
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(loaded, path, MAX_PATH);
+        wchar_t wanted[MAX_PATH] = {};
+        ASSERT_TRUE(systemFolderPath(item.fromSystemFolder ? L"version.dll" : L"kernel32.dll", wanted));
+        EXPECT_EQ(0, lstrcmpiW(wanted, path)) << item.dll;
+        EXPECT_EQ(item.fromSystemFolder, loaded != kernel32) << item.dll;
+    }
+    EXPECT_EQ(nullptr, __pfnDliNotifyHook2(dliNoteStartProcessing, nullptr)) << "a notice it does not act on";
 }
 
 }  // namespace

@@ -111,6 +111,9 @@ TEST(Registry, ALinkIsNeverFollowedAndAKeyMadeIsGivenItsPermissions)
     EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), readDwordValue(base.get(), L"Dword", value));
     EXPECT_EQ(4u, value);
     EXPECT_EQ(static_cast<Status>(ERROR_INVALID_DATA), readDwordValue(base.get(), L"Binary", value));
+    // A REG_DWORD of two bytes is no switch the driver reads.
+    RegSetValueExW(base.get(), L"Short", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&four), 2);
+    EXPECT_EQ(static_cast<Status>(ERROR_INVALID_DATA), readDwordValue(base.get(), L"Short", value));
 
     // A subkey whose name holds a NUL, which only the native API makes, is listed but cannot be
     // opened by its Win32 name: the deletion stops with a failure, never listing it for ever.

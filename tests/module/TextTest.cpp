@@ -1,5 +1,6 @@
-// Numbers as the event, the check and the install log write them, and appends that never run
-// past their room.
+// Numbers as the event, the check and the install log write them, the check's exit status of
+// each outcome, and appends that never run past their room.
+#include "check/Report.h"
 #include "common/text/Text.h"
 #include "common/text/TextLine.h"
 
@@ -9,6 +10,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -36,6 +38,19 @@ TEST(Text, NumbersAreWrittenAsStatusesAreReadAndAppendsKeepTheirRoom)
         EXPECT_STREQ(item.signedDecimal, text);
         writeHex(static_cast<unsigned long>(item.number), text);
         EXPECT_STREQ(item.hex, text);
+    }
+
+    // The check's exit status of each outcome: a failure of code 1 must never read as "a pass
+    // mends it", so it is given as its HRESULT.
+    const std::pair<Status, int> checked[] = {
+        {ERROR_SUCCESS, 0},
+        {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+        {ERROR_INVALID_FUNCTION, static_cast<int>(0x80070001)},
+        {static_cast<Status>(0x800705B4), static_cast<int>(0x800705B4)},
+    };
+    for (const auto& outcome : checked) {
+        Report report;
+        EXPECT_EQ(outcome.second, report.finish("normal mode", outcome.first)) << outcome.first;
     }
 
     wchar_t room[8] = L"ab";

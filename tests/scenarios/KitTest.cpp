@@ -719,6 +719,16 @@ TEST_F(Kit, ARecordNotWholeOrNotAKitsIsRefusedAndStartsNothing)
     ASSERT_EQ(host::PathKind::Directory, host::pathKind(state::ownMarker()));
     host::makeDirectory(state::ownMarker() + L".acceptance");
     EXPECT_EQ(1u, restore());
+    // A marker a cut run left aside, with no record, stops the next run before any change.
+    const std::wstring leftAside = machine();
+    EXPECT_EQ(3u, runKit()) << "a marker left aside taken for an absent one";
+    EXPECT_EQ(leftAside, machine());
+    // With a record, restore keeps it while the marker cannot go back.
+    for (const auto& fact : whole) {
+        host::writeString(HKEY_LOCAL_MACHINE, kRecord, fact.first, fact.second, KEY_WOW64_32KEY);
+    }
+    EXPECT_EQ(1u, restore());
+    EXPECT_TRUE(recorded()) << "the record removed though the marker could not go back";
     host::removeTree(state::ownMarker() + L".acceptance");
 
     // A registry link at the journal's name leads to another product's key, which Power Users
