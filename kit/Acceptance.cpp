@@ -5,6 +5,7 @@
 // undo it, and it removes the record once its own undoing passed.
 #include "kit/Acceptance.h"
 
+#include "common/platform/Paths.h"
 #include "kit/Journal.h"
 #include "kit/MarkerChange.h"
 #include "kit/PackageChange.h"

@@ -8,8 +8,6 @@ const wchar_t kKitProgram[] = L"tarvel.exe";
 const wchar_t kKitCheck[] = L"tarvel-check.exe";
 const wchar_t kKitRestore[] = L"restore.cmd";
 
-bool pathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-
 bool kitFile(const Kit& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH])
 {
     lstrcpynW(path, kit.folder, MAX_PATH);

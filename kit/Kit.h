@@ -45,5 +45,3 @@ void sayFailure(const Kit& kit, const Text& line);
 void logLine(const Kit& kit, const Text& line);
 // Makes logs\acceptance.log afresh with its heading; false when it cannot be written.
 bool openLog(Kit& kit);
-
-bool pathExists(const wchar_t* path);

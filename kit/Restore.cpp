@@ -6,6 +6,7 @@
 // saw after the step, not what it meant to do.
 #include "kit/Restore.h"
 
+#include "common/platform/Paths.h"
 #include "kit/Journal.h"
 #include "kit/MarkerChange.h"
 #include "kit/PackageChange.h"

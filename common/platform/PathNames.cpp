@@ -3,6 +3,7 @@
 #include "common/platform/Paths.h"
 
 #include "common/platform/Owners.h"
+#include "common/text/Text.h"
 
 #include <cwchar>
 
@@ -97,4 +98,43 @@ bool sameObject(const wchar_t* left, const wchar_t* right)
     wchar_t leftFinal[MAX_PATH] = {};
     wchar_t rightFinal[MAX_PATH] = {};
     return finalPath(left, leftFinal) && finalPath(right, rightFinal) && samePath(leftFinal, rightFinal);
+}
+
+bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])
+{
+    // "\\?\E:\" is "E:\" and "\\?\UNC\server\share" is "\\server\share" to every other call
+    // the package makes. Any other "\\?\" path names a device or a volume, and stays so.
+    const bool verbatim = std::wcsncmp(given, L"\\\\?\\", 4) == 0 && !isDevicePath(given);
+    const bool verbatimUnc = verbatim && given[5] != L':';
+    const wchar_t* rest = verbatimUnc ? given + 8 : verbatim ? given + 4 : given;
+    wchar_t plain[MAX_PATH + 1] = {};
+    if ((verbatimUnc && !appendText(plain, MAX_PATH + 1, L"\\\\")) || !appendText(plain, MAX_PATH + 1, rest)) {
+        return false;
+    }
+    if (!fullPath(plain, folder)) {
+        return false;
+    }
+    // Past the root, a run of backslashes names what one names.
+    const size_t root = pathRootLength(folder);
+    size_t kept = root;
+    for (size_t at = root; folder[at] != L'\0'; ++at) {
+        if (folder[at] != L'\\' || (kept > 0 && folder[kept - 1] != L'\\')) {
+            folder[kept++] = folder[at];
+        }
+    }
+    folder[kept] = L'\0';
+    return withClosingBackslash(folder, MAX_PATH);
+}
+
+bool holdsNamelessCharacter(const wchar_t* path)
+{
+    for (size_t at = 0; path[at] != L'\0'; ++at) {
+        const wchar_t c = path[at];
+        const bool driveColon =
+            at == 1 && c == L':' && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+        if (c < 32 || (c == L':' && !driveColon) || std::wcschr(L"<>\"|?*", c) != nullptr) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -55,6 +55,8 @@ void asWindowsReadsIt(wchar_t* path);
 
 // An existing file, not a folder.
 bool fileExists(const wchar_t* path);
+// Anything at path: a file, a folder, a link, a device.
+bool pathExists(const wchar_t* path);
 
 // The program that CreateProcess starts for a command line given without an application
 // name, as Explorer starts a Run value: a quoted program ends at its closing quote; an
@@ -91,6 +93,18 @@ bool isDevicePath(const wchar_t* path);
 // CONOUT$, COM0-9, LPT0-9, COM and LPT with a superscript 1, 2 or 3), in any case, with or
 // without an extension and spaces before it: Win32 opens the device, not a file of that name.
 bool namesReservedDevice(const wchar_t* path);
+
+// The one spelling of an install folder that the package judges, locks, installs into and
+// remembers: the full path Windows makes of given ("\\?\" taken off before a drive or "UNC\",
+// slashes as backslashes, "." and ".." resolved, a run of backslashes as one) with one closing
+// backslash. A path in a device namespace ("\\?\GLOBALROOT\...", "\\.\C:\") keeps its prefix,
+// so that the judge sees it for what it is. False when it does not fit.
+bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH]);
+
+// Whether path holds a character no Windows name may hold (< > " | ? * or a control character)
+// or a colon anywhere but after its drive letter: such a path names no folder, and a list of
+// folders could take it for two.
+bool holdsNamelessCharacter(const wchar_t* path);
 
 // Whether two existing paths name one file or folder: the same volume and file index, else the
 // same final path; "C:\\PROGRA~1" and "C:\\Program Files" are one.

@@ -2,7 +2,9 @@
 // Wine does not keep an owner that a program sets, so the lock is read from its descriptor.
 #include "common/trust/Trust.h"
 #include "common/platform/Owners.h"
-#include "installer/InstallFolder.h"
+#include "common/trust/FolderTrust.h"
+#include "installer/FolderLock.h"
+#include "installer/LockList.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>

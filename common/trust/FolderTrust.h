@@ -1,53 +1,12 @@
 #pragma once
-// The install folder: a folder of the product's own, refused otherwise, and locked from the
-// first byte, so that nobody but administrators can change a program that runs as an
-// administrator at every logon.
-#include "common/platform/Owners.h"
+// The judge's verdicts on an install folder: whether the package may take a folder as its own,
+// lock it and start what it holds as SYSTEM. A folder is taken when it is missing, or when an
+// account the judge trusts owns it, no one else may change its permissions or owner, it lies
+// under folders no one else may rename, and it holds nothing others could have put there.
 #include "common/trust/Trust.h"
-#include "common/platform/Status.h"
-#include "common/text/Text.h"
 #include "common/text/TextLine.h"
 
 #include <windows.h>
-
-// The lock: owner Administrators; SYSTEM and Administrators full control, Users read and
-// execute, each inherited by files and folders; a protected DACL, so that nothing of the
-// parent's (Authenticated Users may modify, under C:\ from Windows 7 on) reaches inside.
-// Absolute, built from well-known SIDs, so that every language of Windows names the same
-// accounts.
-class FolderLock {
-public:
-    FolderLock();
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-    // False when it could not be built; GetLastError says why.
-    bool ok() const { return ok_; }
-    PSECURITY_DESCRIPTOR descriptor() { return &descriptor_; }
-
-    // Locks an existing folder, owner and DACL, through one handle to it that follows no link:
-    // ERROR_DIRECTORY, and nothing changed, when that is not a folder (a file, a device behind
-    // a reserved name, or a link, whose own permissions are not its target's).
-    Status lock(const wchar_t* folder);
-    // Makes a folder that is locked from the moment it exists.
-    Status create(const wchar_t* folder);
-
-private:
-    UniqueSid system_;
-    UniqueSid administrators_;
-    UniqueSid users_;
-    // Three entries of at most SECURITY_MAX_SID_SIZE each, DWORD-aligned as an ACL must be.
-    DWORD acl_[(sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD) + 1] = {};
-    SECURITY_DESCRIPTOR descriptor_ = {};
-    bool ok_ = false;
-};
-
-// The one spelling of an install folder that the package judges, locks, installs into and
-// remembers: the full path Windows makes of given ("\\?\" taken off before a drive or "UNC\",
-// slashes as backslashes, "." and ".." resolved, a run of backslashes as one) with one closing
-// backslash. A path in a device namespace ("\\?\GLOBALROOT\...", "\\.\C:\") keeps its prefix,
-// so that the judge sees it for what it is. False when it does not fit.
-bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH]);
 
 enum class FolderVerdict {
     OwnFolder,         // missing, empty, or holding only files administrators alone can have put there
@@ -107,21 +66,6 @@ void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, F
 // one the package would install a program that Windows could never start.
 extern const size_t kLongestInstallFolder;
 bool programPathFits(const wchar_t* folder);
-
-// How the lock is to take each folder it is handed, the first character of its entry.
-enum class LockEntry : wchar_t {
-    Missing = L'+',    // missing when judged: made locked; one that appeared since is judged first
-    Judged = L'=',     // found and judged: locked, then what it holds judged again
-    Installed = L'*',  // the installed product's own locked folder: locked as it is
-};
-
-// The folders to lock, top down, separated by '|', each after its LockEntry: those of folder's
-// path that do not exist yet, then folder itself (as installed, when installed says so),
-// without its closing backslash. Each missing level is listed in full, so the list grows with
-// the square of the depth: it is written to list only when capacity holds it and its NUL, and
-// the capacity it needs is answered in any case (0 when the paths of the files in folder would
-// not fit).
-size_t foldersToLock(const wchar_t* folder, bool installed, wchar_t* list, size_t capacity);
 
 // Why the lock refused a folder that appeared after the install judged it missing: its owner,
 // or what it holds.

@@ -1,9 +1,8 @@
-#include "installer/InstallFolder.h"
+#include "common/trust/FolderTrust.h"
 
-#include "common/trust/Trust.h"
-#include "common/platform/WellKnownSids.h"
-
-#include <aclapi.h>
+#include "common/platform/Owners.h"
+#include "common/platform/Paths.h"
+#include "common/text/Text.h"
 
 #include <cwchar>
 
@@ -51,101 +50,14 @@ bool isProductFile(const wchar_t* name)
     return false;
 }
 
-bool exists(const wchar_t* folder) { return GetFileAttributesW(folder) != INVALID_FILE_ATTRIBUTES; }
-
 }  // namespace
-
-FolderLock::FolderLock()
-    : system_(ntAuthoritySid(SECURITY_LOCAL_SYSTEM_RID)), administrators_(builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS)),
-      users_(builtinGroupSid(DOMAIN_ALIAS_RID_USERS))
-{
-    auto* acl = reinterpret_cast<PACL>(acl_);
-    const DWORD inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    ok_ = system_ && administrators_ && users_ && InitializeAcl(acl, sizeof acl_, ACL_REVISION) &&
-          AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, system_.get()) &&
-          AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_ALL_ACCESS, administrators_.get()) &&
-          AddAccessAllowedAceEx(acl, ACL_REVISION, inherited, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, users_.get()) &&
-          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-          SetSecurityDescriptorOwner(&descriptor_, administrators_.get(), FALSE) &&
-          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
-          SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-    if (!ok_ && GetLastError() == ERROR_SUCCESS) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
-}
-
-Status FolderLock::lock(const wchar_t* folder)
-{
-    if (!ok_) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    // One handle, so that what is found to be a folder is what gets the lock.
-    const UniqueHandle handle =
-        ownHandle(CreateFileW(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle) {
-        return lastErrorStatus();
-    }
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!GetFileInformationByHandle(handle.get(), &information)) {
-        return lastErrorStatus();
-    }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return ERROR_DIRECTORY;
-    }
-    const Status locked =
-        SetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, reinterpret_cast<PACL>(acl_), nullptr);
-    // The owner may always rewrite the permissions: whoever made the folder before the
-    // install must not keep that. Set apart, so that a refused owner keeps the lock.
-    const Status owned = SetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                                         administrators_.get(), nullptr, nullptr, nullptr);
-    return locked != ERROR_SUCCESS ? locked : owned;
-}
-
-Status FolderLock::create(const wchar_t* folder)
-{
-    if (!ok_) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor_, FALSE};
-    return CreateDirectoryW(folder, &attributes) ? ERROR_SUCCESS : lastErrorStatus();
-}
-
-bool normalInstallFolder(const wchar_t* given, wchar_t (&folder)[MAX_PATH])
-{
-    // "\\?\E:\" is "E:\" and "\\?\UNC\server\share" is "\\server\share" to every other call
-    // the package makes. Any other "\\?\" path names a device or a volume, and stays so.
-    const bool verbatim = std::wcsncmp(given, L"\\\\?\\", 4) == 0 && !isDevicePath(given);
-    const bool verbatimUnc = verbatim && given[5] != L':';
-    const wchar_t* rest = verbatimUnc ? given + 8 : verbatim ? given + 4 : given;
-    wchar_t plain[MAX_PATH + 1] = {};
-    if ((verbatimUnc && !appendText(plain, MAX_PATH + 1, L"\\\\")) || !appendText(plain, MAX_PATH + 1, rest)) {
-        return false;
-    }
-    if (!fullPath(plain, folder)) {
-        return false;
-    }
-    // Past the root, a run of backslashes names what one names.
-    const size_t root = pathRootLength(folder);
-    size_t kept = root;
-    for (size_t at = root; folder[at] != L'\0'; ++at) {
-        if (folder[at] != L'\\' || (kept > 0 && folder[kept - 1] != L'\\')) {
-            folder[kept++] = folder[at];
-        }
-    }
-    folder[kept] = L'\0';
-    return withClosingBackslash(folder, MAX_PATH);
-}
 
 bool realWayOfNearestFolder(const wchar_t* folder, wchar_t (&existing)[MAX_PATH + 1], ObjectKind& kind,
                             wchar_t (&real)[MAX_PATH])
 {
     lstrcpynW(existing, folder, MAX_PATH + 1);
     kind = ObjectKind::Folder;
-    while (!exists(existing) && toParentFolder(existing, kind)) {
+    while (!pathExists(existing) && toParentFolder(existing, kind)) {
     }
     return finalPath(existing, real) && !samePath(real, existing);
 }
@@ -345,49 +257,4 @@ bool programPathFits(const wchar_t* folder)
     const size_t length = std::wcslen(folder);
     const size_t separator = endsWithBackslash(folder) ? 0 : 1;
     return length > 0 && length + separator <= kLongestInstallFolder;
-}
-
-size_t foldersToLock(const wchar_t* folder, bool installed, wchar_t* list, size_t capacity)
-{
-    if (!programPathFits(folder)) {
-        return 0;
-    }
-    wchar_t path[MAX_PATH] = {};
-    lstrcpynW(path, folder, MAX_PATH);
-    const size_t length = lengthWithoutClosingBackslashes(path);
-    const size_t root = pathRootLength(path);
-    path[length] = L'\0';
-    // Every folder on the way that does not exist yet, top down, then the folder itself; each
-    // looked at once, so that the room answered is the room the list takes.
-    size_t missingEnds[MAX_PATH] = {};
-    size_t missing = 0;
-    size_t needed = 1 + length + 1;
-    for (size_t at = root; at < length; ++at) {
-        if (path[at] == L'\\') {
-            path[at] = L'\0';
-            if (!exists(path)) {
-                missingEnds[missing++] = at;
-                needed += 1 + at + 1;
-            }
-            path[at] = L'\\';
-        }
-    }
-    if (list == nullptr || capacity < needed) {
-        return needed;
-    }
-    list[0] = L'\0';
-    const wchar_t missingEntry[] = {static_cast<wchar_t>(LockEntry::Missing), L'\0'};
-    for (size_t index = 0; index < missing; ++index) {
-        const size_t at = missingEnds[index];
-        path[at] = L'\0';
-        appendText(list, capacity, missingEntry);
-        appendText(list, capacity, path);
-        appendText(list, capacity, L"|");
-        path[at] = L'\\';
-    }
-    const LockEntry last = !exists(path) ? LockEntry::Missing : installed ? LockEntry::Installed : LockEntry::Judged;
-    const wchar_t lastEntry[] = {static_cast<wchar_t>(last), L'\0'};
-    appendText(list, capacity, lastEntry);
-    appendText(list, capacity, path);
-    return needed;
 }
