@@ -40,8 +40,12 @@ Status FolderLock::lock(const wchar_t* folder)
     if (!GetFileInformationByHandle(handle.get(), &information)) {
         return lastErrorStatus();
     }
+    // The name is asked too: Wine opens the folder a symbolic link leads to, and says so only
+    // of the name.
+    const DWORD named = GetFileAttributesW(folder);
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || named == INVALID_FILE_ATTRIBUTES ||
+        (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return ERROR_DIRECTORY;
     }
     const Status locked =

@@ -3,9 +3,11 @@
 #include "common/text/TextLine.h"
 #include "common/trust/Trust.h"
 #include "common/platform/Paths.h"
+#include "common/platform/Registry.h"
 #include "common/product/PassLock.h"
 #include "common/product/ProductFamily.h"
 #include "common/product/Deadlines.h"
+#include "common/product/TarvelProgram.h"
 #include "common/trust/FolderTrust.h"
 #include "installer/FolderLock.h"
 #include "installer/LockList.h"
@@ -19,6 +21,8 @@
 #include <msiquery.h>
 #include <aclapi.h>
 #include <objbase.h>
+
+#include "tarvel_version.h"
 
 #include <cwchar>
 #include <memory>
@@ -62,8 +66,11 @@ struct Judging {
     wchar_t path[MAX_PATH + 1] = {};
     wchar_t expected[MAX_PATH] = {};  // the next level beneath an appeared folder, or none
     bool installedHere = false;       // the install folder holds the installed product
+    PackageFiles package;             // the files the package installs
+    UniqueHandle held;                // a copy of the first pass's handle to its program, held open
     FolderVerdict verdict = FolderVerdict::OwnFolder;
-    FolderFindings findings;  // findings.others also for what a locked folder holds
+    FolderFindings findings;    // findings.others also for what a locked folder holds
+    ForeignEntries otherFiles;  // what a locked folder holds of the package's names, not its own
     AppearedFolder appeared;
     bool trusted = false;  // the program may start
     Text reason;
@@ -74,17 +81,18 @@ DWORD WINAPI judge(LPVOID parameter)
     Judging& judging = *static_cast<Judging*>(parameter);
     switch (judging.question) {
         case Judging::Question::InstallFolder:
-            judging.verdict = judgeInstallFolder(judging.path, judging.installedHere, judging.findings);
+            judging.verdict =
+                judgeInstallFolder(judging.path, judging.installedHere, judging.package, judging.findings);
             break;
         case Judging::Question::AppearedFolder:
-            judging.appeared =
-                judgeAppearedFolder(judging.path, judging.expected[0] != L'\0' ? judging.expected : nullptr);
+            judging.appeared = judgeAppearedFolder(
+                judging.path, judging.expected[0] != L'\0' ? judging.expected : nullptr, judging.package);
             break;
         case Judging::Question::FolderContents:
-            judgeFolderContents(judging.path, nullptr, judging.findings.others);
+            judgeFolderContents(judging.path, nullptr, judging.package, judging.findings.others, judging.otherFiles);
             break;
         case Judging::Question::Program:
-            judging.trusted = trustedToStart(judging.path, ObjectKind::File, machineStartReader(), judging.reason);
+            judging.trusted = trustedHeldFile(judging.path, judging.held.get(), machineStartReader(), judging.reason);
             break;
     }
     return 0;
@@ -100,13 +108,16 @@ struct JudgingDestroyer {
     }
 };
 using UniqueJudging = std::unique_ptr<Judging, JudgingDestroyer>;
-UniqueJudging newJudging(Judging::Question question, const wchar_t* path)
+UniqueJudging newJudging(Judging::Question question, const wchar_t* path, const PackageFiles* package = nullptr)
 {
     void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Judging));
     UniqueJudging judging(memory != nullptr ? new (memory) Judging() : nullptr);
     if (judging) {
         judging->question = question;
         lstrcpynW(judging->path, path, MAX_PATH + 1);
+        if (package != nullptr) {
+            judging->package = *package;
+        }
     }
     return judging;
 }
@@ -155,61 +166,98 @@ void nameEntries(const ForeignEntries& entries, wchar_t (&text)[kEntriesText])
     }
 }
 
-// A folder refused for where it is or what it is, whatever it holds, each reason with a line of
-// its own; an installed product in such a folder is told how to move.
+// Each refusal of an install folder, in the words the install log gives it: [1] the folder,
+// [2] and [3] what the verdict found.
+struct Refusal {
+    FolderVerdict verdict;
+    const wchar_t* text;
+};
+const Refusal kRefusals[] = {
+    {FolderVerdict::DriveRoot,
+     L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take over. Choose "
+     L"a folder of its own, for example C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::EndsInSpaceOrDot,
+     L"tarvel: the install folder [1] has a part that ends in a space or a dot, which Windows leaves out when it "
+     L"makes the folder, so the folder locked would not be the folder installed into. Choose a folder without one, "
+     L"for example C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::DevicePath,
+     L"tarvel: the install folder [1] names a device or a volume by its own name, not a folder on a drive, so the "
+     L"folder locked would not be the folder Windows starts the program from. Give it on its drive, for example "
+     L"C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::ReservedName,
+     L"tarvel: the install folder [1] has a part that Windows reserves for a device (CON, PRN, AUX, NUL, COM1, LPT1 "
+     L"and the like, with any extension), which Windows opens instead of a folder. Choose a folder without one, for "
+     L"example C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::NamelessCharacter,
+     L"tarvel: the install folder [1] holds a character no Windows name may hold (< > \" | ? *, a control character, "
+     L"or a colon after the drive), so it names no folder. Give INSTALLDIR as a folder's path, for example "
+     L"C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::NotAFolder,
+     L"tarvel: the install folder [1] is a file, not a folder. Choose a folder of its own, for example "
+     L"C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::IsALink,
+     L"tarvel: the install folder [1] is a link to another folder, so the lock would change the link, not the folder "
+     L"the files go into. Give the folder it leads to, or a folder of its own, for example C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::OpenAbove,
+     L"tarvel: the folder [2] above the install folder can be [3]: whoever may rename it can put another program in "
+     L"the install folder's place. Lock it, or choose a folder under one that only administrators can change."},
+    {FolderVerdict::NotLocalFixed,
+     L"tarvel: the install folder [1] is on [2], where others than this machine's administrators can replace the "
+     L"program that runs as an administrator at every logon. Choose a folder on a local fixed drive, for example "
+     L"C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::TooLong,
+     L"tarvel: the install folder [1] is too long: tarvel-check.exe in it, the longest path the package installs "
+     L"beside tarvel.exe, would have a path of 260 characters or more (MAX_PATH), which Windows cannot start. Choose "
+     L"a folder of at most [2] characters, the closing backslash included."},
+    {FolderVerdict::HoldsOthers,
+     L"tarvel: the install folder [1] holds [2], which [3] not Ombrix Tarvel's: a folder, or a file that others than "
+     L"administrators own or may change, could have been put there by anyone, and the install would take over its "
+     L"permissions and start what it holds as SYSTEM. Remove what is not Ombrix Tarvel's, or choose a folder of its "
+     L"own, for example C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::HoldsOtherFile,
+     L"tarvel: the install folder [1] holds [2], which is not this package's own file (another program, another "
+     L"version, or a file with a second name elsewhere): Windows Installer would keep it in place of the package's, "
+     L"and the install would start it as SYSTEM. Delete it, or choose a folder of its own, for example "
+     L"C:\\Tools\\Tarvel\\."},
+    {FolderVerdict::OthersOwnFolder,
+     L"tarvel: the install folder [1] is [2] [3], who may keep a handle that changes its permissions after the lock "
+     L"and then replace the program. Delete the folder and let the package make it, or choose a folder of its own, "
+     L"for example C:\\Tools\\Tarvel\\."},
+};
+
+// The log line of a refused folder, with what its verdict found; an installed product in such a
+// folder is told how to move.
 void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdict, const FolderFindings& findings)
 {
-    if (verdict == FolderVerdict::DriveRoot) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is the root of a drive, whose permissions the install would take "
-                L"over. Choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
-                folder);
-    } else if (verdict == FolderVerdict::EndsInSpaceOrDot) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] has a part that ends in a space or a dot, which Windows leaves out "
-                L"when it makes the folder, so the folder locked would not be the folder installed into. Choose a "
-                L"folder without one, for example C:\\Tools\\Tarvel\\.",
-                folder);
-    } else if (verdict == FolderVerdict::DevicePath) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] names a device or a volume by its own name, not a folder on a "
-                L"drive, so the folder locked would not be the folder Windows starts the program from. Give it on "
-                L"its drive, for example C:\\Tools\\Tarvel\\.",
-                folder);
-    } else if (verdict == FolderVerdict::ReservedName) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] has a part that Windows reserves for a device (CON, PRN, AUX, NUL, "
-                L"COM1, LPT1 and the like, with any extension), which Windows opens instead of a folder. Choose a "
-                L"folder without one, for example C:\\Tools\\Tarvel\\.",
-                folder);
-    } else if (verdict == FolderVerdict::NotAFolder) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is a file, not a folder. Choose a folder of its own, for example "
-                L"C:\\Tools\\Tarvel\\.",
-                folder);
-    } else if (verdict == FolderVerdict::IsALink) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is a link to another folder, so the lock would change the link, not "
-                L"the folder the files go into. Give the folder it leads to, or a folder of its own, for example "
-                L"C:\\Tools\\Tarvel\\.",
-                folder);
-    } else if (verdict == FolderVerdict::OpenAbove) {
-        wchar_t above[MAX_PATH + 48] = {};
-        TextBuilder(above, MAX_PATH + 48)
-            << findings.above << (findings.aboveOnRealWay ? L" (on the real path of the install folder)" : L"");
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the folder [1] above the install folder can be [2]: whoever may rename it can put another "
-                L"program in the install folder's place. Lock it, or choose a folder under one that only "
-                L"administrators can change.",
-                above, findings.whyAbove.c_str());
-    } else {
-        wchar_t kind[64] = {};
-        TextBuilder(kind, 64) << driveKindWords(installFolderDrive(folder));
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is on [2], where others than this machine's administrators can "
-                L"replace the program that runs as an administrator at every logon. Choose a folder on a local "
-                L"fixed drive, for example C:\\Tools\\Tarvel\\.",
-                folder, kind);
+    const size_t room = kEntriesText;
+    UniqueHeapText second = allocateText(room);
+    wchar_t third[320] = {};
+    if (!second) {
+        logFailure(install, L"tarvel: the install folder [1] is refused: error [2]", folder, ERROR_NOT_ENOUGH_MEMORY);
+        return;
+    }
+    TextBuilder detail(second.get(), room + 1);
+    TextBuilder extra(third, 320);
+    if (verdict == FolderVerdict::OpenAbove) {
+        detail << findings.above << (findings.aboveOnRealWay ? L" (on the real path of the install folder)" : L"");
+        extra << findings.whyAbove;
+    } else if (verdict == FolderVerdict::NotLocalFixed) {
+        detail << driveKindWords(installFolderDrive(folder));
+    } else if (verdict == FolderVerdict::TooLong) {
+        detail << static_cast<unsigned long>(kLongestInstallFolder);
+    } else if (verdict == FolderVerdict::OthersOwnFolder) {
+        detail << findings.folder.how;
+        extra << findings.folder.account;
+    } else if (verdict == FolderVerdict::HoldsOthers || verdict == FolderVerdict::HoldsOtherFile) {
+        wchar_t names[kEntriesText] = {};
+        nameEntries(findings.others, names);
+        detail << names;
+        extra << (findings.others.count == 1 ? L"is" : L"are");
+    }
+    for (const Refusal& refusal : kRefusals) {
+        if (refusal.verdict == verdict) {
+            logLine(install, INSTALLMESSAGE_ERROR, refusal.text, folder, second.get(), third);
+        }
     }
     if (isInstalledProductsFolder(install, folder)) {
         logLine(install, INSTALLMESSAGE_ERROR,
@@ -217,6 +265,91 @@ void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdic
                 L"folder: msiexec /i tarvel.msi INSTALLDIR=C:\\Tools\\Tarvel\\.",
                 folder);
     }
+}
+
+// The files the package installs, as its File table holds them ("short|long" names as the
+// long), in the release's version: what a folder may already hold of them.
+Status readPackageFiles(MSIHANDLE install, PackageFiles& package)
+{
+    lstrcpynW(package.version, TARVEL_WIDEN(TARVEL_VERSION_TEXT), 32);
+    const UniqueMsiHandle database(MsiGetActiveDatabase(install));
+    MSIHANDLE opened = 0;
+    Status status = database
+                        ? MsiDatabaseOpenViewW(database.get(), L"SELECT `FileName`, `FileSize` FROM `File`", &opened)
+                        : static_cast<Status>(ERROR_INVALID_HANDLE);
+    const UniqueMsiHandle view(opened);
+    if (status == ERROR_SUCCESS) {
+        status = MsiViewExecute(view.get(), 0);
+    }
+    while (status == ERROR_SUCCESS && package.count < PackageFiles::kMost) {
+        MSIHANDLE fetched = 0;
+        status = MsiViewFetch(view.get(), &fetched);
+        const UniqueMsiHandle row(fetched);
+        wchar_t name[MAX_PATH] = {};
+        DWORD length = MAX_PATH;
+        if (status == ERROR_SUCCESS) {
+            status = MsiRecordGetStringW(row.get(), 1, name, &length);
+        }
+        if (status == ERROR_SUCCESS) {
+            const wchar_t* longName = std::wcschr(name, L'|');
+            PackageFile& file = package.files[package.count++];
+            lstrcpynW(file.name, longName != nullptr ? longName + 1 : name, MAX_PATH);
+            file.size = static_cast<DWORD>(MsiRecordGetInteger(row.get(), 2));
+        }
+    }
+    return status == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : status;
+}
+
+// INSTALLDIR as the one spelling the install judges, locks, installs into and remembers (its
+// full path, with a closing backslash, as Windows Installer's folders end); false, with a line,
+// for a relative folder, which would be taken from wherever msiexec runs ("E:Tools" from drive
+// E:'s current folder; "C:/Tools" is as full as "C:\\Tools").
+bool readInstallFolder(MSIHANDLE install, UniqueHeapText& given, wchar_t (&folder)[MAX_PATH], bool& fits)
+{
+    if (!readNeededProperty(install, L"INSTALLDIR", L"tarvel: the install folder could not be read: error [2]",
+                            ERROR_PATH_NOT_FOUND, given)) {
+        return false;
+    }
+    asWindowsReadsIt(given.get());
+    if (isRelativePath(given.get())) {
+        logLine(install, INSTALLMESSAGE_ERROR,
+                L"tarvel: the install folder [1] is not a full path, so Windows would take it from the folder "
+                L"msiexec runs in. Give INSTALLDIR as a full path, for example C:\\Tools\\Tarvel\\.",
+                given.get());
+        return false;
+    }
+    fits = normalInstallFolder(given.get(), folder);
+    return true;
+}
+
+// The folder taken as the one spelling installed into, and the list of folders the lock takes
+// handed to the deferred action (which reads its CustomActionData from the property of its own
+// name).
+UINT takeInstallFolder(MSIHANDLE install, const wchar_t* given, const wchar_t* folder, const Judging& judging)
+{
+    const ForeignEntries& others = judging.findings.others;
+    if (others.count > 0) {
+        wchar_t names[kEntriesText] = {};
+        nameEntries(others, names);
+        logLine(install, INSTALLMESSAGE_INFO,
+                L"tarvel: the install folder [1] of the installed product also holds [2], which administrators added; "
+                L"they stay as they are.",
+                folder, names);
+    }
+    const Status taken =
+        std::wcscmp(folder, given) == 0 ? ERROR_SUCCESS : MsiSetTargetPathW(install, L"INSTALLDIR", folder);
+    if (taken != ERROR_SUCCESS) {
+        logFailure(install, L"tarvel: the install folder could not be taken as its full path [1]: error [2]", folder,
+                   taken);
+        return ERROR_INSTALL_FAILURE;
+    }
+    LockList folders;
+    if (!foldersToLock(folder, judging.installedHere, judging.package, folders)) {
+        logFailure(install, L"tarvel: the folders to lock under [1] could not be listed: error [2]", folder,
+                   ERROR_NOT_ENOUGH_MEMORY);
+        return ERROR_INSTALL_FAILURE;
+    }
+    return MsiSetPropertyW(install, L"LockInstallFolder", folders.text());
 }
 
 }  // namespace
@@ -240,108 +373,60 @@ extern "C" UINT WINAPI FindInstalledFolder(MSIHANDLE install)
 // Install, repair and upgrade, before anything changes: the install folder must be a folder
 // of the product's own. The lock replaces its permissions, and Windows hands them down to
 // everything inside, which uninstall cannot give back; and the first pass starts what the
-// folder holds as SYSTEM. So a folder is taken only when it is missing, empty, or holds only
-// files that administrators alone can have put there, but for the installed product's own
-// locked folder on repair and upgrade; and only under folders that no one else may rename. So
-// is a drive's root refused, a folder too long for the files in it to start, a relative one,
-// one on a drive that others than this machine's administrators can change (a share, a
-// removable drive), one named in a device namespace or by a device's name, and one with a part
-// ending in a space or a dot. The folder is judged, locked, installed into and remembered as
-// one spelling, its full path: "C:/Tools/", "\\\\?\\E:\\" or "E:\\." are what Windows makes of
-// them, "C:\\Tools\\" and "E:\\". Then works out, before any change, which folders the lock
-// must make or lock, for the deferred action (Wine runs deferred actions after the files are
-// copied, so the folders missing now cannot be told there).
+// folder holds as SYSTEM. So a folder is taken only when it is missing, or when an account the
+// judge trusts owns it, no one else may change its permissions or owner, and it holds only
+// files that administrators alone can have put there (the package's own files only as exactly
+// those), but for the installed product's own locked folder on repair and upgrade; and only
+// under folders that no one else may rename. So is a drive's root refused, a folder too long
+// for the files in it to start, a relative one, one holding a character no name may hold, one
+// on a drive that others than this machine's administrators can change, one named in a device
+// namespace or by a device's name, and one with a part ending in a space or a dot. Then works
+// out, before any change, which folders the lock must make or lock, for the deferred action
+// (Wine runs deferred actions after the files are copied, so the folders missing now cannot be
+// told there).
 extern "C" UINT WINAPI PrepareInstallFolder(MSIHANDLE install)
 {
     UniqueHeapText given;
-    if (!readNeededProperty(install, L"INSTALLDIR", L"tarvel: the install folder could not be read: error [2]",
-                            ERROR_PATH_NOT_FOUND, given)) {
-        return ERROR_INSTALL_FAILURE;
-    }
-    // A relative folder would be taken from wherever msiexec runs; "E:Tools" from drive E:'s
-    // current folder. "C:/Tools" is as full as "C:\\Tools".
-    asWindowsReadsIt(given.get());
-    if (isRelativePath(given.get())) {
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is not a full path, so Windows would take it from the folder "
-                L"msiexec runs in. Give INSTALLDIR as a full path, for example C:\\Tools\\Tarvel\\.",
-                given.get());
-        return ERROR_INSTALL_FAILURE;
-    }
-    // One spelling, judged, locked, installed into and remembered: Windows Installer's
-    // folders end with a backslash.
     wchar_t folder[MAX_PATH] = {};
-    const bool full = normalInstallFolder(given.get(), folder);
+    bool fits = false;
+    if (!readInstallFolder(install, given, folder, fits)) {
+        return ERROR_INSTALL_FAILURE;
+    }
     UniqueJudging judging = newJudging(Judging::Question::InstallFolder, folder);
-    if (full) {
-        if (judging) {
-            judging->installedHere = isInstalledProductsFolder(install, folder);
-        }
-        if (!judgedInTime(install, folder, judging)) {
-            return ERROR_INSTALL_FAILURE;
-        }
-    }
-    const FolderVerdict verdict = full ? judging->verdict : FolderVerdict::TooLong;
-    if (verdict == FolderVerdict::TooLong) {
-        wchar_t limit[24] = {};
-        TextBuilder(limit, 24) << static_cast<unsigned long>(kLongestInstallFolder);
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] is too long: tarvel-check.exe in it, the longest path the package "
-                L"installs beside tarvel.exe, would have a path of 260 characters or more (MAX_PATH), which Windows "
-                L"cannot start. Choose a folder of at most [2] characters, the closing backslash included.",
-                given.get(), limit);
+    const Status read = judging ? readPackageFiles(install, judging->package) : ERROR_NOT_ENOUGH_MEMORY;
+    if (read != ERROR_SUCCESS) {
+        logFailure(install, L"tarvel: the files of the package could not be read from its File table: error [2]",
+                   folder, read);
         return ERROR_INSTALL_FAILURE;
     }
-    const ForeignEntries& others = judging->findings.others;
-    if (verdict == FolderVerdict::HoldsOthers) {
-        wchar_t names[kEntriesText] = {};
-        nameEntries(others, names);
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] holds [2], which [3] not Ombrix Tarvel's: a folder, or a file that "
-                L"others than administrators own or may change, could have been put there by anyone, and the install "
-                L"would take over its permissions and start what it holds as SYSTEM. Remove what is not Ombrix "
-                L"Tarvel's, or choose a folder of its own, for example C:\\Tools\\Tarvel\\.",
-                folder, names, others.count == 1 ? L"is" : L"are");
+    judging->installedHere = fits && isInstalledProductsFolder(install, folder);
+    if (fits && !judgedInTime(install, folder, judging)) {
         return ERROR_INSTALL_FAILURE;
     }
+    const FolderVerdict verdict = fits ? judging->verdict : FolderVerdict::TooLong;
     if (verdict != FolderVerdict::OwnFolder) {
-        refuseFolder(install, folder, verdict, judging->findings);
+        refuseFolder(install, fits ? folder : given.get(), verdict, judging->findings);
         return ERROR_INSTALL_FAILURE;
     }
-    if (others.count > 0) {
-        wchar_t names[kEntriesText] = {};
-        nameEntries(others, names);
-        logLine(install, INSTALLMESSAGE_INFO,
-                L"tarvel: the install folder [1] of the installed product also holds [2], which administrators added; "
-                L"they stay as they are.",
-                folder, names);
-    }
-    // The folder locked is the folder installed into.
-    const Status taken =
-        std::wcscmp(folder, given.get()) == 0 ? ERROR_SUCCESS : MsiSetTargetPathW(install, L"INSTALLDIR", folder);
-    if (taken != ERROR_SUCCESS) {
-        logFailure(install, L"tarvel: the install folder could not be taken as its full path [1]: error [2]", folder,
-                   taken);
-        return ERROR_INSTALL_FAILURE;
-    }
-    const size_t needed = foldersToLock(folder, judging->installedHere, nullptr, 0);
-    UniqueHeapText folders = allocateText(needed);
-    if (!folders || foldersToLock(folder, judging->installedHere, folders.get(), needed + 1) > needed + 1) {
-        logFailure(install, L"tarvel: the folders to lock under [1] could not be listed: error [2]", folder,
-                   ERROR_NOT_ENOUGH_MEMORY);
-        return ERROR_INSTALL_FAILURE;
-    }
-    // A deferred action reads its CustomActionData from the property of its own name.
-    return MsiSetPropertyW(install, L"LockInstallFolder", folders.get());
+    return takeInstallFolder(install, given.get(), folder, *judging);
 }
 
 namespace {
 
+// The names a locked folder holds that the install did not write, in one line's words.
+void refuseLockedFolder(MSIHANDLE install, const wchar_t* text, const wchar_t* folder, const ForeignEntries& entries)
+{
+    wchar_t names[kEntriesText] = {};
+    nameEntries(entries, names);
+    logLine(install, INSTALLMESSAGE_ERROR, text, folder, names);
+}
+
 // A folder that was missing when judged: made locked; one that someone made since is taken
-// only when administrators own it and it holds only what the install wrote (under Wine, which
-// copies the files before this action, the folders and files it made), next being the level
-// the install makes beneath it.
-bool lockMissingFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t* folder, const wchar_t* next)
+// only when administrators own it, no one else may re-permission it, and it holds only what the
+// install wrote (under Wine, which copies the files before this action, the folders and files it
+// made), expected being the level the install makes beneath it.
+bool lockMissingFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t* folder, const wchar_t* expected,
+                       const PackageFiles& package)
 {
     const Status made = folderLock.create(folder);
     if (made != ERROR_ALREADY_EXISTS) {
@@ -350,18 +435,9 @@ bool lockMissingFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t*
         }
         return made == ERROR_SUCCESS;
     }
-    UniqueJudging judging = newJudging(Judging::Question::AppearedFolder, folder);
-    if (judging) {
-        // next lies beneath folder: "folder\\name", maybe followed by further entries.
-        const size_t length = std::wcslen(folder);
-        if (next != nullptr && std::wcsncmp(next, folder, length) == 0 && next[length] == L'\\') {
-            const wchar_t* name = next + length + 1;
-            size_t nameLength = 0;
-            while (name[nameLength] != L'\0' && name[nameLength] != L'\\' && name[nameLength] != L'|') {
-                ++nameLength;
-            }
-            lstrcpynW(judging->expected, name, static_cast<int>(nameLength < MAX_PATH ? nameLength + 1 : MAX_PATH));
-        }
+    UniqueJudging judging = newJudging(Judging::Question::AppearedFolder, folder, &package);
+    if (judging && expected != nullptr) {
+        lstrcpynW(judging->expected, expected, MAX_PATH);
     }
     if (!judgedInTime(install, folder, judging)) {
         return false;
@@ -377,12 +453,10 @@ bool lockMissingFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t*
         return false;
     }
     if (appeared.refused) {
-        wchar_t names[kEntriesText] = {};
-        nameEntries(appeared.others, names);
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the folder [1], made since the install found it missing, holds [2], which the install did "
-                L"not write. Remove the folder and install again.",
-                folder, names);
+        refuseLockedFolder(install,
+                           L"tarvel: the folder [1], made since the install found it missing, holds [2], which the "
+                           L"install did not write. Remove the folder and install again.",
+                           folder, appeared.others.count != 0 ? appeared.others : appeared.otherFiles);
         return false;
     }
     const Status locked = folderLock.lock(folder);
@@ -395,11 +469,11 @@ bool lockMissingFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t*
 // A folder found and judged: locked, then what it holds judged again, since others could add
 // to it until the lock closed it. An upgrade's removal of the earlier product may have taken it
 // since: then it is made locked. The installed product's own locked folder is locked as it is.
-bool lockFoundFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t* folder, LockEntry entry)
+bool lockFoundFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t* folder, LockEntry entry,
+                     const PackageFiles& package)
 {
-    if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES &&
-        (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
-        return lockMissingFolder(install, folderLock, folder, nullptr);
+    if (!pathExists(folder) && (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
+        return lockMissingFolder(install, folderLock, folder, nullptr, package);
     }
     const Status locked = folderLock.lock(folder);
     if (locked != ERROR_SUCCESS) {
@@ -409,18 +483,54 @@ bool lockFoundFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t* f
     if (entry == LockEntry::Installed) {
         return true;
     }
-    UniqueJudging judging = newJudging(Judging::Question::FolderContents, folder);
+    UniqueJudging judging = newJudging(Judging::Question::FolderContents, folder, &package);
     if (!judgedInTime(install, folder, judging)) {
         return false;
     }
-    if (judging->findings.others.count > 0) {
-        wchar_t names[kEntriesText] = {};
-        nameEntries(judging->findings.others, names);
-        logLine(install, INSTALLMESSAGE_ERROR,
-                L"tarvel: the install folder [1] holds [2] since it was judged, put there before the lock closed it. "
-                L"Remove what is not Ombrix Tarvel's and install again.",
-                folder, names);
+    const ForeignEntries& found = judging->findings.others.count != 0 ? judging->findings.others : judging->otherFiles;
+    if (found.count > 0) {
+        refuseLockedFolder(install,
+                           L"tarvel: the install folder [1] holds [2] since it was judged, put there before the lock "
+                           L"closed it. Remove what is not Ombrix Tarvel's and install again.",
+                           folder, found);
         return false;
+    }
+    return true;
+}
+
+// The level beneath folder that the next entry makes, when it makes one: "folder\\name".
+void nextLevel(LockListReader reader, const wchar_t* folder, wchar_t (&expected)[MAX_PATH], bool& found)
+{
+    LockEntry kind = LockEntry::Missing;
+    wchar_t next[MAX_PATH + 1] = {};
+    const size_t length = std::wcslen(folder);
+    found = reader.next(kind, next) == LockListReader::Read::Entry && kind != LockEntry::PackageFile &&
+            std::wcsncmp(next, folder, length) == 0 && next[length] == L'\\';
+    if (found) {
+        lstrcpynW(expected, next + length + 1, MAX_PATH);
+        if (wchar_t* deeper = std::wcschr(expected, L'\\')) {
+            *deeper = L'\0';
+        }
+    }
+}
+
+// The package's files the list names, wherever they stand in it; false for a list no LockList
+// wrote.
+bool readListedFiles(const wchar_t* list, PackageFiles& package)
+{
+    lstrcpynW(package.version, TARVEL_WIDEN(TARVEL_VERSION_TEXT), 32);
+    LockListReader reader(list);
+    LockEntry kind = LockEntry::Missing;
+    wchar_t text[MAX_PATH + 1] = {};
+    for (LockListReader::Read read = reader.next(kind, text); read != LockListReader::Read::End;
+         read = reader.next(kind, text)) {
+        if (read == LockListReader::Read::Malformed) {
+            return false;
+        }
+        if (kind == LockEntry::PackageFile &&
+            (package.count >= PackageFiles::kMost || !readPackageFile(text, package.files[package.count++]))) {
+            return false;
+        }
     }
     return true;
 }
@@ -434,27 +544,33 @@ bool lockFoundFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t* f
 // made or filled since it was judged, fails the install, which rolls back.
 extern "C" UINT WINAPI LockInstallFolder(MSIHANDLE install)
 {
-    UniqueHeapText folders;
+    UniqueHeapText list;
+    PackageFiles package;
     if (!readNeededProperty(install, L"CustomActionData",
                             L"tarvel: the folders to lock (its CustomActionData) could not be read: error [2]",
-                            ERROR_INVALID_DATA, folders)) {
+                            ERROR_INVALID_DATA, list)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!readListedFiles(list.get(), package)) {
+        logFailure(install, L"tarvel: the folders to lock [1] are not a list the install wrote: error [2]", list.get(),
+                   ERROR_INVALID_DATA);
         return ERROR_INSTALL_FAILURE;
     }
     FolderLock folderLock;
-    for (wchar_t* entry = folders.get(); entry != nullptr;) {
-        wchar_t* next = std::wcschr(entry, L'|');
-        if (next != nullptr) {
-            *next++ = L'\0';
-        }
-        const auto kind = static_cast<LockEntry>(entry[0]);
-        const wchar_t* folder = entry + 1;
-        const bool locked = kind == LockEntry::Missing
-                                ? lockMissingFolder(install, folderLock, folder, next != nullptr ? next + 1 : nullptr)
-                                : lockFoundFolder(install, folderLock, folder, kind);
+    LockListReader reader(list.get());
+    LockEntry kind = LockEntry::Missing;
+    wchar_t folder[MAX_PATH + 1] = {};
+    while (reader.next(kind, folder) == LockListReader::Read::Entry) {
+        wchar_t expected[MAX_PATH] = {};
+        bool deeper = false;
+        nextLevel(reader, folder, expected, deeper);
+        const bool locked = kind == LockEntry::PackageFile ||
+                            (kind == LockEntry::Missing
+                                 ? lockMissingFolder(install, folderLock, folder, deeper ? expected : nullptr, package)
+                                 : lockFoundFolder(install, folderLock, folder, kind, package));
         if (!locked) {
             return ERROR_INSTALL_FAILURE;
         }
-        entry = next;
     }
     return ERROR_SUCCESS;
 }
@@ -465,15 +581,101 @@ namespace {
 // this, the install goes on without it.
 const DWORD kFirstPassMs = 3 * 60 * 1000;
 
+// Whether Windows replaces path at the next restart: Windows Installer, finding the file in
+// use, installs the new one under another name and has Windows move it there then
+// (PendingFileRenameOperations: pairs of "\\??\\from" and "!\\??\\to" or "\\??\\to").
+bool replacedAtRestart(const wchar_t* path)
+{
+    UniqueHkey key;
+    if (openKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_QUERY_VALUE, key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegistryValue renames;
+    if (readRegistryValue(key.get(), L"PendingFileRenameOperations", renames) != ERROR_SUCCESS ||
+        renames.type != REG_MULTI_SZ) {
+        return false;
+    }
+    const size_t characters = renames.size / sizeof(wchar_t);
+    bool target = false;
+    for (size_t at = 0; at < characters && renames.data[at] != L'\0'; target = !target) {
+        const wchar_t* name = renames.data.get() + at;
+        at += std::wcslen(name) + 1;
+        name += *name == L'!' ? 1 : 0;
+        name += std::wcsncmp(name, L"\\??\\", 4) == 0 ? 4 : 0;
+        if (target && samePath(name, path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The held program as the package wrote it: tarvel's, in this version. An earlier version
+// Windows Installer left in place until a restart is no fault of the install: no pass then.
+UINT judgeHeldVersion(MSIHANDLE install, const wchar_t* program, bool& run)
+{
+    wchar_t version[kVersionText] = {};
+    const bool tarvels = isTarvelProgram(program, version);
+    run = tarvels && std::wcscmp(version, TARVEL_WIDEN(TARVEL_VERSION_TEXT)) == 0;
+    if (run) {
+        return ERROR_SUCCESS;
+    }
+    if (tarvels && replacedAtRestart(program)) {
+        logLine(install, INSTALLMESSAGE_INFO,
+                L"tarvel: the installed program [1] is still version [2] until Windows restarts (it was in use), so "
+                L"the first pass is not run now; run tarvel.exe once after the restart, or let its start-up run it.",
+                program, version);
+        return ERROR_SUCCESS;
+    }
+    logLine(
+        install, INSTALLMESSAGE_ERROR,
+        L"tarvel: the installed program [1] was not started as the first pass: it is not tarvel.exe of version [2], "
+        L"so it is not the program the package wrote. Remove it and install again.",
+        program, TARVEL_WIDEN(TARVEL_VERSION_TEXT));
+    return ERROR_INSTALL_FAILURE;
+}
+
+// Starts the held program and waits for it within the bound, its status in the install log.
+void startFirstPass(MSIHANDLE install, const wchar_t* program)
+{
+    // CreateProcessW may write into the command line.
+    wchar_t line[MAX_PATH + 4] = {};
+    TextBuilder(line, MAX_PATH + 4) << L"\"" << program << L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        logFailure(install, L"tarvel: the first pass [1] could not be started: error [2]", program, lastErrorStatus());
+        return;
+    }
+    const UniqueHandle thread(started.hThread);
+    const UniqueHandle process(started.hProcess);
+    DWORD status = STILL_ACTIVE;
+    if (WaitForSingleObject(process.get(), kFirstPassMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.get(), &status)) {
+        logLine(install, INSTALLMESSAGE_INFO,
+                L"tarvel: the first pass [1] had not ended after 180 seconds; the install goes on without it.",
+                program);
+        return;
+    }
+    wchar_t code[24] = {};
+    TextBuilder(code, 24) << static_cast<int>(status);
+    logLine(install, INSTALLMESSAGE_INFO,
+            status == 0 ? L"tarvel: the first pass [1] ended with exit status [2]: it did its whole job."
+                        : L"tarvel: the first pass [1] ended with exit status [2]: it did not do its whole job. Its "
+                          L"event in the Application log says what failed; run tarvel-check.exe to see what differs.",
+            program, code);
+}
+
 }  // namespace
 
 // The install's first pass, as SYSTEM: only the program the judge trusts, opened before it is
-// judged and held against writes, renames and deletion until the pass has ended, so that the
-// file judged is the file started. A program that others own or may change is never started,
-// and the install fails: Windows Installer keeps a file of the same or a higher version that it
-// finds in place, so it may not be the one the package wrote. Whatever the pass itself does
-// (a Task Scheduler that does not answer, say) the install succeeds: the pass's event and the
-// check tell it.
+// judged (its way, and the very file the handle holds) and held against writes, renames and
+// deletion until the pass has ended, so that the file judged is the file started; and only
+// tarvel.exe of this version: Windows Installer keeps a file of the same or a higher version
+// that it finds in place, so it may not be the one the package wrote. Any other fails the
+// install. Whatever the pass itself does (a Task Scheduler that does not answer, say) the
+// install succeeds: the pass's event and the check tell it.
 extern "C" UINT WINAPI FirstPass(MSIHANDLE install)
 {
     UniqueHeapText program;
@@ -490,7 +692,13 @@ extern "C" UINT WINAPI FirstPass(MSIHANDLE install)
                    program.get(), lastErrorStatus());
         return ERROR_INSTALL_FAILURE;
     }
+    // The worker judges through a handle of its own, which a worker left running keeps.
     UniqueJudging judging = newJudging(Judging::Question::Program, program.get());
+    HANDLE copy = nullptr;
+    if (judging &&
+        DuplicateHandle(GetCurrentProcess(), held.get(), GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        judging->held.reset(copy);
+    }
     if (!judgedInTime(install, program.get(), judging)) {
         return ERROR_INSTALL_FAILURE;
     }
@@ -501,36 +709,12 @@ extern "C" UINT WINAPI FirstPass(MSIHANDLE install)
                 program.get(), judging->reason.c_str());
         return ERROR_INSTALL_FAILURE;
     }
-    // CreateProcessW may write into the command line.
-    wchar_t line[MAX_PATH + 4] = {};
-    TextBuilder(line, MAX_PATH + 4) << L"\"" << program.get() << L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(program.get(), line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-        logFailure(install, L"tarvel: the first pass [1] could not be started: error [2]", program.get(),
-                   lastErrorStatus());
-        return ERROR_SUCCESS;
+    bool run = false;
+    const UINT outcome = judgeHeldVersion(install, program.get(), run);
+    if (run) {
+        startFirstPass(install, program.get());
     }
-    const UniqueHandle thread(started.hThread);
-    const UniqueHandle process(started.hProcess);
-    DWORD status = STILL_ACTIVE;
-    if (WaitForSingleObject(process.get(), kFirstPassMs) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(process.get(), &status)) {
-        logLine(install, INSTALLMESSAGE_INFO,
-                L"tarvel: the first pass [1] had not ended after 180 seconds; the install goes on without it.",
-                program.get());
-        return ERROR_SUCCESS;
-    }
-    wchar_t code[24] = {};
-    TextBuilder(code, 24) << static_cast<int>(status);
-    // The install succeeds either way; the pass's event and the check tell the rest.
-    logLine(install, INSTALLMESSAGE_INFO,
-            status == 0 ? L"tarvel: the first pass [1] ended with exit status [2]: it did its whole job."
-                        : L"tarvel: the first pass [1] ended with exit status [2]: it did not do its whole job. Its "
-                          L"event in the Application log says what failed; run tarvel-check.exe to see what differs.",
-            program.get(), code);
-    return ERROR_SUCCESS;
+    return outcome;
 }
 
 // Uninstall: once the program is gone nothing may try to start it at logon. Install: the

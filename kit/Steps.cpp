@@ -88,24 +88,6 @@ bool startAndWait(const wchar_t* application, wchar_t* line, HANDLE output, DWOR
     return ended;
 }
 
-// Who else may change the file the handle holds: the one the kit starts or installs, whatever
-// its name leads to.
-bool heldFileIsTrusted(HANDLE held, Text& reason)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const Status read = readHandleDescriptor(held, &descriptor);
-    const UniqueLocal owned(descriptor);
-    if (read != ERROR_SUCCESS) {
-        reason << "its permissions could not be read, error " << static_cast<int>(read);
-        return false;
-    }
-    const Changer changer = untrustedChanger(descriptor, ObjectKind::File, machineRightsReader());
-    if (changer.found) {
-        reason << "it is " << changer.how << " " << changer.account;
-    }
-    return !changer.found;
-}
-
 }  // namespace
 
 bool holdJudged(const wchar_t* path, UniqueHandle& held, Text& problem)
@@ -116,8 +98,7 @@ bool holdJudged(const wchar_t* path, UniqueHandle& held, Text& problem)
         return false;
     }
     Text reason;
-    if (!trustedToStart(path, ObjectKind::File, machineStartReader(), reason) ||
-        !heldFileIsTrusted(held.get(), reason)) {
+    if (!trustedHeldFile(path, held.get(), machineStartReader(), reason)) {
         problem << "it may not be started with an administrator's rights: " << reason;
         held.reset();
         return false;

@@ -110,7 +110,10 @@ RightsReader machineRightsReader()
     return judge;
 }
 
-Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge)
+namespace {
+
+// The first untrusted owner, or allow entry for the object itself that grants any of wanted.
+Changer changerWith(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK wanted, ObjectKind kind, const RightsReader& judge)
 {
     Changer changer;
     PSID owner = nullptr;
@@ -133,7 +136,6 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
         lstrcpynW(changer.account, L"Everyone", 256);
         return changer;
     }
-    const ACCESS_MASK wanted = changingRights(kind);
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* entry = nullptr;
         const bool read = GetAce(dacl, index, &entry) != FALSE;
@@ -158,6 +160,22 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
             }
             return changer;
         }
+    }
+    return changer;
+}
+
+}  // namespace
+
+Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge)
+{
+    return changerWith(descriptor, changingRights(kind), kind, judge);
+}
+
+Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& judge)
+{
+    Changer changer = changerWith(descriptor, kPermissionRights | GENERIC_ALL, ObjectKind::Folder, judge);
+    if (changer.found && changer.how != kOwnedBy) {
+        changer.how = "re-permissioned also by";
     }
     return changer;
 }

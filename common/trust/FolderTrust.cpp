@@ -2,6 +2,7 @@
 
 #include "common/platform/Owners.h"
 #include "common/platform/Paths.h"
+#include "common/product/TarvelProgram.h"
 #include "common/text/Text.h"
 
 #include <cwchar>
@@ -153,8 +154,51 @@ bool judgeWayUp(const wchar_t* folder, const StartReader& judge, FolderFindings&
 
 }  // namespace
 
-void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, ForeignEntries& others,
-                         const RightsReader& judge)
+namespace {
+
+// The package's file of that name, or null.
+const PackageFile* packageFileNamed(const PackageFiles& package, const wchar_t* name)
+{
+    for (size_t index = 0; index < package.count && index < PackageFiles::kMost; ++index) {
+        if (samePath(package.files[index].name, name)) {
+            return &package.files[index];
+        }
+    }
+    return nullptr;
+}
+
+// The owner and who may re-permission a folder found: ERROR_SUCCESS with changer set, else why
+// its descriptor could not be read.
+Status folderPermissionsChanger(const wchar_t* folder, const RightsReader& judge, Changer& changer)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const Status status = judge.read(folder, &descriptor);
+    const UniqueLocal owned(descriptor);
+    if (status == ERROR_SUCCESS) {
+        changer = permissionsChanger(descriptor, judge);
+    }
+    return status;
+}
+
+}  // namespace
+
+bool isPackageOwnFile(const wchar_t* path, const PackageFile& file, const wchar_t* version)
+{
+    const UniqueHandle opened =
+        ownHandle(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!opened || !GetFileInformationByHandle(opened.get(), &information) || information.nNumberOfLinks != 1 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nFileSizeHigh != 0 ||
+        information.nFileSizeLow != file.size) {
+        return false;
+    }
+    wchar_t stated[kVersionText] = {};
+    return isTarvelFile(path, file.name, stated) && std::wcscmp(stated, version) == 0;
+}
+
+void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
+                         ForeignEntries& others, ForeignEntries& otherFiles, const RightsReader& judge)
 {
     forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
         if (isFolder) {
@@ -164,19 +208,25 @@ void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, F
             return;
         }
         // A file is the install's to take over only when no one but administrators can have
-        // put it there or changed it since.
+        // put it there or changed it since; one of the package's names, only when it is exactly
+        // the package's own, which Windows Installer would otherwise keep in its place.
         wchar_t path[MAX_PATH + 1] = {};
         lstrcpynW(path, folder, MAX_PATH);
         Changer changer;
         if (!withClosingBackslash(path, MAX_PATH + 1) || !appendText(path, MAX_PATH + 1, name) ||
             untrustedChangerOf(path, ObjectKind::File, changer, judge) != ERROR_SUCCESS || changer.found) {
             addEntry(others, name);
+            return;
+        }
+        const PackageFile* file = packageFileNamed(package, name);
+        if (file != nullptr && !isPackageOwnFile(path, *file, package.version)) {
+            addEntry(otherFiles, name);
         }
     });
 }
 
-FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, FolderFindings& findings,
-                                 const StartReader& judge)
+FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, const PackageFiles& package,
+                                 FolderFindings& findings, const StartReader& judge)
 {
     findings.others.count = 0;
     if (isDevicePath(folder)) {
@@ -184,6 +234,9 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, Fold
     }
     if (namesReservedDevice(folder)) {
         return FolderVerdict::ReservedName;
+    }
+    if (holdsNamelessCharacter(folder)) {
+        return FolderVerdict::NamelessCharacter;
     }
     if (isDriveRoot(folder, judge.volumes)) {
         return FolderVerdict::DriveRoot;
@@ -219,34 +272,48 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, Fold
         });
         return FolderVerdict::OwnFolder;
     }
-    judgeFolderContents(folder, nullptr, findings.others, judge.rights);
-    return findings.others.count == 0 ? FolderVerdict::OwnFolder : FolderVerdict::HoldsOthers;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return FolderVerdict::OwnFolder;
+    }
+    ForeignEntries otherFiles;
+    judgeFolderContents(folder, nullptr, package, findings.others, otherFiles, judge.rights);
+    if (findings.others.count != 0) {
+        return FolderVerdict::HoldsOthers;
+    }
+    if (otherFiles.count != 0) {
+        findings.others = otherFiles;
+        return FolderVerdict::HoldsOtherFile;
+    }
+    // Its maker may hold a handle that keeps the right to re-permission it across the lock.
+    const Status read = folderPermissionsChanger(folder, judge.rights, findings.folder);
+    if (read != ERROR_SUCCESS) {
+        findings.folder.found = true;
+        findings.folder.how = "of permissions that could not be read by";
+        lstrcpynW(findings.folder.account, L"the install", 256);
+    }
+    return findings.folder.found ? FolderVerdict::OthersOwnFolder : FolderVerdict::OwnFolder;
 }
 
-AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const RightsReader& judge)
+AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
+                                   const RightsReader& judge)
 {
     AppearedFolder appeared;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const Status status = judge.read(folder, &descriptor);
-    const UniqueLocal owned(descriptor);
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    if (status != ERROR_SUCCESS || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) {
+    const Status status = folderPermissionsChanger(folder, judge, appeared.owner);
+    if (status != ERROR_SUCCESS) {
         appeared.refused = true;
         appeared.owner.found = true;
         appeared.owner.how = "owned by";
         lstrcpynW(appeared.owner.account, L"an owner that could not be read", 256);
         return appeared;
     }
-    if (!isTrustedAccount(owner, judge)) {
-        // Only the owner counts here: the lock replaces the permissions of a folder that
-        // administrators made.
-        appeared.owner = untrustedChanger(descriptor, ObjectKind::Folder, judge);
+    // The lock replaces the permissions of a folder administrators made; one another account
+    // owns, or that others may re-permission, its maker keeps.
+    if (appeared.owner.found) {
         appeared.refused = true;
         return appeared;
     }
-    judgeFolderContents(folder, expectedFolder, appeared.others, judge);
-    appeared.refused = appeared.others.count != 0;
+    judgeFolderContents(folder, expectedFolder, package, appeared.others, appeared.otherFiles, judge);
+    appeared.refused = appeared.others.count != 0 || appeared.otherFiles.count != 0;
     return appeared;
 }
 

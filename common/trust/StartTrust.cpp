@@ -1,5 +1,6 @@
 #include "common/trust/Trust.h"
 
+#include "common/platform/Owners.h"
 #include "common/platform/Paths.h"
 #include "common/platform/SystemFacts.h"
 #include "common/text/Text.h"
@@ -203,4 +204,23 @@ bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& jud
         return false;
     }
     return trusted;
+}
+
+bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& judge, TextBuilder& reason)
+{
+    if (!trustedToStart(path, ObjectKind::File, judge, reason)) {
+        return false;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const Status read = judge.rights.readHeld(held, &descriptor);
+    const UniqueLocal owned(descriptor);
+    if (read != ERROR_SUCCESS) {
+        reason << "the permissions of the file held open could not be read, error " << static_cast<unsigned long>(read);
+        return false;
+    }
+    const Changer changer = untrustedChanger(descriptor, ObjectKind::File, judge.rights);
+    if (changer.found) {
+        reason << "the file held open is " << changer.how << " " << changer.account;
+    }
+    return !changer.found;
 }

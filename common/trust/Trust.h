@@ -33,8 +33,11 @@ Status readHandleDescriptor(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 // test Windows' own descriptors, which Wine cannot keep), and whether Power Users count as
 // administrators: before Windows 6.0 they are, by design, able to change Program Files and
 // the system; from 6.0 on a member is an ordinary user.
+using HandleDescriptorReader = Status (*)(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 struct RightsReader {
     DescriptorReader read = readDescriptor;
+    // The descriptor of the very file a caller holds open.
+    HandleDescriptorReader readHeld = readHandleDescriptor;
     // The own descriptor of a link, a junction or a mounted folder, not its target's:
     // ERROR_NOT_A_REPARSE_POINT for anything else.
     DescriptorReader readLink = readLinkDescriptor;
@@ -48,6 +51,11 @@ RightsReader machineRightsReader();
 // OWNER (a placeholder), the users who are members of Administrators, and Power Users where
 // judge says so.
 Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge = RightsReader());
+
+// The first untrusted account that owns the object or that an allow entry for the object itself
+// lets change its permissions or take its owner (WRITE_DAC, WRITE_OWNER, GENERIC_ALL): whoever
+// holds a handle opened with those rights keeps them after the permissions are replaced.
+Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& judge = RightsReader());
 
 // Reads path's owner and permissions as judge reads them, and where path is a link (a symbolic
 // link, a junction, a mounted folder) the link's own as well, which an untrusted owner or
@@ -157,3 +165,7 @@ class TextBuilder;
 // is renamed also by Users", "its permissions could not be read, error 5". A descriptor that
 // cannot be read trusts nothing.
 bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, TextBuilder& reason);
+// The same for a file the caller holds open to start or install it: its way as trustedToStart
+// judges it, and the descriptor of the very file the handle holds, whatever its name leads to
+// since. The package and the kit ask it alike, and say its reason in the same words.
+bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& judge, TextBuilder& reason);

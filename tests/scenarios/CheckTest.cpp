@@ -17,42 +17,20 @@ const wchar_t kTask[] = L"Ombrix Tarvel";
 // What differs is only what no pass mends: an administrator must act.
 const DWORD kForAdministrator = 0x20000001;
 
-BOOL CALLBACK firstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
-{
-    *reinterpret_cast<WORD*>(found) = language;
-    return FALSE;
-}
-
 // A copy of tarvel.exe that says it is "tarvel.exe" of another product: its version resource
 // with the product name "Tarvel" rewritten in place.
 std::wstring placeAnotherProductNamedTarvel(const std::wstring& dir)
 {
     const std::wstring exe = host::placeTarvel(dir);
-    std::vector<BYTE> version;
-    WORD language = 0;
-    if (HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-        EnumResourceLanguagesW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), firstLanguage,
-                               reinterpret_cast<LONG_PTR>(&language));
-        HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language);
-        const auto* bytes =
-            found != nullptr ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
-        if (bytes != nullptr) {
-            version.assign(bytes, bytes + SizeofResource(module, found));
+    host::editVersionResource(exe, [](std::vector<BYTE>& version) {
+        std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / sizeof(wchar_t));
+        const size_t key = text.find(L"ProductName");
+        const size_t value = key == std::wstring::npos ? key : text.find(L"Tarvel", key);
+        EXPECT_NE(std::wstring::npos, value) << "no product name in tarvel.exe's version resource";
+        if (value != std::wstring::npos) {
+            std::copy_n(L"Ombrix", 6, reinterpret_cast<wchar_t*>(version.data()) + value);
         }
-        FreeLibrary(module);
-    }
-    std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / sizeof(wchar_t));
-    const size_t key = text.find(L"ProductName");
-    const size_t value = key == std::wstring::npos ? key : text.find(L"Tarvel", key);
-    EXPECT_NE(std::wstring::npos, value) << "no product name in tarvel.exe's version resource";
-    if (value != std::wstring::npos) {
-        std::copy_n(L"Ombrix", 6, reinterpret_cast<wchar_t*>(version.data()) + value);
-    }
-    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
-    EXPECT_NE(nullptr, update) << GetLastError();
-    EXPECT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language, version.data(),
-                                static_cast<DWORD>(version.size())));
-    EXPECT_TRUE(EndUpdateResourceW(update, FALSE)) << GetLastError();
+    });
     return exe;
 }
 

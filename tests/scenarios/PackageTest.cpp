@@ -451,27 +451,59 @@ TEST_F(Package, AProgramPlantedInTheInstallFolderIsNeverRun)
 {
     const std::wstring defaultFolder = installedExe().substr(0, installedExe().rfind(L'\\'));
     host::makeDirectory(state::ownMarker());
-    for (const std::wstring& folder : {std::wstring(L"C:\\Tools\\Tarvel"), defaultFolder}) {
-        if (folder == L"C:\\Tools\\Tarvel") {
-            host::makeDirectory(L"C:\\Tools");
+    host::makeDirectory(L"C:\\Tools");
+    host::makeDirectory(L"C:\\Important");
+    host::setPermissions(L"C:\\Important", host::kWorldWritable);
+    const struct {
+        const char* what;
+        std::wstring folder;
+        const wchar_t* permissions;  // the folder's and the planted program's
+        void (*plant)(const std::wstring& folder);
+        std::wstring given;  // INSTALLDIR, or the package's default
+        const char* line;
+    } cases[] = {
+        {"a program others may change", L"C:\\Tools\\Tarvel", host::kWorldWritable,
+         [](const std::wstring& folder) { host::placeTarvel(folder); }, L"C:\\Tools\\Tarvel\\",
+         "holds tarvel.exe, which is not"},
+        {"a program others may change, in the default folder", defaultFolder, host::kWorldWritable,
+         [](const std::wstring& folder) { host::placeTarvel(folder); }, L"", "holds tarvel.exe, which is not"},
+        // Windows Installer keeps a higher version it finds in place: it would start as SYSTEM.
+        {"a higher version administrators own", L"C:\\Tools\\Tarvel", host::kAdministratorsOnly,
+         [](const std::wstring& folder) { host::placeTarvelOfVersion(folder, 9); }, L"C:\\Tools\\Tarvel\\",
+         "holds tarvel.exe, which is not this package's own file"},
+        // Any user may hard-link a file they can read: a second name is never the package's own.
+        {"the package's own program under a second name", L"C:\\Tools\\Tarvel", host::kAdministratorsOnly,
+         [](const std::wstring& folder) {
+             host::placeTarvel(L"C:\\Tools\\Elsewhere");
+             CreateHardLinkW((folder + L"\\tarvel.exe").c_str(), L"C:\\Tools\\Elsewhere\\tarvel.exe", nullptr);
+         },
+         L"C:\\Tools\\Tarvel\\", "holds tarvel.exe, which is not this package's own file"},
+        // "|" would have written lock entries of its own, for folders never judged.
+        {"a folder name that lists two", L"C:\\Tools\\Tarvel", host::kAdministratorsOnly, [](const std::wstring&) {},
+         L"C:\\Victim|*C:\\Important\\", "holds a character no Windows name may hold"},
+    };
+    for (const auto& c : cases) {
+        host::makeDirectory(c.folder);
+        host::setPermissions(c.folder, c.permissions);
+        c.plant(c.folder);
+        if (host::pathKind(c.folder + L"\\tarvel.exe") == host::PathKind::File) {
+            host::setPermissions(c.folder + L"\\tarvel.exe", c.permissions);
         }
-        host::makeDirectory(folder);
-        host::setPermissions(folder, host::kWorldWritable);
-        const std::wstring planted = host::placeTarvel(folder);
-        host::setPermissions(planted, host::kWorldWritable);
-        const std::wstring given = folder == defaultFolder ? std::wstring() : L"INSTALLDIR=" + folder + L"\\ ";
+        const std::wstring given = c.given.empty() ? std::wstring() : L"INSTALLDIR=" + c.given + L" ";
         EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE),
                   msiexec(L"/i", host::tarvelPackage(), given + L"/l*v C:\\planted.log"))
-            << narrow(folder);
-        EXPECT_NE(std::string::npos, host::readText("C:\\planted.log").find("holds tarvel.exe, which is not"))
-            << narrow(folder);
+            << c.what;
+        EXPECT_NE(std::string::npos, host::readText("C:\\planted.log").find(c.line)) << c.what;
         EXPECT_TRUE(installedVersions().empty());
-        EXPECT_FALSE(state::runValue().present) << narrow(folder) << ": a pass ran";
-        EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(0))) << narrow(folder) << ": a pass ran";
-        EXPECT_TRUE(host::worldWritable(folder)) << "the folder's permissions changed";
-        host::clearPath(planted);
-        host::clearPath(folder);
+        EXPECT_FALSE(state::runValue().present) << c.what << ": a pass ran";
+        EXPECT_FALSE(host::keyExists(HKEY_LOCAL_MACHINE, state::portKey(0))) << c.what << ": a pass ran";
+        EXPECT_EQ(c.permissions == host::kWorldWritable, host::worldWritable(c.folder))
+            << c.what << ": the folder's permissions changed";
+        EXPECT_TRUE(host::worldWritable(L"C:\\Important")) << c.what << ": a folder never judged was locked";
+        host::removeTree(c.folder);
+        host::removeTree(L"C:\\Tools\\Elsewhere");
     }
+    host::removeTree(L"C:\\Important");
     host::clearPath(L"C:\\Tools");
 }
 

@@ -5,10 +5,14 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwctype>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
 namespace host {
 
@@ -99,6 +103,52 @@ std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name)
     const std::wstring target = dir + L"\\" + name;
     EXPECT_TRUE(CopyFileW(tarvelExe().c_str(), target.c_str(), FALSE)) << GetLastError();
     return target;
+}
+
+BOOL CALLBACK firstVersionLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found)
+{
+    *reinterpret_cast<WORD*>(found) = language;
+    return FALSE;
+}
+
+void editVersionResource(const std::wstring& exe, const std::function<void(std::vector<BYTE>&)>& edit)
+{
+    std::vector<BYTE> version;
+    WORD language = 0;
+    if (HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        EnumResourceLanguagesW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), firstVersionLanguage,
+                               reinterpret_cast<LONG_PTR>(&language));
+        HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language);
+        const auto* bytes =
+            found != nullptr ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+        if (bytes != nullptr) {
+            version.assign(bytes, bytes + SizeofResource(module, found));
+        }
+        FreeLibrary(module);
+    }
+    edit(version);
+    HANDLE update = BeginUpdateResourceW(exe.c_str(), FALSE);
+    EXPECT_NE(nullptr, update) << GetLastError();
+    EXPECT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), language, version.data(),
+                                static_cast<DWORD>(version.size())));
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE)) << GetLastError();
+}
+
+std::wstring placeTarvelOfVersion(const std::wstring& dir, WORD major)
+{
+    const std::wstring exe = placeTarvel(dir);
+    editVersionResource(exe, [major](std::vector<BYTE>& version) {
+        // VS_FIXEDFILEINFO: its signature, then the structure's version, then the file version.
+        const BYTE signature[] = {0xBD, 0x04, 0xEF, 0xFE};
+        const auto at = std::search(version.begin(), version.end(), std::begin(signature), std::end(signature));
+        EXPECT_NE(version.end(), at) << "no fixed file information in tarvel.exe";
+        if (at != version.end()) {
+            const DWORD most = static_cast<DWORD>(major) << 16;
+            std::copy_n(reinterpret_cast<const BYTE*>(&most), 4, at + 8);
+            std::fill_n(at + 12, 4, 0);
+        }
+    });
+    return exe;
 }
 
 // Nests folders under C:\deep until the executable's path is exactly `length` characters.

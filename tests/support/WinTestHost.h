@@ -3,6 +3,7 @@
 // start, read and written through the real API.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ void setWindowsVersion(const std::wstring& exeName, const wchar_t* version);
 
 // Copies tarvel.exe to dir (made with its parents) and answers the copy's full path.
 std::wstring placeTarvel(const std::wstring& dir, const std::wstring& name = L"tarvel.exe");
+// The same, its version resource saying version major.0.0.0 instead: another release's
+// tarvel.exe, by its resource.
+std::wstring placeTarvelOfVersion(const std::wstring& dir, WORD major);
+// Rewrites exe's version resource (its first language's) as edit leaves the bytes.
+void editVersionResource(const std::wstring& exe, const std::function<void(std::vector<BYTE>&)>& edit);
 
 // Copies tarvel.exe into folders under C:\deep so that its path is exactly length characters.
 std::wstring placeTarvelAtPathLength(size_t length);
