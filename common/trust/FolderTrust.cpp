@@ -225,10 +225,13 @@ void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, c
     });
 }
 
-FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, const PackageFiles& package,
-                                 FolderFindings& findings, const StartReader& judge)
+namespace {
+
+// What a path's own form and place say of it as an install folder, before what it holds:
+// OwnFolder when nothing refuses it there.
+FolderVerdict judgeWhereItIs(const wchar_t* folder, DWORD attributes, FolderFindings& findings,
+                             const StartReader& judge)
 {
-    findings.others.count = 0;
     if (isDevicePath(folder)) {
         return FolderVerdict::DevicePath;
     }
@@ -244,7 +247,6 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, cons
     if (hasPartEndingInSpaceOrDot(folder)) {
         return FolderVerdict::EndsInSpaceOrDot;
     }
-    const DWORD attributes = attributesOf(folder);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return FolderVerdict::NotAFolder;
     }
@@ -257,8 +259,41 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, cons
     if (!programPathFits(folder)) {
         return FolderVerdict::TooLong;
     }
-    if (!judgeWayUp(folder, judge, findings)) {
-        return FolderVerdict::OpenAbove;
+    return judgeWayUp(folder, judge, findings) ? FolderVerdict::OwnFolder : FolderVerdict::OpenAbove;
+}
+
+// A folder found: what it holds, then who owns it and may re-permission it, whose maker may
+// hold a handle that keeps that right across the lock.
+FolderVerdict judgeFoundFolder(const wchar_t* folder, const PackageFiles& package, FolderFindings& findings,
+                               const RightsReader& judge)
+{
+    ForeignEntries otherFiles;
+    judgeFolderContents(folder, nullptr, package, findings.others, otherFiles, judge);
+    if (findings.others.count != 0) {
+        return FolderVerdict::HoldsOthers;
+    }
+    if (otherFiles.count != 0) {
+        findings.others = otherFiles;
+        return FolderVerdict::HoldsOtherFile;
+    }
+    if (folderPermissionsChanger(folder, judge, findings.folder) != ERROR_SUCCESS) {
+        findings.folder.found = true;
+        findings.folder.how = "owned by";
+        lstrcpynW(findings.folder.account, L"an owner that could not be read", 256);
+    }
+    return findings.folder.found ? FolderVerdict::OthersOwnFolder : FolderVerdict::OwnFolder;
+}
+
+}  // namespace
+
+FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, const PackageFiles& package,
+                                 FolderFindings& findings, const StartReader& judge)
+{
+    findings.others.count = 0;
+    const DWORD attributes = attributesOf(folder);
+    const FolderVerdict where = judgeWhereItIs(folder, attributes, findings, judge);
+    if (where != FolderVerdict::OwnFolder || attributes == INVALID_FILE_ATTRIBUTES) {
+        return where;
     }
     // The installed product's folder was locked at install: while only administrators can
     // change it, they alone can have added what it holds.
@@ -272,26 +307,7 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, cons
         });
         return FolderVerdict::OwnFolder;
     }
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return FolderVerdict::OwnFolder;
-    }
-    ForeignEntries otherFiles;
-    judgeFolderContents(folder, nullptr, package, findings.others, otherFiles, judge.rights);
-    if (findings.others.count != 0) {
-        return FolderVerdict::HoldsOthers;
-    }
-    if (otherFiles.count != 0) {
-        findings.others = otherFiles;
-        return FolderVerdict::HoldsOtherFile;
-    }
-    // Its maker may hold a handle that keeps the right to re-permission it across the lock.
-    const Status read = folderPermissionsChanger(folder, judge.rights, findings.folder);
-    if (read != ERROR_SUCCESS) {
-        findings.folder.found = true;
-        findings.folder.how = "of permissions that could not be read by";
-        lstrcpynW(findings.folder.account, L"the install", 256);
-    }
-    return findings.folder.found ? FolderVerdict::OthersOwnFolder : FolderVerdict::OwnFolder;
+    return judgeFoundFolder(folder, package, findings, judge.rights);
 }
 
 AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
