@@ -9,6 +9,7 @@
 #include "check/MachineCheck.h"
 #include "common/platform/SystemFacts.h"
 #include "common/product/Marker.h"
+#include "common/product/AccountLookups.h"
 #include "common/product/Deadlines.h"
 #include "storage/PortPower.h"
 

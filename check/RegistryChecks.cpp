@@ -4,6 +4,7 @@
 #include "common/platform/Owners.h"
 #include "common/platform/Registry.h"
 #include "common/platform/SystemFacts.h"
+#include "common/text/Text.h"
 #include "startup/RunCommand.h"
 #include "startup/RunEntry.h"
 #include "storage/PortPower.h"
@@ -29,7 +30,7 @@ Status checkSwitch(Report& report, HKEY key, int port, const char* name, DWORD w
     wants << "REG_DWORD " << wanted;
     // The driver reads a REG_DWORD of four bytes, and nothing else.
     wchar_t wideName[8] = {};
-    MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 8);
+    widenText(name, wideName);
     DWORD value = 0;
     const Status status = key == nullptr ? ERROR_FILE_NOT_FOUND : readDwordValue(key, wideName, value);
     if (status == ERROR_FILE_NOT_FOUND) {

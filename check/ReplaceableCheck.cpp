@@ -26,7 +26,7 @@ void reportFinding(Report& report, const StartFinding& finding)
     if (finding.unfollowedLink) {
         found << kUnfollowedLink;
     } else if (finding.changer.found) {
-        found << finding.changer.how << " " << finding.changer.account;
+        found << changeWords(finding.changer.how) << " " << finding.changer.account;
     } else {
         found << "changed by administrators only";
     }

@@ -6,6 +6,7 @@
 #include "common/platform/Registry.h"
 #include "common/product/PassLock.h"
 #include "common/product/ProductFamily.h"
+#include "common/product/AccountLookups.h"
 #include "common/product/Deadlines.h"
 #include "common/product/TarvelProgram.h"
 #include "common/trust/FolderTrust.h"
@@ -246,7 +247,7 @@ void refuseFolder(MSIHANDLE install, const wchar_t* folder, FolderVerdict verdic
     } else if (verdict == FolderVerdict::TooLong) {
         detail << static_cast<unsigned long>(kLongestInstallFolder);
     } else if (verdict == FolderVerdict::OthersOwnFolder) {
-        detail << findings.folder.how;
+        detail << changeWords(findings.folder.how);
         extra << findings.folder.account;
     } else if (verdict == FolderVerdict::HoldsOthers || verdict == FolderVerdict::HoldsOtherFile) {
         wchar_t names[kEntriesText] = {};
@@ -445,7 +446,7 @@ bool lockMissingFolder(MSIHANDLE install, FolderLock& folderLock, const wchar_t*
     const AppearedFolder& appeared = judging->appeared;
     if (appeared.owner.found) {
         wchar_t how[64] = {};
-        TextBuilder(how, 64) << appeared.owner.how;
+        TextBuilder(how, 64) << changeWords(appeared.owner.how);
         logLine(install, INSTALLMESSAGE_ERROR,
                 L"tarvel: the folder [1] was made by someone else after the install found it missing: it is [2] [3], "
                 L"who could have put anything in it. Remove it and install again.",

@@ -1,8 +1,8 @@
-// Acceptance of tarvel on a reference machine: the program through preload and normal mode,
-// the package through install and uninstall, the machine checked with tarvel-check.exe after
-// each step; then the marker as it was found and a last pass, and, when no product of the
-// family is installed, the port switches as it found them. Before its first change the run records in the journal what restore needs to
-// undo it, and it removes the record once its own undoing passed.
+// Acceptance of tarvel on a reference machine: the program through preload and normal mode, the
+// package through install and uninstall, the machine checked with tarvel-check.exe after each
+// step; then the marker as it was found and a last pass, and, when no product of the family is
+// installed, the port switches as it found them. Before its first change the run records in the
+// journal what restore needs to undo it, and it removes the record once its own undoing passed.
 #include "kit/Acceptance.h"
 
 #include "common/platform/Paths.h"

@@ -17,20 +17,6 @@ extern const wchar_t kJournalKey[];  // under HKEY_LOCAL_MACHINE
 extern const wchar_t kRecordName[];  // "Run"
 extern const wchar_t kPortsName[];   // "Ports"
 
-// What the kit makes of a journal key as it finds it.
-enum class JournalVerdict {
-    Own,      // owned by Administrators or SYSTEM, and only they may change it
-    Adopt,    // owned by them, holding no record: its permissions are made the kit's own
-    Foreign,  // another account owns it, or it holds a record others could have written
-};
-struct JournalJudgement {
-    JournalVerdict verdict = JournalVerdict::Own;
-    Changer changer;  // for Adopt and Foreign: who else owns it or may change it
-};
-
-// Judges a key by its owner and DACL; holdsRecord: it is, or holds, a record of a run.
-JournalJudgement judgeJournalKey(PSECURITY_DESCRIPTOR descriptor, bool holdsRecord);
-
 // The descriptor the kit gives its keys: owner Administrators, and a protected DACL that lets
 // SYSTEM and Administrators do anything and nobody else anything. False when it cannot be made.
 class JournalSecurity {

@@ -3,6 +3,7 @@
 #include "common/platform/Paths.h"
 #include "common/platform/SystemFacts.h"
 #include "common/product/Marker.h"
+#include "common/text/Text.h"
 
 const wchar_t kKitProgram[] = L"tarvel.exe";
 const wchar_t kKitCheck[] = L"tarvel-check.exe";
@@ -28,7 +29,7 @@ bool setUpKit(Kit& kit)
     if (!withClosingBackslash(kit.folder, MAX_PATH)) {
         return false;
     }
-    MultiByteToWideChar(CP_ACP, 0, markerPath(), -1, kit.marker, MAX_PATH);
+    widenText(markerPath(), kit.marker);
     lstrcpynW(kit.aside, kit.marker, MAX_PATH);
     return kitFile(kit, kKitProgram, kit.own) && kitFile(kit, kKitCheck, kit.check) &&
            appendText(kit.aside, MAX_PATH, L".acceptance");

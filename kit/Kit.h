@@ -14,7 +14,9 @@ const int kKitRefused = 2;     // the kit is not whole, has no log, or the journ
 const int kKitUnfinished = 3;  // an earlier run is recorded as unfinished
 const int kKitNotElevated = 5;
 const int kKitWrongArguments = ERROR_INVALID_PARAMETER;  // 87: an argument it does not take
-// Not an exit status: the run or restore goes on past a check that found nothing to stop it.
+
+// Not an exit status: what a check before any change answers when it found nothing to stop the
+// run or restore, which then goes on.
 const int kKitGoesOn = -1;
 
 struct Kit {

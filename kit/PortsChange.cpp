@@ -10,8 +10,6 @@ namespace {
 // The switches as the program names them.
 const char* const kSwitches[] = {kDipmValue, kLpmValue};
 
-void wide(const char* name, wchar_t (&text)[MAX_PATH]) { MultiByteToWideChar(CP_ACP, 0, name, -1, text, MAX_PATH); }
-
 // A switch as the port key holds it, whatever its type and size, copied into copy; absent, it
 // stays absent there. The key's other values are the driver's, and the kit leaves them alone.
 Status copySwitch(HKEY source, HKEY copy, const wchar_t* name)
@@ -45,7 +43,7 @@ Status copyPorts(Journal& journal)
         status = makeJournalKey(journal.ports.get(), name, journal.portKeys[port]);
         for (const char* value : kSwitches) {
             wchar_t switchName[MAX_PATH] = {};
-            wide(value, switchName);
+            widenText(value, switchName);
             status =
                 status == ERROR_SUCCESS ? copySwitch(source.get(), journal.portKeys[port].get(), switchName) : status;
         }
@@ -165,13 +163,13 @@ bool putPortBack(const Kit& kit, HKEY before, int port, PutSwitch put)
     bool asBefore = true;
     for (const char* value : kSwitches) {
         wchar_t name[MAX_PATH] = {};
-        wide(value, name);
+        widenText(value, name);
         asBefore = put(kit, before, now.get(), port, name) && asBefore;
     }
     if (before == nullptr && now && isEmptyKey(now.get())) {
         now.reset();
         wchar_t path[MAX_PATH] = {};
-        wide(kPortKeys[port], path);
+        widenText(kPortKeys[port], path);
         if (deleteKeyTree(HKEY_LOCAL_MACHINE, path, 0) == ERROR_SUCCESS) {
             Text line;
             line << "Port" << port << ": the key the run made, where there was none, is deleted again";

@@ -1,5 +1,6 @@
 #include "kit/Record.h"
 
+#include "common/product/TarvelProgram.h"
 #include "kit/PackageChange.h"
 #include "kit/StartupChange.h"
 
@@ -122,7 +123,7 @@ Status readRunRecord(HKEY key, RunRecord& record)
     return ERROR_SUCCESS;
 }
 
-RecordFacts machineRecordFacts() { return {isTarvelProgramFile, isOwnProduct, isKnownProduct}; }
+RecordFacts machineRecordFacts() { return {isTarvelProgram, isOwnProduct, isKnownProduct}; }
 
 const char* recordRefusal(const RunRecord& record, const RecordFacts& facts)
 {

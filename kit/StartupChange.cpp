@@ -103,12 +103,6 @@ const char* programFormRefusal(const wchar_t* program)
     return nullptr;
 }
 
-bool isTarvelProgramFile(const wchar_t* path)
-{
-    wchar_t version[kVersionText] = {};
-    return isTarvelProgram(path, version);
-}
-
 Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1])
 {
     program[0] = L'\0';

@@ -13,8 +13,6 @@ extern const wchar_t kNoProgram[];     // "-": the record's Program when the sta
 // Why a record's program is not in the form a kit writes (a full path of an .exe, as Windows
 // spells it, or "-"); null when it is.
 const char* programFormRefusal(const wchar_t* program);
-// Whether path is a tarvel program, as the machine answers.
-bool isTarvelProgramFile(const wchar_t* path);
 
 // The program the machine's start-up names now (the logon task on 6.0 and 6.1, else the Run
 // value), as Windows would start it; empty when there is none. ERROR_SUCCESS, else why it could

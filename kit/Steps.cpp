@@ -39,7 +39,7 @@ bool kitPartIsTrusted(const Kit& kit, const wchar_t* name)
     }
     wchar_t version[kVersionText] = {};
     Text reason;
-    if (name != nullptr && !isTarvelFile(path, name, version)) {
+    if (name != nullptr && !isTarvelProgram(path, version, name)) {
         reason << "it is no tarvel program";
     } else if (trustedToStart(path, name != nullptr ? ObjectKind::File : ObjectKind::Folder, machineStartReader(),
                               reason)) {

@@ -1,7 +1,7 @@
 #pragma once
 // Starts the program at logon through a Task Scheduler 2.0 task (Windows 6.0 and later).
 // Each operation runs its work on a worker thread of its own and waits for it, at most what
-// remains of the caller's deadline (startTaskSchedulerDeadline, common/platform/Worker.h);
+// remains of the caller's deadline (startTaskSchedulerDeadline, common/product/Deadlines.h);
 // at most one runs at a time. The module copies the strings it is given: a worker that did
 // not end in time may read them until the process ends.
 //

@@ -55,14 +55,13 @@ UniqueHeapText readNativeText(HKEY key, const wchar_t* name)
 // reads it; value itself on 32-bit Windows, or where a folder cannot be read.
 UniqueHeapText asNativeExplorerReadsIt(UniqueHeapText value)
 {
-    HKEY key = nullptr;
-    if (!isWow64() ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWindowsKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    UniqueHkey key;
+    if (!isWow64() || RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWindowsKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                                    receive(key)) != ERROR_SUCCESS) {
         return value;
     }
-    const UniqueHkey owned(key);
-    UniqueHeapText folders[2] = {readNativeText(key, kNativeFolders[0].valueName),
-                                 readNativeText(key, kNativeFolders[1].valueName)};
+    UniqueHeapText folders[2] = {readNativeText(key.get(), kNativeFolders[0].valueName),
+                                 readNativeText(key.get(), kNativeFolders[1].valueName)};
     // Room for the longest folder in place of every variable the value could hold.
     const size_t shortestVariable = std::wcslen(kNativeFolders[0].variable);
     size_t longest = 0;

@@ -16,15 +16,9 @@ namespace {
 
 Status openRunKey(UniqueHkey& key)
 {
-    HKEY opened = nullptr;
     DWORD disposition = 0;
-    const Status status =
-        registryStatus(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                       nullptr, &opened, &disposition));
-    if (status == ERROR_SUCCESS) {
-        key.reset(opened);
-    }
-    return status;
+    return registryStatus(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                          KEY_ALL_ACCESS, nullptr, receive(key), &disposition));
 }
 
 // Deletes the value from key; one that is not there is already as it should be. removed, when
@@ -85,15 +79,11 @@ Status removeNativeRunEntry(bool* removed)
     if (!isWow64()) {
         return ERROR_SUCCESS;
     }
-    HKEY opened = nullptr;
+    UniqueHkey key;
     const Status status =
-        registryStatus(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened));
+        registryStatus(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, receive(key)));
     if (status == ERROR_FILE_NOT_FOUND) {
         return ERROR_SUCCESS;
     }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    const UniqueHkey key(opened);
-    return deleteRunValue(key.get(), removed);
+    return status == ERROR_SUCCESS ? deleteRunValue(key.get(), removed) : status;
 }

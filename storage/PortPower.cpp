@@ -23,17 +23,16 @@ Status applyPortPowerSettings(DWORD value)
         }
     };
     for (const char* keyPath : kPortKeys) {
-        HKEY opened = nullptr;
+        UniqueHkey key;
         DWORD disposition = 0;
         // Created with its whole path, so the keys exist whatever ports the controller has.
         // A port that cannot be opened is passed over; the others still get their values.
         const LSTATUS created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                KEY_ALL_ACCESS, nullptr, &opened, &disposition);
+                                                KEY_ALL_ACCESS, nullptr, receive(key), &disposition);
         if (created != ERROR_SUCCESS) {
             note(created);
             continue;
         }
-        UniqueHkey key(opened);
         note(RegSetValueExA(key.get(), kDipmValue, 0, REG_DWORD, data, sizeof value));
         note(RegSetValueExA(key.get(), kLpmValue, 0, REG_DWORD, data, sizeof value));
     }

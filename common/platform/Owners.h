@@ -13,6 +13,23 @@ struct RegKeyCloser {
 };
 using UniqueHkey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
 
+// A registry call's out-parameter for key, as UniqueBstr::receive gives one: what key held is
+// closed first, and the key the call opens is key's once the statement has ended, so that no
+// path leaves it unowned ("RegOpenKeyExW(root, path, 0, access, receive(key))").
+class ReceivedHkey {
+public:
+    explicit ReceivedHkey(UniqueHkey& owner) : owner_(owner) { owner_.reset(); }
+    ~ReceivedHkey() { owner_.reset(received_); }
+    ReceivedHkey(const ReceivedHkey&) = delete;
+    ReceivedHkey& operator=(const ReceivedHkey&) = delete;
+    operator PHKEY() { return &received_; }
+
+private:
+    UniqueHkey& owner_;
+    HKEY received_ = nullptr;
+};
+inline ReceivedHkey receive(UniqueHkey& key) { return ReceivedHkey(key); }
+
 // What the system allocated with LocalAlloc for the caller: a converted SID, a security
 // descriptor.
 struct LocalFreer {

@@ -1,5 +1,7 @@
 #include "common/platform/Registry.h"
 
+#include "common/text/Text.h"
+
 #include <cwchar>
 #include <utility>
 
@@ -56,15 +58,13 @@ Status createKey(HKEY root, const wchar_t* path, REGSAM access, UniqueHkey& key)
 Status openKey(HKEY root, const char* path, REGSAM access, UniqueHkey& key)
 {
     wchar_t widePath[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
-    return openKey(root, widePath, access, key);
+    return widenText(path, widePath) ? openKey(root, widePath, access, key) : ERROR_FILENAME_EXCED_RANGE;
 }
 
 Status createKey(HKEY root, const char* path, REGSAM access, UniqueHkey& key)
 {
     wchar_t widePath[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
-    return createKey(root, widePath, access, key);
+    return widenText(path, widePath) ? createKey(root, widePath, access, key) : ERROR_FILENAME_EXCED_RANGE;
 }
 
 Status openKeyItself(HKEY parent, const wchar_t* name, REGSAM access, UniqueHkey& key)

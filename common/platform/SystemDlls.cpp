@@ -5,6 +5,7 @@
 // full path in the system folder. Linked into each program, not the library, so that the
 // delay-load helper finds it rather than its own empty default.
 #include "common/platform/SystemFacts.h"
+#include "common/text/Text.h"
 
 #include <windows.h>
 #include <delayimp.h>
@@ -18,7 +19,7 @@ FARPROC WINAPI loadFromSystemFolder(unsigned notification, PDelayLoadInfo inform
     }
     wchar_t name[MAX_PATH] = {};
     wchar_t path[MAX_PATH] = {};
-    if (MultiByteToWideChar(CP_ACP, 0, information->szDll, -1, name, MAX_PATH) == 0 || !systemFolderPath(name, path)) {
+    if (!widenText(information->szDll, name) || !systemFolderPath(name, path)) {
         // Never a search: the helper's own LoadLibraryA would look beside the program.
         return reinterpret_cast<FARPROC>(GetModuleHandleA("kernel32.dll"));
     }

@@ -1,5 +1,5 @@
-// Apart from the Task Scheduler's deadline, so that the program, which judges no account, does
-// not carry it.
+#include "common/product/AccountLookups.h"
+
 #include "common/product/Deadlines.h"
 
 WorkerEnd runAccountLookupWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,

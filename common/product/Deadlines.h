@@ -11,8 +11,9 @@
 // deadline for all the Task Scheduler work of a pass (its question, then registering or
 // deleting), of a run of the check, and of one package action: each call gets what remains,
 // so that a slow question followed by a hung registration still ends the pass in time. It
-// stays well below the minute a second pass waits for the pass lock (common/product/PassLock.cpp), so
-// that a pass that meets a hung one still gets the lock once the first has given up.
+// stays well below the minute a second pass waits for the pass lock
+// (common/product/PassLock.cpp), so that a pass that meets a hung one still gets the lock once
+// the first has given up.
 #define TARVEL_TASK_SCHEDULER_SECONDS 30
 const DWORD kTaskSchedulerAnswerMs = TARVEL_TASK_SCHEDULER_SECONDS * 1000;
 
@@ -31,21 +32,8 @@ void startTaskSchedulerDeadline(DWORD allowanceMs = kTaskSchedulerAnswerMs);
 DWORD taskSchedulerTimeLeftMs();
 
 // The same for a worker that asks the Task Scheduler, waited for at most what remains of the
-// deadline; none is started once nothing remains (NotStarted, kTaskSchedulerTimedOut). A worker left running keeps the code it runs loaded until the process ends, so that
-// a host that unloads this module (msiexec's custom-action server) never pulls that code from
-// under it.
+// deadline; none is started once nothing remains (NotStarted, kTaskSchedulerTimedOut). A
+// worker left running keeps the code it runs loaded until the process ends, so that a host that
+// unloads this module (msiexec's custom-action server) never pulls that code from under it.
 WorkerEnd runTaskSchedulerWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
                                  UniqueHandle& leftRunning, ThreadCreator create = CreateThread);
-
-// Judging who may change a file looks up accounts (who owns it, whether a user is an
-// administrator), which a domain controller that does not answer can hold back. The check and
-// the package's actions bound those lookups apart from the Task Scheduler.
-#define TARVEL_ACCOUNT_LOOKUP_SECONDS 30
-const DWORD kAccountLookupsMs = TARVEL_ACCOUNT_LOOKUP_SECONDS * 1000;
-#define TARVEL_ACCOUNT_LOOKUPS_SILENT \
-    "the account lookups did not answer within " TARVEL_TEXT(TARVEL_ACCOUNT_LOOKUP_SECONDS) " seconds"
-
-// The same for a worker that judges files and folders, waited for at most kAccountLookupsMs; a
-// worker left running keeps the code it runs loaded, as a Task Scheduler worker does.
-WorkerEnd runAccountLookupWorker(LPTHREAD_START_ROUTINE routine, void* parameter, Status& status,
-                                 UniqueHandle& leftRunning);

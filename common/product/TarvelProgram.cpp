@@ -9,8 +9,7 @@
 
 namespace {
 
-// The texts the program's own version resource carries.
-const wchar_t kOriginalFilename[] = L"tarvel.exe";
+// The product name every file of tarvel's carries in its version resource.
 const wchar_t kProductName[] = L"Tarvel";
 
 bool stringValue(const void* info, WORD language, WORD codePage, const wchar_t* name, const wchar_t* wanted)
@@ -31,12 +30,13 @@ bool stringValue(const void* info, WORD language, WORD codePage, const wchar_t* 
 
 }  // namespace
 
-bool isTarvelProgram(const wchar_t* path, wchar_t (&version)[kVersionText])
+bool isTarvelProgram(const wchar_t* path)
 {
-    return isTarvelFile(path, kOriginalFilename, version);
+    wchar_t version[kVersionText] = {};
+    return isTarvelProgram(path, version);
 }
 
-bool isTarvelFile(const wchar_t* path, const wchar_t* originalFilename, wchar_t (&version)[kVersionText])
+bool isTarvelProgram(const wchar_t* path, wchar_t (&version)[kVersionText], const wchar_t* originalFilename)
 {
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(path, &handle);

@@ -46,3 +46,15 @@ bool appendText(wchar_t* text, size_t capacity, const wchar_t* more)
     text[length + adding] = L'\0';
     return true;
 }
+
+bool widenText(const char* text, wchar_t* wide, size_t capacity)
+{
+    if (capacity == 0) {
+        return false;
+    }
+    const int written = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, static_cast<int>(capacity));
+    if (written == 0) {
+        wide[0] = L'\0';
+    }
+    return written != 0;
+}

@@ -15,6 +15,15 @@ void writeSignedDecimal(long number, wchar_t (&text)[kNumberText]);
 // "0x" and eight upper-case hex digits: as Windows' documentation writes a status.
 void writeHex(unsigned long number, wchar_t (&text)[kNumberText]);
 
+// A text of the program's own in the ANSI code page (a key path, a value name, a marker) as
+// UTF-16, into wide of capacity characters; false, with wide empty, when it does not fit.
+bool widenText(const char* text, wchar_t* wide, size_t capacity);
+template <size_t capacity>
+bool widenText(const char* text, wchar_t (&wide)[capacity])
+{
+    return widenText(text, wide, capacity);
+}
+
 // Appends more to the NUL-terminated text when capacity holds the result and its NUL; false,
 // with text unchanged, otherwise: for paths and command lines, where a piece cut short would
 // name another file. Text for people is built with TextBuilder (common/text/TextLine.h).

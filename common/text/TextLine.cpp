@@ -14,7 +14,7 @@ TextBuilder& TextBuilder::operator<<(const wchar_t* text)
 TextBuilder& TextBuilder::operator<<(const char* text)
 {
     wchar_t converted[512] = {};
-    MultiByteToWideChar(CP_ACP, 0, text, -1, converted, 511);
+    widenText(text, converted);
     return *this << converted;
 }
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-const char kOwnedBy[] = "owned by";
-
 // Write or append data (in a folder: add a file or a folder), delete (a folder: rename it),
 // change the permissions or the owner.
 const ACCESS_MASK kChangingRights =
@@ -59,15 +57,15 @@ void nameAccount(PSID sid, Changer& changer)
     }
 }
 
-const char* howChanged(ACCESS_MASK rights, ObjectKind kind)
+ChangeWay howChanged(ACCESS_MASK rights, ObjectKind kind)
 {
     if (kind != ObjectKind::File && (rights & (DELETE | kEmptyingRights)) != 0) {
-        return "renamed also by";
+        return ChangeWay::RenamedBy;
     }
     if (kind == ObjectKind::File && (rights & DELETE) != 0) {
-        return "deleted also by";
+        return ChangeWay::DeletedBy;
     }
-    return "changed also by";
+    return ChangeWay::ChangedBy;
 }
 
 bool isDenyEntry(BYTE type)
@@ -97,6 +95,29 @@ PSID trusteeOf(const ACE_HEADER* header)
 
 }  // namespace
 
+const char* changeWords(ChangeWay way)
+{
+    switch (way) {
+        case ChangeWay::None:
+            return "";
+        case ChangeWay::OwnedBy:
+            return "owned by";
+        case ChangeWay::RenamedBy:
+            return "renamed also by";
+        case ChangeWay::DeletedBy:
+            return "deleted also by";
+        case ChangeWay::ChangedBy:
+            return "changed also by";
+        case ChangeWay::RepermissionedBy:
+            return "re-permissioned also by";
+        case ChangeWay::LinkOwnedBy:
+            return "a link owned by";
+        case ChangeWay::LinkChangedBy:
+            return "a link changed also by";
+    }
+    return "";
+}
+
 Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
 {
     return GetNamedSecurityInfoW(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
@@ -122,7 +143,7 @@ Changer changerWith(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK wanted, ObjectK
     if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
         !isTrustedAccount(owner, judge)) {
         changer.found = true;
-        changer.how = kOwnedBy;
+        changer.how = ChangeWay::OwnedBy;
         nameAccount(owner, changer);
         return changer;
     }
@@ -174,8 +195,8 @@ Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const
 Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& judge)
 {
     Changer changer = changerWith(descriptor, kPermissionRights | GENERIC_ALL, ObjectKind::Folder, judge);
-    if (changer.found && changer.how != kOwnedBy) {
-        changer.how = "re-permissioned also by";
+    if (changer.found && changer.how != ChangeWay::OwnedBy) {
+        changer.how = ChangeWay::RepermissionedBy;
     }
     return changer;
 }
@@ -230,7 +251,7 @@ Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer
     // Whoever may write, rename or re-permission the link itself may point it elsewhere.
     changer = untrustedChanger(linkDescriptor, ObjectKind::File, judge);
     if (changer.found) {
-        changer.how = changer.how == kOwnedBy ? "a link owned by" : "a link changed also by";
+        changer.how = changer.how == ChangeWay::OwnedBy ? ChangeWay::LinkOwnedBy : ChangeWay::LinkChangedBy;
     }
     return ERROR_SUCCESS;
 }

@@ -139,7 +139,7 @@ bool judgeWayUp(const wchar_t* folder, const StartReader& judge, FolderFindings&
         if (finding.unfollowedLink) {
             findings.whyAbove << kUnfollowedLink;
         } else {
-            findings.whyAbove << finding.changer.how << " " << finding.changer.account;
+            findings.whyAbove << changeWords(finding.changer.how) << " " << finding.changer.account;
         }
         return false;
     });
@@ -194,7 +194,7 @@ bool isPackageOwnFile(const wchar_t* path, const PackageFile& file, const wchar_
         return false;
     }
     wchar_t stated[kVersionText] = {};
-    return isTarvelFile(path, file.name, stated) && std::wcscmp(stated, version) == 0;
+    return isTarvelProgram(path, stated, file.name) && std::wcscmp(stated, version) == 0;
 }
 
 void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
@@ -278,7 +278,7 @@ FolderVerdict judgeFoundFolder(const wchar_t* folder, const PackageFiles& packag
     }
     if (folderPermissionsChanger(folder, judge, findings.folder) != ERROR_SUCCESS) {
         findings.folder.found = true;
-        findings.folder.how = "owned by";
+        findings.folder.how = ChangeWay::OwnedBy;
         lstrcpynW(findings.folder.account, L"an owner that could not be read", 256);
     }
     return findings.folder.found ? FolderVerdict::OthersOwnFolder : FolderVerdict::OwnFolder;
@@ -318,7 +318,7 @@ AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expecte
     if (status != ERROR_SUCCESS) {
         appeared.refused = true;
         appeared.owner.found = true;
-        appeared.owner.how = "owned by";
+        appeared.owner.how = ChangeWay::OwnedBy;
         lstrcpynW(appeared.owner.account, L"an owner that could not be read", 256);
         return appeared;
     }

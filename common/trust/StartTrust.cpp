@@ -195,7 +195,8 @@ bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& jud
         } else if (finding.unfollowedLink) {
             reason << finding.path << way << " is " << kUnfollowedLink;
         } else {
-            reason << finding.path << way << " is " << finding.changer.how << " " << finding.changer.account;
+            reason << finding.path << way << " is " << changeWords(finding.changer.how) << " "
+                   << finding.changer.account;
         }
         return false;
     });
@@ -220,7 +221,7 @@ bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& judge,
     }
     const Changer changer = untrustedChanger(descriptor, ObjectKind::File, judge.rights);
     if (changer.found) {
-        reason << "the file held open is " << changer.how << " " << changer.account;
+        reason << "the file held open is " << changeWords(changer.how) << " " << changer.account;
     }
     return !changer.found;
 }

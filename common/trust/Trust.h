@@ -12,10 +12,23 @@
 #include "common/platform/Paths.h"
 #include "common/platform/Status.h"
 
+// How someone other than administrators may change an object: a verdict code compares; its
+// words are made only where a line is written (changeWords).
+enum class ChangeWay {
+    None,
+    OwnedBy,           // "owned by"
+    RenamedBy,         // "renamed also by": a folder renamed or emptied
+    DeletedBy,         // "deleted also by": a file
+    ChangedBy,         // "changed also by"
+    RepermissionedBy,  // "re-permissioned also by": its permissions or owner
+    LinkOwnedBy,       // "a link owned by"
+    LinkChangedBy,     // "a link changed also by"
+};
+const char* changeWords(ChangeWay way);
+
 struct Changer {
     bool found = false;
-    const char* how =
-        "";  // "owned by", "renamed also by", "deleted also by", "changed also by", "a link owned by", "a link changed also by"
+    ChangeWay how = ChangeWay::None;
     wchar_t account[256] = {};  // the account's name, or its SID when it has none
 };
 
@@ -64,6 +77,20 @@ Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& 
 Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& judge);
 
 bool isTrustedAccount(PSID sid, const RightsReader& judge = RightsReader());
+
+// What the kit makes of a journal key as it finds it.
+enum class JournalVerdict {
+    Own,      // owned by Administrators or SYSTEM, and only they may change it
+    Adopt,    // owned by them, holding no record: its permissions are made the kit's own
+    Foreign,  // another account owns it, or it holds a record others could have written
+};
+struct JournalJudgement {
+    JournalVerdict verdict = JournalVerdict::Own;
+    Changer changer;  // for Adopt and Foreign: who else owns it or may change it
+};
+
+// Judges a key by its owner and DACL; holdsRecord: it is, or holds, a record of a run.
+JournalJudgement judgeJournalKey(PSECURITY_DESCRIPTOR descriptor, bool holdsRecord);
 
 // Judges start (a program: File; an install folder: Folder) and every folder above it up to
 // the drive's root, top last: visit(path, kind, status, changer) for each, status saying

@@ -52,27 +52,28 @@ TEST(ChangeRights, OnlyTrustedAccountsMayOwnOrChangeWhatAStartupStarts)
         const char* what;
         std::wstring sddl;
         ObjectKind kind;
-        const char* how;
+        ChangeWay how;
     };
     const Case open[] = {
-        {"owned by Users", L"O:BUD:(A;;FA;;;BA)", ObjectKind::File, "owned by"},
+        {"owned by Users", L"O:BUD:(A;;FA;;;BA)", ObjectKind::File, ChangeWay::OwnedBy},
         {"a named non-administrator writes", L"O:BAD:(A;;FW;;;" + std::wstring(kNamedUser) + L")", ObjectKind::File,
-         "changed also by"},
+         ChangeWay::ChangedBy},
         {"Domain Users append", L"O:BAD:(A;;0x4;;;" + std::wstring(kDomainUsers) + L")", ObjectKind::Folder,
-         "changed also by"},
-        {"Authenticated Users rewrite the permissions", L"O:BAD:(A;;WD;;;AU)", ObjectKind::File, "changed also by"},
-        {"Everyone takes the owner", L"O:BAD:(A;;WO;;;WD)", ObjectKind::Folder, "changed also by"},
-        {"Everyone renames the folder", L"O:BAD:(A;;SD;;;WD)", ObjectKind::Folder, "renamed also by"},
+         ChangeWay::ChangedBy},
+        {"Authenticated Users rewrite the permissions", L"O:BAD:(A;;WD;;;AU)", ObjectKind::File, ChangeWay::ChangedBy},
+        {"Everyone takes the owner", L"O:BAD:(A;;WO;;;WD)", ObjectKind::Folder, ChangeWay::ChangedBy},
+        {"Everyone renames the folder", L"O:BAD:(A;;SD;;;WD)", ObjectKind::Folder, ChangeWay::RenamedBy},
         // 0x40 is FILE_DELETE_CHILD; SDDL's "DC" is the directory service's right of that name.
-        {"Users empty the folder", L"O:BAD:(A;;0x40;;;BU)", ObjectKind::Folder, "renamed also by"},
-        {"INTERACTIVE deletes the program", L"O:BAD:(A;;SD;;;IU)", ObjectKind::File, "deleted also by"},
-        {"generic write", L"O:BAD:(A;;GW;;;BU)", ObjectKind::File, "changed also by"},
-        {"a root whose Users may delete what it holds", L"O:SYD:(A;;0x40;;;BU)", ObjectKind::Root, "renamed also by"},
+        {"Users empty the folder", L"O:BAD:(A;;0x40;;;BU)", ObjectKind::Folder, ChangeWay::RenamedBy},
+        {"INTERACTIVE deletes the program", L"O:BAD:(A;;SD;;;IU)", ObjectKind::File, ChangeWay::DeletedBy},
+        {"generic write", L"O:BAD:(A;;GW;;;BU)", ObjectKind::File, ChangeWay::ChangedBy},
+        {"a root whose Users may delete what it holds", L"O:SYD:(A;;0x40;;;BU)", ObjectKind::Root,
+         ChangeWay::RenamedBy},
     };
     for (const Case& item : open) {
         const Changer changer = changerOf(item.sddl, item.kind);
         EXPECT_TRUE(changer.found) << item.what;
-        EXPECT_STREQ(item.how, changer.how) << item.what;
+        EXPECT_EQ(item.how, changer.how) << item.what;
         EXPECT_NE(L'\0', changer.account[0]) << item.what;
     }
     EXPECT_STREQ(L"Users", changerOf(L"O:BUD:(A;;FA;;;BA)", ObjectKind::File).account);
@@ -445,25 +446,25 @@ TEST(ChangeRights, ALinkIsJudgedAsItselfAsWellAsItsTarget)
         const char* what;
         const wchar_t* link;
         bool found;
-        const char* how;
+        ChangeWay how;
         Status status = ERROR_SUCCESS;
     };
     const std::wstring user = L"O:" + std::wstring(kNamedUser) + L"D:(A;;FA;;;BA)";
     const Case cases[] = {
-        {"no link", nullptr, false, ""},
-        {"a link a user owns", user.c_str(), true, "a link owned by"},
-        {"a link Everyone may change", L"O:BAD:(A;;FA;;;BA)(A;;FA;;;WD)", true, "a link changed also by"},
+        {"no link", nullptr, false, ChangeWay::None},
+        {"a link a user owns", user.c_str(), true, ChangeWay::LinkOwnedBy},
+        {"a link Everyone may change", L"O:BAD:(A;;FA;;;BA)(A;;FA;;;WD)", true, ChangeWay::LinkChangedBy},
         {"a mount point only administrators may change", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", false,
-         ""},
+         ChangeWay::None},
         // Never judged for want of its descriptor: the walk ends with why.
-        {"a link whose own descriptor cannot be read", L"unreadable", false, "", ERROR_ACCESS_DENIED},
+        {"a link whose own descriptor cannot be read", L"unreadable", false, ChangeWay::None, ERROR_ACCESS_DENIED},
     };
     for (const Case& item : cases) {
         linkDescriptor = item.link;
         Changer changer;
         EXPECT_EQ(item.status, untrustedChangerOf(L"C:\\Tools\\link", ObjectKind::Above, changer, judge)) << item.what;
         EXPECT_EQ(item.found, changer.found) << item.what;
-        EXPECT_STREQ(item.how, changer.how) << item.what;
+        EXPECT_EQ(item.how, changer.how) << item.what;
     }
     linkDescriptor = nullptr;
     lockedDescriptor = nullptr;
