@@ -22,31 +22,12 @@ namespace {
 // fields, and ExitInstance, which gives the exit status, runs after InitInstance has ended.
 PassResult passResult;
 
-// The logon task module's caller joins COM for it, and leaves it again only when the joining
-// succeeded: leaving after a failed CoInitialize would take away a reference this thread never
-// gained.
-class ComForTheTaskModule {
-public:
-    ComForTheTaskModule() : joined_(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~ComForTheTaskModule()
-    {
-        if (joined_) {
-            CoUninitialize();
-        }
-    }
-    ComForTheTaskModule(const ComForTheTaskModule&) = delete;
-    ComForTheTaskModule& operator=(const ComForTheTaskModule&) = delete;
-
-private:
-    const bool joined_;
-};
-
 // An active task that is in place for this very program is already what preload mode asks
 // for; one that starts another copy, or with other rights, is replaced. A Task Scheduler that
 // did not answer the question in time is asked nothing more: the pass ends.
 Status keepTaskInPlace(const wchar_t* modulePath)
 {
-    const ComForTheTaskModule com;
+    const ComJoin com;
     const LONG active = IsLogonStartupEnabled(kTarvelTaskName, modulePath);
     if (logonStartTimedOut()) {
         return kTaskSchedulerTimedOut;
@@ -63,7 +44,7 @@ Status keepTaskInPlace(const wchar_t* modulePath)
 // no answer in time is a failure: the task may be active and stay so.
 Status removeActiveTask(bool& removed)
 {
-    const ComForTheTaskModule com;
+    const ComJoin com;
     const LONG active = IsLogonStartupEnabled(kTarvelTaskName);
     if (logonStartTimedOut()) {
         return kTaskSchedulerTimedOut;

@@ -3,6 +3,7 @@
 #include "common/text/TextLine.h"
 #include "common/trust/Trust.h"
 #include "common/platform/Paths.h"
+#include "common/platform/Process.h"
 #include "common/platform/Registry.h"
 #include "common/product/PassLock.h"
 #include "common/product/ProductFamily.h"
@@ -642,18 +643,13 @@ void startFirstPass(MSIHANDLE install, const wchar_t* program)
     // CreateProcessW may write into the command line.
     wchar_t line[MAX_PATH + 4] = {};
     TextBuilder(line, MAX_PATH + 4) << L"\"" << program << L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-        logFailure(install, L"tarvel: the first pass [1] could not be started: error [2]", program, lastErrorStatus());
+    DWORD status = 0;
+    const ProgramEnd end = startProgramAndWait(program, line, kFirstPassMs, nullptr, status);
+    if (end == ProgramEnd::NotStarted) {
+        logFailure(install, L"tarvel: the first pass [1] could not be started: error [2]", program, status);
         return;
     }
-    const UniqueHandle thread(started.hThread);
-    const UniqueHandle process(started.hProcess);
-    DWORD status = STILL_ACTIVE;
-    if (WaitForSingleObject(process.get(), kFirstPassMs) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(process.get(), &status)) {
+    if (end == ProgramEnd::StillRunning) {
         logLine(install, INSTALLMESSAGE_INFO,
                 L"tarvel: the first pass [1] had not ended after 180 seconds; the install goes on without it.",
                 program);
@@ -733,11 +729,11 @@ extern "C" UINT WINAPI RemoveLogonStartup(MSIHANDLE install)
     startTaskSchedulerDeadline();
     unregisterRunEntry();
     removeNativeRunEntry();
-    const HRESULT initialized = CoInitialize(nullptr);
-    // The module answers in COM's kind.
-    const Status removal = comStatus(DisableLogonStartup(kTarvelTaskName));
-    if (SUCCEEDED(initialized)) {
-        CoUninitialize();
+    Status removal = ERROR_SUCCESS;
+    {
+        const ComJoin com;
+        // The module answers in COM's kind.
+        removal = comStatus(DisableLogonStartup(kTarvelTaskName));
     }
     if (removal == kTaskSchedulerTimedOut) {
         logLine(install, INSTALLMESSAGE_INFO,

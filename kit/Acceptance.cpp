@@ -95,11 +95,14 @@ void pass(Run& run, const wchar_t* what, const wchar_t* program)
 // What the check printed, for people, to the log.
 void copyToLog(const Kit& kit, HANDLE output)
 {
-    static char printed[64 * 1024];
-    DWORD length = 0;
+    if (!kit.log) {
+        return;
+    }
     SetFilePointer(output, 0, nullptr, FILE_BEGIN);
-    ReadFile(output, printed, sizeof printed, &length, nullptr);
-    if (kit.log) {
+    // Piece by piece, however much the check printed.
+    char printed[4096];
+    DWORD length = 0;
+    while (ReadFile(output, printed, sizeof printed, &length, nullptr) && length != 0) {
         DWORD written = 0;
         WriteFile(kit.log.get(), printed, length, &written, nullptr);
     }

@@ -44,6 +44,15 @@ Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
 
 Status deleteJournalKey(HKEY parent, const wchar_t* name) { return deleteKeyTree(parent, name, KEY_WOW64_32KEY); }
 
+Status dropPortsKeys(Journal& journal)
+{
+    for (UniqueHkey& port : journal.portKeys) {
+        port.reset();
+    }
+    journal.ports.reset();
+    return deleteJournalKey(journal.key.get(), kPortsName);
+}
+
 Text journalPath(const wchar_t* sub)
 {
     // A 64-bit reg.exe reaches the 32-bit view through Wow6432Node.
@@ -187,13 +196,9 @@ bool isOwnPart(HKEY key)
 // The port values an earlier kit, or anyone who could change the copy, left: never put back.
 void dropPortsCopy(const Kit& kit, Journal& journal)
 {
-    for (UniqueHkey& port : journal.portKeys) {
-        port.reset();
-    }
-    journal.ports.reset();
     Text line;
     line << journalPath(kPortsName);
-    line << (deleteJournalKey(journal.key.get(), kPortsName) == ERROR_SUCCESS
+    line << (dropPortsKeys(journal) == ERROR_SUCCESS
                  ? ", which others could have written, was deleted: restore.cmd ports has nothing to put back"
                  : ", which others could have written, could not be deleted; it is not used");
     say(kit, line);

@@ -40,6 +40,10 @@ struct Journal {
     UniqueHkey portKeys[kPortCount];  // each port's, under ports, when it was there before the run
 };
 
+// Closes the journal's ports copy and each port's under it, and deletes the copy, a link as the
+// link: for a copy made anew, or one that is no longer to be used. Absent is success.
+Status dropPortsKeys(Journal& journal);
+
 // The journal, opened for the kit's work: ERROR_SUCCESS with its keys set (none when there is
 // no journal and create is false), or the status that kept it from being opened. notTheKits,
 // with the lines said, when a key of it is not the kit's: a link, another's, one that cannot be

@@ -25,11 +25,7 @@ Status copySwitch(HKEY source, HKEY copy, const wchar_t* name)
 
 Status copyPorts(Journal& journal)
 {
-    for (UniqueHkey& port : journal.portKeys) {
-        port.reset();
-    }
-    journal.ports.reset();
-    Status status = deleteJournalKey(journal.key.get(), kPortsName);
+    Status status = dropPortsKeys(journal);
     if (status == ERROR_SUCCESS) {
         status = makeJournalKey(journal.key.get(), kPortsName, journal.ports);
     }
@@ -198,11 +194,7 @@ bool recordPorts(const Kit& kit, Journal& journal)
     }
     line << "the port switches could not be recorded in " << journalPath(kPortsName) << ", error " << status;
     sayFailure(kit, line);
-    for (UniqueHkey& port : journal.portKeys) {
-        port.reset();
-    }
-    journal.ports.reset();
-    deleteJournalKey(journal.key.get(), kPortsName);
+    dropPortsKeys(journal);
     return false;
 }
 

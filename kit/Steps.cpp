@@ -1,6 +1,7 @@
 #include "kit/Steps.h"
 
 #include "common/platform/Paths.h"
+#include "common/platform/Process.h"
 #include "common/platform/SystemFacts.h"
 #include "common/platform/WellKnownSids.h"
 #include "common/product/TarvelProgram.h"
@@ -64,28 +65,18 @@ bool startAndWait(const wchar_t* application, wchar_t* line, HANDLE output, DWOR
     const UniqueHandle nothing =
         ownHandle(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                               OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     // No step waits for console input: it reads from NUL.
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nothing.get();
-    startup.hStdOutput = output != nullptr ? output : nothing.get();
-    startup.hStdError = output != nullptr ? output : nothing.get();
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(application, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    const HANDLE kept = output != nullptr ? output : nothing.get();
+    const StandardHandles handles = {nothing.get(), kept, kept};
+    const ProgramEnd end = startProgramAndWait(application, line, kStepMs, &handles, status);
+    if (end == ProgramEnd::NotStarted) {
         wchar_t code[kNumberText] = {};
-        writeDecimal(GetLastError(), code);
+        writeDecimal(status, code);
         problem << "it could not be started, error " << code;
-        return false;
-    }
-    const UniqueHandle thread(process.hThread);
-    const UniqueHandle child(process.hProcess);
-    const bool ended =
-        WaitForSingleObject(child.get(), kStepMs) == WAIT_OBJECT_0 && GetExitCodeProcess(child.get(), &status);
-    if (!ended) {
+    } else if (end == ProgramEnd::StillRunning) {
         problem << "it did not end within 10 minutes";
     }
-    return ended;
+    return end == ProgramEnd::Ended;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <lm.h>
 #include <msi.h>
+#include <objbase.h>
 #include <oleauto.h>
 
 #include <memory>
@@ -103,6 +104,25 @@ struct SidFreer {
     void operator()(PSID sid) const { FreeSid(sid); }
 };
 using UniqueSid = std::unique_ptr<std::remove_pointer_t<PSID>, SidFreer>;
+
+// This thread's membership of COM, for the logon task module's callers (the pass, the package's
+// actions): left again only when the joining succeeded, since leaving after a failed
+// CoInitialize would take away a reference this thread never gained.
+class ComJoin {
+public:
+    ComJoin() : joined_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComJoin()
+    {
+        if (joined_) {
+            CoUninitialize();
+        }
+    }
+    ComJoin(const ComJoin&) = delete;
+    ComJoin& operator=(const ComJoin&) = delete;
+
+private:
+    const bool joined_;
+};
 
 // A BSTR made for one call, allocated from the text, or one a call hands out (receive());
 // freed when its scope ends.
