@@ -3,7 +3,7 @@
 #include "common/platform/Registry.h"
 #include "common/platform/SystemFacts.h"
 #include "common/platform/WellKnownSids.h"
-#include "kit/PortsChange.h"
+#include "common/text/Text.h"
 
 #include <sddl.h>
 
@@ -43,6 +43,16 @@ Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key)
 }
 
 Status deleteJournalKey(HKEY parent, const wchar_t* name) { return deleteKeyTree(parent, name, KEY_WOW64_32KEY); }
+
+void portCopyName(int port, wchar_t (&name)[8])
+{
+    const char* path = kPortKeys[port];
+    const char* last = path;
+    for (const char* at = path; *at != '\0'; ++at) {
+        last = *at == '\\' ? at + 1 : last;
+    }
+    widenText(last, name);
+}
 
 Status dropPortsKeys(Journal& journal)
 {
@@ -218,7 +228,7 @@ bool openPorts(const Kit& kit, Journal& journal, bool& portsOwn)
     bool own = isOwnPart(journal.ports.get());
     for (int port = 0; port < kPortCount; ++port) {
         wchar_t name[8] = {};
-        portName(port, name);
+        portCopyName(port, name);
         Text path;
         path << journalPath(kPortsName) << "\\" << name;
         if (!openPart(kit, journal.ports.get(), name, path, journal.portKeys[port])) {

@@ -40,6 +40,10 @@ struct Journal {
     UniqueHkey portKeys[kPortCount];  // each port's, under ports, when it was there before the run
 };
 
+// Each port's copy under Ports is named as the port's own key ("Port0".."Port5"), the last part
+// of its path, so that the journal holds no layout of the ports of its own.
+void portCopyName(int port, wchar_t (&name)[8]);
+
 // Closes the journal's ports copy and each port's under it, and deletes the copy, a link as the
 // link: for a copy made anew, or one that is no longer to be used. Absent is success.
 Status dropPortsKeys(Journal& journal);

@@ -35,7 +35,7 @@ Status copyPorts(Journal& journal)
             continue;
         }
         wchar_t name[8] = {};
-        portName(port, name);
+        portCopyName(port, name);
         status = makeJournalKey(journal.ports.get(), name, journal.portKeys[port]);
         for (const char* value : kSwitches) {
             wchar_t switchName[MAX_PATH] = {};
@@ -176,12 +176,6 @@ bool putPortBack(const Kit& kit, HKEY before, int port, PutSwitch put)
 }
 
 }  // namespace
-
-void portName(int port, wchar_t (&name)[8])
-{
-    lstrcpynW(name, L"Port0", 8);
-    name[4] = static_cast<wchar_t>(L'0' + port);
-}
 
 bool recordPorts(const Kit& kit, Journal& journal)
 {

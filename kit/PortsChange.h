@@ -6,8 +6,6 @@
 #include "kit/Journal.h"
 #include "kit/Kit.h"
 
-// "Port0".."Port5": each port's copy under the journal's Ports.
-void portName(int port, wchar_t (&name)[8]);
 
 // Each port's two switches as they are, with their type and size, copied under the journal's
 // Ports, then marked whole; says whether they were. A copy that cannot be made whole is deleted,
