@@ -107,7 +107,7 @@ bool isAdministrator(PSID sid)
 
 }  // namespace
 
-bool isTrustedAccount(PSID sid, const RightsReader& judge)
+bool isTrustedAccount(PSID sid, const RightsReader& reader)
 {
-    return isWellKnownTrusted(sid, judge.powerUsersTrusted) || isAdministrator(sid);
+    return isWellKnownTrusted(sid, reader.powerUsersTrusted) || isAdministrator(sid);
 }

@@ -126,22 +126,22 @@ Status readDescriptor(const wchar_t* path, PSECURITY_DESCRIPTOR* descriptor)
 
 RightsReader machineRightsReader()
 {
-    RightsReader judge;
-    judge.powerUsersTrusted = !isVistaOrLater();
-    return judge;
+    RightsReader reader;
+    reader.powerUsersTrusted = !isVistaOrLater();
+    return reader;
 }
 
 namespace {
 
 // The first untrusted owner, or allow entry for the object itself that grants any of wanted.
-Changer changerWith(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK wanted, ObjectKind kind, const RightsReader& judge)
+Changer changerWith(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK wanted, ObjectKind kind, const RightsReader& reader)
 {
     Changer changer;
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     // The owner may always rewrite the permissions.
     if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
-        !isTrustedAccount(owner, judge)) {
+        !isTrustedAccount(owner, reader)) {
         changer.found = true;
         changer.how = ChangeWay::OwnedBy;
         nameAccount(owner, changer);
@@ -170,7 +170,7 @@ Changer changerWith(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK wanted, ObjectK
         // An entry the judge cannot read, or of a kind it does not know (Windows honours a
         // conditional entry from 7 on), counts as granting its rights to someone else.
         const PSID trustee = read ? trusteeOf(header) : nullptr;
-        if (trustee == nullptr || !isTrustedAccount(trustee, judge)) {
+        if (trustee == nullptr || !isTrustedAccount(trustee, reader)) {
             changer.found = true;
             changer.how =
                 howChanged(read ? static_cast<const ACCESS_ALLOWED_ACE*>(entry)->Mask & wanted : GENERIC_ALL, kind);
@@ -187,14 +187,14 @@ Changer changerWith(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK wanted, ObjectK
 
 }  // namespace
 
-Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge)
+Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& reader)
 {
-    return changerWith(descriptor, changingRights(kind), kind, judge);
+    return changerWith(descriptor, changingRights(kind), kind, reader);
 }
 
-Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& judge)
+Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& reader)
 {
-    Changer changer = changerWith(descriptor, kPermissionRights | GENERIC_ALL, ObjectKind::Folder, judge);
+    Changer changer = changerWith(descriptor, kPermissionRights | GENERIC_ALL, ObjectKind::Folder, reader);
     if (changer.found && changer.how != ChangeWay::OwnedBy) {
         changer.how = ChangeWay::RepermissionedBy;
     }
@@ -227,20 +227,20 @@ Status readHandleDescriptor(HANDLE object, PSECURITY_DESCRIPTOR* descriptor)
                            nullptr, nullptr, nullptr, descriptor);
 }
 
-Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& judge)
+Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& reader)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const Status status = judge.read(path, &descriptor);
+    const Status status = reader.read(path, &descriptor);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     const UniqueLocal owned(descriptor);
-    changer = untrustedChanger(descriptor, kind, judge);
+    changer = untrustedChanger(descriptor, kind, reader);
     if (changer.found) {
         return ERROR_SUCCESS;
     }
     PSECURITY_DESCRIPTOR linkDescriptor = nullptr;
-    const Status link = judge.readLink(path, &linkDescriptor);
+    const Status link = reader.readLink(path, &linkDescriptor);
     if (link == ERROR_NOT_A_REPARSE_POINT) {
         return ERROR_SUCCESS;
     }
@@ -249,7 +249,7 @@ Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer
     }
     const UniqueLocal linkOwned(linkDescriptor);
     // Whoever may write, rename or re-permission the link itself may point it elsewhere.
-    changer = untrustedChanger(linkDescriptor, ObjectKind::File, judge);
+    changer = untrustedChanger(linkDescriptor, ObjectKind::File, reader);
     if (changer.found) {
         changer.how = changer.how == ChangeWay::OwnedBy ? ChangeWay::LinkOwnedBy : ChangeWay::LinkChangedBy;
     }

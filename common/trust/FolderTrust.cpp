@@ -122,14 +122,14 @@ DWORD attributesOf(const wchar_t* folder)
 // The folders above the install folder, from the nearest that exists up, on the written and
 // the real way: whoever may rename, delete or re-permission one of them can put another folder
 // in the install folder's place after the lock. The install folder itself gets the lock.
-bool judgeWayUp(const wchar_t* folder, const StartReader& judge, FolderFindings& findings)
+bool judgeWayUp(const wchar_t* folder, const StartReader& reader, FolderFindings& findings)
 {
     wchar_t existing[MAX_PATH + 1] = {};
     ObjectKind kind = ObjectKind::Folder;
     wchar_t real[MAX_PATH] = {};
     realWayOfNearestFolder(folder, existing, kind, real);
     bool open = false;
-    const Status status = judgeStart(existing, kind, judge, [&](const StartFinding& finding) {
+    const Status status = judgeStart(existing, kind, reader, [&](const StartFinding& finding) {
         if (finding.isDrive || finding.kind == ObjectKind::Folder || finding.trusted) {
             return true;
         }
@@ -169,13 +169,13 @@ const PackageFile* packageFileNamed(const PackageFiles& package, const wchar_t* 
 
 // The owner and who may re-permission a folder found: ERROR_SUCCESS with changer set, else why
 // its descriptor could not be read.
-Status folderPermissionsChanger(const wchar_t* folder, const RightsReader& judge, Changer& changer)
+Status folderPermissionsChanger(const wchar_t* folder, const RightsReader& reader, Changer& changer)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const Status status = judge.read(folder, &descriptor);
+    const Status status = reader.read(folder, &descriptor);
     const UniqueLocal owned(descriptor);
     if (status == ERROR_SUCCESS) {
-        changer = permissionsChanger(descriptor, judge);
+        changer = permissionsChanger(descriptor, reader);
     }
     return status;
 }
@@ -198,7 +198,7 @@ bool isPackageOwnFile(const wchar_t* path, const PackageFile& file, const wchar_
 }
 
 void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
-                         ForeignEntries& others, ForeignEntries& otherFiles, const RightsReader& judge)
+                         ForeignEntries& others, ForeignEntries& otherFiles, const RightsReader& reader)
 {
     forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
         if (isFolder) {
@@ -214,7 +214,7 @@ void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, c
         lstrcpynW(path, folder, MAX_PATH);
         Changer changer;
         if (!withClosingBackslash(path, MAX_PATH + 1) || !appendText(path, MAX_PATH + 1, name) ||
-            untrustedChangerOf(path, ObjectKind::File, changer, judge) != ERROR_SUCCESS || changer.found) {
+            untrustedChangerOf(path, ObjectKind::File, changer, reader) != ERROR_SUCCESS || changer.found) {
             addEntry(others, name);
             return;
         }
@@ -230,7 +230,7 @@ namespace {
 // What a path's own form and place say of it as an install folder, before what it holds:
 // OwnFolder when nothing refuses it there.
 FolderVerdict judgeWhereItIs(const wchar_t* folder, DWORD attributes, FolderFindings& findings,
-                             const StartReader& judge)
+                             const StartReader& reader)
 {
     if (isDevicePath(folder)) {
         return FolderVerdict::DevicePath;
@@ -241,7 +241,7 @@ FolderVerdict judgeWhereItIs(const wchar_t* folder, DWORD attributes, FolderFind
     if (holdsNamelessCharacter(folder)) {
         return FolderVerdict::NamelessCharacter;
     }
-    if (isDriveRoot(folder, judge.volumes)) {
+    if (isDriveRoot(folder, reader.volumes)) {
         return FolderVerdict::DriveRoot;
     }
     if (hasPartEndingInSpaceOrDot(folder)) {
@@ -253,22 +253,22 @@ FolderVerdict judgeWhereItIs(const wchar_t* folder, DWORD attributes, FolderFind
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return FolderVerdict::IsALink;
     }
-    if (installFolderDrive(folder, judge.volumes) != DriveKind::LocalFixed) {
+    if (installFolderDrive(folder, reader.volumes) != DriveKind::LocalFixed) {
         return FolderVerdict::NotLocalFixed;
     }
     if (!programPathFits(folder)) {
         return FolderVerdict::TooLong;
     }
-    return judgeWayUp(folder, judge, findings) ? FolderVerdict::OwnFolder : FolderVerdict::OpenAbove;
+    return judgeWayUp(folder, reader, findings) ? FolderVerdict::OwnFolder : FolderVerdict::OpenAbove;
 }
 
 // A folder found: what it holds, then who owns it and may re-permission it, whose maker may
 // hold a handle that keeps that right across the lock.
 FolderVerdict judgeFoundFolder(const wchar_t* folder, const PackageFiles& package, FolderFindings& findings,
-                               const RightsReader& judge)
+                               const RightsReader& reader)
 {
     ForeignEntries otherFiles;
-    judgeFolderContents(folder, nullptr, package, findings.others, otherFiles, judge);
+    judgeFolderContents(folder, nullptr, package, findings.others, otherFiles, reader);
     if (findings.others.count != 0) {
         return FolderVerdict::HoldsOthers;
     }
@@ -276,7 +276,7 @@ FolderVerdict judgeFoundFolder(const wchar_t* folder, const PackageFiles& packag
         findings.others = otherFiles;
         return FolderVerdict::HoldsOtherFile;
     }
-    if (folderPermissionsChanger(folder, judge, findings.folder) != ERROR_SUCCESS) {
+    if (folderPermissionsChanger(folder, reader, findings.folder) != ERROR_SUCCESS) {
         findings.folder.found = true;
         findings.folder.how = ChangeWay::OwnedBy;
         lstrcpynW(findings.folder.account, L"an owner that could not be read", 256);
@@ -287,18 +287,18 @@ FolderVerdict judgeFoundFolder(const wchar_t* folder, const PackageFiles& packag
 }  // namespace
 
 FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, const PackageFiles& package,
-                                 FolderFindings& findings, const StartReader& judge)
+                                 FolderFindings& findings, const StartReader& reader)
 {
     findings.others.count = 0;
     const DWORD attributes = attributesOf(folder);
-    const FolderVerdict where = judgeWhereItIs(folder, attributes, findings, judge);
+    const FolderVerdict where = judgeWhereItIs(folder, attributes, findings, reader);
     if (where != FolderVerdict::OwnFolder || attributes == INVALID_FILE_ATTRIBUTES) {
         return where;
     }
     // The installed product's folder was locked at install: while only administrators can
     // change it, they alone can have added what it holds.
     Changer changer;
-    if (installedHere && untrustedChangerOf(folder, ObjectKind::Folder, changer, judge.rights) == ERROR_SUCCESS &&
+    if (installedHere && untrustedChangerOf(folder, ObjectKind::Folder, changer, reader.rights) == ERROR_SUCCESS &&
         !changer.found) {
         forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
             if (isFolder || !isProductFile(name)) {
@@ -307,14 +307,14 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, cons
         });
         return FolderVerdict::OwnFolder;
     }
-    return judgeFoundFolder(folder, package, findings, judge.rights);
+    return judgeFoundFolder(folder, package, findings, reader.rights);
 }
 
 AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
-                                   const RightsReader& judge)
+                                   const RightsReader& reader)
 {
     AppearedFolder appeared;
-    const Status status = folderPermissionsChanger(folder, judge, appeared.owner);
+    const Status status = folderPermissionsChanger(folder, reader, appeared.owner);
     if (status != ERROR_SUCCESS) {
         appeared.refused = true;
         appeared.owner.found = true;
@@ -328,7 +328,7 @@ AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expecte
         appeared.refused = true;
         return appeared;
     }
-    judgeFolderContents(folder, expectedFolder, package, appeared.others, appeared.otherFiles, judge);
+    judgeFolderContents(folder, expectedFolder, package, appeared.others, appeared.otherFiles, reader);
     appeared.refused = appeared.others.count != 0 || appeared.otherFiles.count != 0;
     return appeared;
 }

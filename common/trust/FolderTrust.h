@@ -77,7 +77,7 @@ struct FolderFindings {
 // package: the files the package installs, which a folder found holds only as exactly the
 // package's own (in the installed product's folder, what it holds is the product's).
 FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, const PackageFiles& package,
-                                 FolderFindings& findings, const StartReader& judge = machineStartReader());
+                                 FolderFindings& findings, const StartReader& reader = machineStartReader());
 
 // What folder holds that the install cannot trust: a folder other than expectedFolder (the next
 // level the install makes beneath it, or none), a file that others own or may change, or whose
@@ -85,7 +85,7 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, cons
 // the package's own, named in otherFiles.
 void judgeFolderContents(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
                          ForeignEntries& others, ForeignEntries& otherFiles,
-                         const RightsReader& judge = machineRightsReader());
+                         const RightsReader& reader = machineRightsReader());
 
 // The longest install folder, closing backslash included, in which the path of every file the
 // package installs stays shorter than MAX_PATH; tarvel-check.exe's is the longest. In a longer
@@ -107,4 +107,4 @@ struct AppearedFolder {
 // what the install wrote: expectedFolder (the next level, or none), the package's own files,
 // and files only administrators can change.
 AppearedFolder judgeAppearedFolder(const wchar_t* folder, const wchar_t* expectedFolder, const PackageFiles& package,
-                                   const RightsReader& judge = machineRightsReader());
+                                   const RightsReader& reader = machineRightsReader());

@@ -33,9 +33,9 @@ JournalJudgement judgeJournalKey(PSECURITY_DESCRIPTOR descriptor, bool holdsReco
     // A key's rights to set a value, make a subkey, delete it or re-permission it are the bits
     // of a file's write, append, delete and permission rights: judged as a file is, with Power
     // Users, who may write HKLM\SOFTWARE before Windows 6.0, counted as anyone else.
-    RightsReader judge;
-    judge.powerUsersTrusted = false;
-    judgement.changer = untrustedChanger(descriptor, ObjectKind::File, judge);
+    RightsReader reader;
+    reader.powerUsersTrusted = false;
+    judgement.changer = untrustedChanger(descriptor, ObjectKind::File, reader);
     if (!isOwnedByAdministrators(descriptor)) {
         judgement.verdict = JournalVerdict::Foreign;
         if (!judgement.changer.found || judgement.changer.how != ChangeWay::OwnedBy) {

@@ -118,10 +118,10 @@ DriveKind driveKindOf(const wchar_t* path, wchar_t (&volume)[MAX_PATH], const Vo
 
 StartReader machineStartReader()
 {
-    StartReader judge;
-    judge.rights = machineRightsReader();
-    judge.followsLinks = isVistaOrLater();
-    return judge;
+    StartReader reader;
+    reader.rights = machineRightsReader();
+    reader.followsLinks = isVistaOrLater();
+    return reader;
 }
 
 namespace {
@@ -133,14 +133,14 @@ bool isLink(const wchar_t* path)
 }
 
 // The drive, then the file and every folder above it, on one way; stopped when visit said so.
-Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartReader& judge, StartVisit visit,
+Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartReader& reader, StartVisit visit,
                 void* context, bool& stopped)
 {
     wchar_t volume[MAX_PATH] = {};
     StartFinding drive;
     drive.realWay = realWay;
     drive.isDrive = true;
-    drive.drive = driveKindOf(path, volume, judge.volumes);
+    drive.drive = driveKindOf(path, volume, reader.volumes);
     drive.path = volume;
     drive.trusted = drive.drive == DriveKind::LocalFixed;
     stopped = !visit(context, drive);
@@ -148,7 +148,7 @@ Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartR
         return ERROR_SUCCESS;
     }
     Status failure = ERROR_SUCCESS;
-    walkUp(path, kind, judge.rights, [&](const wchar_t* at, ObjectKind atKind, Status status, const Changer& changer) {
+    walkUp(path, kind, reader.rights, [&](const wchar_t* at, ObjectKind atKind, Status status, const Changer& changer) {
         if (status != ERROR_SUCCESS) {
             failure = status;
             return false;
@@ -158,7 +158,7 @@ Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartR
         object.realWay = realWay;
         object.kind = atKind;
         object.changer = changer;
-        object.unfollowedLink = !judge.followsLinks && atKind != ObjectKind::File && isLink(at);
+        object.unfollowedLink = !reader.followsLinks && atKind != ObjectKind::File && isLink(at);
         object.trusted = !changer.found && !object.unfollowedLink;
         stopped = !visit(context, object);
         return !stopped;
@@ -168,23 +168,23 @@ Status judgeWay(const wchar_t* path, ObjectKind kind, bool realWay, const StartR
 
 }  // namespace
 
-Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, StartVisit visit, void* context)
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& reader, StartVisit visit, void* context)
 {
     bool stopped = false;
-    const Status failure = judgeWay(path, kind, false, judge, visit, context, stopped);
+    const Status failure = judgeWay(path, kind, false, reader, visit, context, stopped);
     // Behind a link, a junction, a mounted folder or a subst drive lie other folders, maybe on
     // another drive: whoever may rename one of those puts another program in this one's place.
     wchar_t real[MAX_PATH] = {};
     if (failure != ERROR_SUCCESS || stopped || !finalPath(path, real) || samePath(real, path)) {
         return failure;
     }
-    return judgeWay(real, kind, true, judge, visit, context, stopped);
+    return judgeWay(real, kind, true, reader, visit, context, stopped);
 }
 
-bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, TextBuilder& reason)
+bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& reader, TextBuilder& reason)
 {
     bool trusted = true;
-    const Status status = judgeStart(path, kind, judge, [&](const StartFinding& finding) {
+    const Status status = judgeStart(path, kind, reader, [&](const StartFinding& finding) {
         trusted = finding.trusted;
         if (trusted) {
             return true;
@@ -207,19 +207,19 @@ bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& jud
     return trusted;
 }
 
-bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& judge, TextBuilder& reason)
+bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& reader, TextBuilder& reason)
 {
-    if (!trustedToStart(path, ObjectKind::File, judge, reason)) {
+    if (!trustedToStart(path, ObjectKind::File, reader, reason)) {
         return false;
     }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const Status read = judge.rights.readHeld(held, &descriptor);
+    const Status read = reader.rights.readHeld(held, &descriptor);
     const UniqueLocal owned(descriptor);
     if (read != ERROR_SUCCESS) {
         reason << "the permissions of the file held open could not be read, error " << static_cast<unsigned long>(read);
         return false;
     }
-    const Changer changer = untrustedChanger(descriptor, ObjectKind::File, judge.rights);
+    const Changer changer = untrustedChanger(descriptor, ObjectKind::File, reader.rights);
     if (changer.found) {
         reason << "the file held open is " << changeWords(changer.how) << " " << changer.account;
     }

@@ -62,21 +62,21 @@ RightsReader machineRightsReader();
 // The first untrusted account that owns the object or that an allow entry for the object
 // itself gives a changing right. Trusted: SYSTEM, Administrators, TrustedInstaller, CREATOR
 // OWNER (a placeholder), the users who are members of Administrators, and Power Users where
-// judge says so.
-Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& judge = RightsReader());
+// reader says so.
+Changer untrustedChanger(PSECURITY_DESCRIPTOR descriptor, ObjectKind kind, const RightsReader& reader = RightsReader());
 
 // The first untrusted account that owns the object or that an allow entry for the object itself
 // lets change its permissions or take its owner (WRITE_DAC, WRITE_OWNER, GENERIC_ALL): whoever
 // holds a handle opened with those rights keeps them after the permissions are replaced.
-Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& judge = RightsReader());
+Changer permissionsChanger(PSECURITY_DESCRIPTOR descriptor, const RightsReader& reader = RightsReader());
 
-// Reads path's owner and permissions as judge reads them, and where path is a link (a symbolic
+// Reads path's owner and permissions as reader reads them, and where path is a link (a symbolic
 // link, a junction, a mounted folder) the link's own as well, which an untrusted owner or
 // changer refuses in words of its own ("a link owned by"). ERROR_SUCCESS unless they could not
 // be read.
-Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& judge);
+Status untrustedChangerOf(const wchar_t* path, ObjectKind kind, Changer& changer, const RightsReader& reader);
 
-bool isTrustedAccount(PSID sid, const RightsReader& judge = RightsReader());
+bool isTrustedAccount(PSID sid, const RightsReader& reader = RightsReader());
 
 // What the kit makes of a journal key as it finds it.
 enum class JournalVerdict {
@@ -96,7 +96,7 @@ JournalJudgement judgeJournalKey(PSECURITY_DESCRIPTOR descriptor, bool holdsReco
 // the drive's root, top last: visit(path, kind, status, changer) for each, status saying
 // whether its descriptor could be read; the walk stops when visit answers false.
 template <typename Visit>
-void walkUp(const wchar_t* start, ObjectKind kind, const RightsReader& judge, Visit visit)
+void walkUp(const wchar_t* start, ObjectKind kind, const RightsReader& reader, Visit visit)
 {
     wchar_t path[MAX_PATH + 1] = {};
     if (lstrlenW(start) > MAX_PATH) {
@@ -105,7 +105,7 @@ void walkUp(const wchar_t* start, ObjectKind kind, const RightsReader& judge, Vi
     lstrcpynW(path, start, MAX_PATH + 1);
     do {
         Changer changer;
-        const Status status = untrustedChangerOf(path, kind, changer, judge);
+        const Status status = untrustedChangerOf(path, kind, changer, reader);
         if (!visit(path, kind, status, changer)) {
             return;
         }
@@ -175,13 +175,13 @@ struct StartFinding {
 // way when that differs: visit(finding) for each thing looked at, which answers false to stop.
 // ERROR_SUCCESS, else the status of a descriptor that could not be read, which ends the walk.
 using StartVisit = bool (*)(void* context, const StartFinding& finding);
-Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, StartVisit visit, void* context);
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& reader, StartVisit visit, void* context);
 
 template <typename Visit>
-Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, Visit visit)
+Status judgeStart(const wchar_t* path, ObjectKind kind, const StartReader& reader, Visit visit)
 {
     return judgeStart(
-        path, kind, judge,
+        path, kind, reader,
         [](void* context, const StartFinding& finding) { return (*static_cast<Visit*>(context))(finding); }, &visit);
 }
 
@@ -191,8 +191,8 @@ class TextBuilder;
 // false with why in reason, in words for people: "it lies on a network drive, N:\\", "C:\\Tools
 // is renamed also by Users", "its permissions could not be read, error 5". A descriptor that
 // cannot be read trusts nothing.
-bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& judge, TextBuilder& reason);
+bool trustedToStart(const wchar_t* path, ObjectKind kind, const StartReader& reader, TextBuilder& reason);
 // The same for a file the caller holds open to start or install it: its way as trustedToStart
 // judges it, and the descriptor of the very file the handle holds, whatever its name leads to
 // since. The package and the kit ask it alike, and say its reason in the same words.
-bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& judge, TextBuilder& reason);
+bool trustedHeldFile(const wchar_t* path, HANDLE held, const StartReader& reader, TextBuilder& reason);
