@@ -87,10 +87,8 @@ const char* programFormRefusal(const wchar_t* program)
     if (std::wcscmp(program, kNoProgram) == 0) {
         return nullptr;
     }
-    for (const wchar_t* at = program; *at != L'\0'; ++at) {
-        if (*at == L'"' || *at == L'|' || *at < L' ') {
-            return "its Program is not a path";
-        }
+    if (holdsNamelessCharacter(program)) {
+        return "its Program is not a path";
     }
     const int length = lstrlenW(program);
     if (length < 4 || lstrcmpiW(program + length - 4, L".exe") != 0) {

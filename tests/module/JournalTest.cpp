@@ -451,6 +451,27 @@ TEST(KitChanges, APortSwitchIsPutBackOnlyAsTheDwordItWas)
     host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\KitPortsTest");
 }
 
+// The start-up's program is recorded, and a record's followed, only in the form a kit writes:
+// "-" for none, else a full path of an .exe as Windows spells it, with nothing no name may hold.
+TEST(KitChanges, AStartupsProgramIsTakenOnlyInTheFormAKitWrites)
+{
+    const std::pair<const wchar_t*, const char*> forms[] = {
+        {L"-", nullptr},
+        {L"C:\\Tools\\tarvel.exe", nullptr},
+        {L"", "it names no Program"},
+        {L"C:\\Tools\\tarvel.exe\" & \"C:\\x.exe", "its Program is not a path"},
+        {L"C:\\Tools\\tar|vel.exe", "its Program is not a path"},
+        {L"C:\\Tools\\tarvel.exe:stream.exe", "its Program is not a path"},
+        {L"C:\\Tools\\tarvel.cmd", "its Program is not a program"},
+        {L"Tools\\tarvel.exe", "its Program is not a full path"},
+        {L"C:\\Tools\\..\\tarvel.exe", "its Program is not a full path"},
+    };
+    for (const auto& form : forms) {
+        const char* refusal = programFormRefusal(form.first);
+        EXPECT_STREQ(form.second, refusal) << std::string(form.first, form.first + lstrlenW(form.first));
+    }
+}
+
 // What the kit starts or installs with an administrator's rights is judged on its whole way
 // before it runs: the file it holds, and its drive and every folder above it.
 TEST(KitChanges, WhatTheKitStartsOrInstallsIsJudgedOnItsWholeWay)

@@ -68,6 +68,14 @@ protected:
         }
     }
 
+    // The program placed, the marker present, and a preload pass: a machine as its marker asks.
+    void preloadPass(const wchar_t* release = L"winxp")
+    {
+        place(release);
+        host::makeDirectory(state::ownMarker());
+        ASSERT_EQ(0u, host::runProgram(exe_));
+    }
+
     // The check's status, with the machine exactly as it was before it.
     DWORD check(const std::wstring& arguments = std::wstring())
     {
@@ -97,11 +105,9 @@ protected:
     std::wstring check_;
 };
 
-TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks)
+TEST_F(Check, OnTheRunKeyReleasesAMachineAsItsMarkerAsksHoldsAndTheModeExpectedIsJudged)
 {
-    place(L"winxp");
-    host::makeDirectory(state::ownMarker());
-    ASSERT_EQ(0u, host::runProgram(exe_));
+    preloadPass();
     EXPECT_EQ(0u, check());
 
     // A script, or the policy a fleet sets (in the 64-bit view on 64-bit Windows, where Group
@@ -149,7 +155,11 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
         << noted;
     EXPECT_EQ(0u, check()) << "the other marker counted";
     host::clearPath(state::otherMarker());
+}
 
+TEST_F(Check, APortSwitchOrRunValueAPassMendsDiffersWithOne)
+{
+    preloadPass();
     host::deleteValue(HKEY_LOCAL_MACHINE, state::portKey(4), L"LPM");
     EXPECT_EQ(1u, check()) << "a port value missing";
     EXPECT_EQ(1u, check(L"/expect:normal")) << "a pass mends part of what differs";
@@ -170,7 +180,11 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
                       KEY_WOW64_32KEY);
     EXPECT_EQ(1u, check()) << "a Run value naming a missing file";
     ASSERT_EQ(0u, host::runProgram(exe_));
+}
 
+TEST_F(Check, AStartupOthersCouldReplaceIsForAnAdministrator)
+{
+    preloadPass();
     // A start-up that others than administrators could replace.
     host::setPermissions(L"C:\\checked", host::kWorldWritable);
     EXPECT_EQ(kForAdministrator, check()) << "a world-writable folder";
@@ -191,6 +205,12 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
                        "Everyone: DIFFERS"));
     host::setPermissions(L"C:\\open", host::kAdministratorsOnly);
     EXPECT_EQ(0u, check()) << "a forward-slash value";
+}
+
+TEST_F(Check, TheRunValueIsReadAsExplorerAndCreateProcessReadIt)
+{
+    preloadPass();
+    host::placeTarvel(L"C:\\open");
     // As Explorer reads the value: arguments after the program, an environment variable expanded.
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue, L"C:\\open\\tarvel.exe /quiet",
                       KEY_WOW64_32KEY);
@@ -240,6 +260,11 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     WideCharToMultiByte(GetOEMCP(), 0, foreign.c_str(), -1, encoded, MAX_PATH, nullptr, nullptr);
     ASSERT_NE(std::string(encoded), std::string(foreign.begin(), foreign.end())) << "no letter outside ASCII";
     EXPECT_EQ(2, count(report(), encoded)) << "the program and its folder, as the console reads them";
+}
+
+TEST_F(Check, OnlyALocalFixedDriveAndFoldersAdministratorsAloneChangeHoldBeforeVista)
+{
+    preloadPass();
     // A folder further up: whoever renames it puts a program of their own in its place.
     const std::wstring deep = host::placeTarvel(L"C:\\Up\\Low");
     host::setPermissions(L"C:\\Up", host::kWorldWritable);
@@ -276,7 +301,11 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
         << report();
     host::removeLink(L"C:\\checked\\link");
     ASSERT_EQ(0u, host::runProgram(exe_));
+}
 
+TEST_F(Check, FromVistaOnTheFoldersBehindALinkAreJudgedToo)
+{
+    preloadPass();
     host::clearPath(state::ownMarker());
     EXPECT_EQ(1u, check()) << "the marker gone before the normal pass";
     ASSERT_EQ(0u, host::runProgram(exe_));
@@ -305,7 +334,12 @@ TEST_F(Check, OnTheRunKeyReleasesItSaysWhetherPortsAndRunValueAreAsTheMarkerAsks
     host::removeLink(L"C:\\checked\\link");
     host::setWindowsVersion(L"tarvel.exe", L"winxp");
     host::setWindowsVersion(L"tarvel-check.exe", L"winxp");
+}
 
+TEST_F(Check, ALineLongerThanTheRoomKeepsItsVerdict)
+{
+    place(L"winxp");
+    ASSERT_EQ(0u, host::runProgram(exe_));
     // A value longer than a line: the line is cut, never its verdict.
     host::writeString(HKEY_LOCAL_MACHINE, state::kRunKey, state::kRunValue,
                       L"C:\\" + std::wstring(1100, L'x') + L"\\tarvel.exe", KEY_WOW64_32KEY);
