@@ -18,7 +18,7 @@
 
 namespace {
 
-struct Run {
+struct AcceptanceRun {
     Kit& kit;
     MarkerState found = MarkerState::Absent;
     wchar_t program[MAX_PATH + 1] = {};  // the start-up's program to put back, or kNoProgram
@@ -33,10 +33,10 @@ struct Run {
     bool preload = false;
     Journal journal;
 
-    explicit Run(Kit& k) : kit(k) {}
+    explicit AcceptanceRun(Kit& k) : kit(k) {}
 };
 
-void result(Run& run, const wchar_t* what, DWORD status)
+void result(AcceptanceRun& run, const wchar_t* what, DWORD status)
 {
     // Signed, as %errorlevel% shows an HRESULT.
     Text line;
@@ -45,7 +45,7 @@ void result(Run& run, const wchar_t* what, DWORD status)
     say(run.kit, line);
 }
 
-void failure(Run& run, const wchar_t* what, const Text& why)
+void failure(AcceptanceRun& run, const wchar_t* what, const Text& why)
 {
     ++run.failed;
     Text line;
@@ -54,7 +54,7 @@ void failure(Run& run, const wchar_t* what, const Text& why)
 }
 
 // Each step's heading in the log; true when the step cannot run, with a FAIL line.
-bool skipped(Run& run, const wchar_t* heading, const wchar_t* what)
+bool skipped(AcceptanceRun& run, const wchar_t* heading, const wchar_t* what)
 {
     Text line;
     line << "--- " << heading;
@@ -66,7 +66,7 @@ bool skipped(Run& run, const wchar_t* heading, const wchar_t* what)
     return true;
 }
 
-void marker(Run& run, bool present)
+void marker(AcceptanceRun& run, bool present)
 {
     run.preload = present;
     run.markerOk = setMarker(run.kit, run.found, present);
@@ -76,7 +76,7 @@ void marker(Run& run, bool present)
     }
 }
 
-void pass(Run& run, const wchar_t* what, const wchar_t* program)
+void pass(AcceptanceRun& run, const wchar_t* what, const wchar_t* program)
 {
     if (skipped(run, what, what)) {
         return;
@@ -111,7 +111,7 @@ void copyToLog(const Kit& kit, HANDLE output)
 // The check is given the mode the step expects and judged by its exit status alone, its lines
 // kept in the log. noPorts: the ports are first set as a normal pass sets them, so that the
 // check can say 0 only when no start-up of the program is left.
-void check(Run& run, const wchar_t* what, bool noPorts = false)
+void check(AcceptanceRun& run, const wchar_t* what, bool noPorts = false)
 {
     const Kit& kit = run.kit;
     if (skipped(run, what, what)) {
@@ -141,7 +141,7 @@ void check(Run& run, const wchar_t* what, bool noPorts = false)
     result(run, what, status);
 }
 
-void package(Run& run, const wchar_t* what, bool install)
+void package(AcceptanceRun& run, const wchar_t* what, bool install)
 {
     if (skipped(run, install ? L"install" : L"uninstall", what)) {
         return;
@@ -155,7 +155,7 @@ void package(Run& run, const wchar_t* what, bool install)
     result(run, what, status);
 }
 
-void installAndUninstall(Run& run)
+void installAndUninstall(AcceptanceRun& run)
 {
     if (run.installed) {
         say(run.kit, Text("install and uninstall skipped: the product installed here stays as it is"));
@@ -197,7 +197,7 @@ void installAndUninstall(Run& run)
 
 // Nothing changed yet: an administrator, a whole kit that only administrators can change, a
 // journal that is the kit's with no unfinished run in it, and a log.
-int refusedBeforeAnyChange(Run& run)
+int refusedBeforeAnyChange(AcceptanceRun& run)
 {
     Kit& kit = run.kit;
     if (!runsAsAdministrator(kit)) {
@@ -229,7 +229,7 @@ int refusedBeforeAnyChange(Run& run)
 
 // The program of the last pass: the start-up's, else the installed product's when the kit may
 // start it; with the marker absent a pass leaves no start-up, and the kit's own copy will do.
-bool findLastProgram(Run& run)
+bool findLastProgram(AcceptanceRun& run)
 {
     const Kit& kit = run.kit;
     wchar_t otherwise[MAX_PATH] = {};
@@ -256,7 +256,7 @@ bool findLastProgram(Run& run)
 }
 
 // What restore needs to undo a run cut short at any later point, whole before the first change.
-bool recordRun(Run& run)
+bool recordRun(AcceptanceRun& run)
 {
     const Kit& kit = run.kit;
     Status status = startRecord(kit, run.journal);
@@ -288,7 +288,7 @@ bool recordRun(Run& run)
 }
 
 // All the run reads before it changes anything, then the journal made and the run recorded.
-int prepare(Run& run)
+int prepare(AcceptanceRun& run)
 {
     Kit& kit = run.kit;
     if (!openLog(kit)) {
@@ -308,7 +308,7 @@ int prepare(Run& run)
     return recordRun(run) ? kKitGoesOn : kKitRefused;
 }
 
-void runSteps(Run& run)
+void runSteps(AcceptanceRun& run)
 {
     const wchar_t* own = run.kit.own;
     marker(run, true);
@@ -334,7 +334,7 @@ void runSteps(Run& run)
     }
 }
 
-int finish(Run& run)
+int finish(AcceptanceRun& run)
 {
     const Kit& kit = run.kit;
     // A step that failed may have left the machine unlike it was found: restore finishes.
@@ -363,7 +363,7 @@ int finish(Run& run)
 int runAcceptance(Kit& kit)
 {
     kit.prefix = "acceptance: ";
-    Run run(kit);
+    AcceptanceRun run(kit);
     int status = refusedBeforeAnyChange(run);
     if (status == kKitGoesOn) {
         status = prepare(run);
