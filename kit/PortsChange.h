@@ -6,7 +6,6 @@
 #include "kit/Journal.h"
 #include "kit/Kit.h"
 
-
 // Each port's two switches as they are, with their type and size, copied under the journal's
 // Ports, then marked whole; says whether they were. A copy that cannot be made whole is deleted,
 // with a FAIL line, and false: the run must not change what it could not put back.
