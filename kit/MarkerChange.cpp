@@ -5,8 +5,6 @@
 
 #include <cwchar>
 
-const wchar_t kFoundValue[] = L"Found";
-
 namespace {
 
 const wchar_t* const kStateNames[] = {L"absent", L"file", L"directory"};
@@ -93,11 +91,6 @@ bool markerStateNamed(const wchar_t* name, MarkerState& state)
         }
     }
     return false;
-}
-
-Status recordMarker(HKEY record, MarkerState found)
-{
-    return writeJournalText(record, kFoundValue, markerStateName(found));
 }
 
 void sayMarkerFound(const Kit& kit, MarkerState found)

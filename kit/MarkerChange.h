@@ -7,8 +7,6 @@
 
 enum class MarkerState { Absent, File, Directory };
 
-extern const wchar_t kFoundValue[];  // "Found" in the record
-
 // The marker as it is now.
 MarkerState markerState(const Kit& kit);
 // "absent", "file" or "directory", as the record and the lines spell it.
@@ -17,7 +15,6 @@ const wchar_t* markerStateName(MarkerState state);
 bool markerStateNamed(const wchar_t* name, MarkerState& state);
 
 // Records found before the marker is changed.
-Status recordMarker(HKEY record, MarkerState found);
 // Says "marker C:\Preload: absent", as found.
 void sayMarkerFound(const Kit& kit, MarkerState found);
 

@@ -8,8 +8,6 @@
 #include <msi.h>
 #include <msiquery.h>
 
-const wchar_t kProductValue[] = L"Product";
-
 bool isProductCode(const wchar_t* text)
 {
     if (lstrlenW(text) != 38 || text[0] != L'{' || text[37] != L'}') {
@@ -77,10 +75,6 @@ Status packageProductCode(const wchar_t* package, wchar_t (&product)[39])
     }
     return status;
 }
-
-Status recordProduct(HKEY record, const wchar_t* product) { return writeJournalText(record, kProductValue, product); }
-
-Status forgetProduct(HKEY record) { return registryStatus(RegDeleteValueW(record, kProductValue)); }
 
 bool runPackage(const Kit& kit, const wchar_t* package, bool install, DWORD& status, Text& problem)
 {

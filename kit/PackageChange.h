@@ -5,8 +5,6 @@
 #include "common/platform/Status.h"
 #include "kit/Kit.h"
 
-extern const wchar_t kProductValue[];  // "Product" in the record
-
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-case hex digits, as a kit writes it.
 bool isProductCode(const wchar_t* text);
 
@@ -15,10 +13,6 @@ void findPackage(const Kit& kit, wchar_t (&package)[MAX_PATH]);
 // The product code package holds (its Property table's ProductCode), in the form a kit writes;
 // ERROR_INVALID_DATA for one of another form.
 Status packageProductCode(const wchar_t* package, wchar_t (&product)[39]);
-// Records the package's product code before it is installed, and forgets it once the product
-// is gone again.
-Status recordProduct(HKEY record, const wchar_t* product);
-Status forgetProduct(HKEY record);
 // Installs or uninstalls package, judged and held against change while msiexec.exe reads it,
 // its log in the kit's logs folder; as runStep answers.
 bool runPackage(const Kit& kit, const wchar_t* package, bool install, DWORD& status, Text& problem);

@@ -6,9 +6,14 @@
 
 #include <cwchar>
 
-const wchar_t kKitValue[] = L"Kit";
-
 namespace {
+
+// The record's value names, in RecordValueName's order.
+const wchar_t* const kValueNames[] = {L"Kit", L"Found", L"Program", L"Product", nullptr};
+const wchar_t* valueName(RecordValueName name)
+{
+    return name == RecordValueName::Whole ? kWholeValue : kValueNames[static_cast<int>(name)];
+}
 
 struct RecordValue {
     const wchar_t* name;
@@ -105,20 +110,24 @@ Status readValues(HKEY key, RecordValue* values, size_t count, RunRecord& record
 Status readRunRecord(HKEY key, RunRecord& record)
 {
     wchar_t whole[8] = {};
+    // In RecordValueName's order.
     RecordValue values[] = {
-        {kKitValue, record.kit, MAX_PATH, "its Kit is not a folder's text", false},
-        {kFoundValue, record.found, 16, "its Found value is not absent, file or directory", false},
-        {kProgramValue, record.program, MAX_PATH + 1, "its Program is not a path", false},
-        {kProductValue, record.product, 40, "its Product is not a product code", false},
-        {kWholeValue, whole, 8, "it is not whole, no Whole value: its run was cut while recording", false},
+        {valueName(RecordValueName::Kit), record.kit, MAX_PATH, "its Kit is not a folder's text", false},
+        {valueName(RecordValueName::Found), record.found, 16, "its Found value is not absent, file or directory",
+         false},
+        {valueName(RecordValueName::Program), record.program, MAX_PATH + 1, "its Program is not a path", false},
+        {valueName(RecordValueName::Product), record.product, 40, "its Product is not a product code", false},
+        {valueName(RecordValueName::Whole), whole, 8,
+         "it is not whole, no Whole value: its run was cut while recording", false},
     };
     const Status status = readValues(key, values, sizeof values / sizeof values[0], record);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    record.hasProduct = values[3].seen;
+    const auto seen = [&values](RecordValueName name) { return values[static_cast<int>(name)].seen; };
+    record.hasProduct = seen(RecordValueName::Product);
     if (record.refused == nullptr) {
-        record.refused = formRefusal(record, values[4].seen && isWhole(key));
+        record.refused = formRefusal(record, seen(RecordValueName::Whole) && isWhole(key));
     }
     return ERROR_SUCCESS;
 }
@@ -147,7 +156,28 @@ Status startRecord(const Kit& kit, Journal& journal)
     if (status == ERROR_SUCCESS) {
         status = makeJournalKey(journal.key.get(), kRecordName, journal.run);
     }
-    return status == ERROR_SUCCESS ? writeJournalText(journal.run.get(), kKitValue, kit.folder) : status;
+    return status == ERROR_SUCCESS ? writeJournalText(journal.run.get(), valueName(RecordValueName::Kit), kit.folder)
+                                   : status;
+}
+
+Status recordMarker(HKEY record, MarkerState found)
+{
+    return writeJournalText(record, valueName(RecordValueName::Found), markerStateName(found));
+}
+
+Status recordStartup(HKEY record, const wchar_t* program)
+{
+    return writeJournalText(record, valueName(RecordValueName::Program), program);
+}
+
+Status recordProduct(HKEY record, const wchar_t* product)
+{
+    return writeJournalText(record, valueName(RecordValueName::Product), product);
+}
+
+Status forgetProduct(HKEY record)
+{
+    return registryStatus(RegDeleteValueW(record, valueName(RecordValueName::Product)));
 }
 
 Status finishRecord(const Journal& journal) { return markWhole(journal.run.get()); }

@@ -10,7 +10,10 @@
 
 #include <windows.h>
 
-extern const wchar_t kKitValue[];  // "Kit": the folder of the kit that made the record
+// The record's values, in the order a run writes them, each before its change: the kit that
+// made the record, the marker as found, the start-up's program, the package's product while the
+// kit may have it installed, and Whole last. Their names live here alone.
+enum class RecordValueName { Kit, Found, Program, Product, Whole };
 
 // The record as read. refused names why it is not a kit's, else it is null.
 struct RunRecord {
@@ -43,6 +46,13 @@ const char* recordRefusal(const RunRecord& record, const RecordFacts& facts);
 
 // A new record under the journal, the kit's folder in it, in place of any earlier one.
 Status startRecord(const Kit& kit, Journal& journal);
+// Each change's value, as its unit hands it, written before the change: the marker as found,
+// the start-up's program (or "-"), the package's product code, which is forgotten once the
+// product is gone again.
+Status recordMarker(HKEY record, MarkerState found);
+Status recordStartup(HKEY record, const wchar_t* program);
+Status recordProduct(HKEY record, const wchar_t* product);
+Status forgetProduct(HKEY record);
 // Marks the record whole: from now on restore follows it.
 Status finishRecord(const Journal& journal);
 // Deletes the record: its run is undone.

@@ -15,7 +15,6 @@
 
 #include <cwchar>
 
-const wchar_t kProgramValue[] = L"Program";
 const wchar_t kNoProgram[] = L"-";
 
 namespace {
@@ -145,8 +144,6 @@ bool findStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
     say(kit, line);
     return true;
 }
-
-Status recordStartup(HKEY record, const wchar_t* program) { return writeJournalText(record, kProgramValue, program); }
 
 Status lastProgramOtherwise(const Kit& kit, bool foundAbsent, bool& installed, wchar_t (&program)[MAX_PATH])
 {

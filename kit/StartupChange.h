@@ -7,8 +7,7 @@
 #include "common/platform/Status.h"
 #include "kit/Kit.h"
 
-extern const wchar_t kProgramValue[];  // "Program" in the record
-extern const wchar_t kNoProgram[];     // "-": the record's Program when the start-up named none to put back
+extern const wchar_t kNoProgram[];  // "-": the record's Program when the start-up named none to put back
 
 // Why a record's program is not in the form a kit writes (a full path of an .exe, as Windows
 // spells it, or "-"); null when it is.
@@ -21,7 +20,6 @@ Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1]);
 // The start-up's program to put back: the one it names now when the kit may start it and it lies
 // outside the kit, else "-". Says what it found; false, with a line, when it could not be read.
 bool findStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1]);
-Status recordStartup(HKEY record, const wchar_t* program);
 
 // The last pass's program when the start-up named none the kit may start: the installed
 // product's, when the kit may start it (a line says why not), else, with the marker found
