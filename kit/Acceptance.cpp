@@ -12,7 +12,7 @@
 #include "kit/PortsChange.h"
 #include "kit/Record.h"
 #include "kit/StartupChange.h"
-#include "kit/Steps.h"
+#include "kit/Programs.h"
 
 #include <cwchar>
 

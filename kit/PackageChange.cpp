@@ -3,7 +3,7 @@
 #include "common/platform/Paths.h"
 #include "common/product/ProductFamily.h"
 #include "kit/Journal.h"
-#include "kit/Steps.h"
+#include "kit/Programs.h"
 
 #include <msi.h>
 #include <msiquery.h>

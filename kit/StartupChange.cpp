@@ -8,7 +8,7 @@
 #include "kit/Journal.h"
 #include "kit/MarkerChange.h"
 #include "kit/PackageChange.h"
-#include "kit/Steps.h"
+#include "kit/Programs.h"
 #include "startup/RunCommand.h"
 #include "startup/RunEntry.h"
 #include "startup/TaskReading.h"

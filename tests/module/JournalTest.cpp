@@ -9,7 +9,7 @@
 #include "kit/PortsChange.h"
 #include "kit/Record.h"
 #include "kit/StartupChange.h"
-#include "kit/Steps.h"
+#include "kit/Programs.h"
 #include "tests/support/WinTestHost.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "kit/Steps.h"
+#include "kit/Programs.h"
 
 #include "common/platform/Paths.h"
 #include "common/platform/Process.h"
