@@ -45,23 +45,21 @@ Status readPolicyMode(PolicyMode& policy)
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    // Room for either mode and a little more: a longer value is none of them.
-    wchar_t text[32] = {};
-    DWORD type = REG_NONE;
-    DWORD size = sizeof text - sizeof(wchar_t);
-    status = RegQueryValueExW(key.get(), kPolicyValue, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegistryValue value;
+    status = readRegistryValue(key.get(), kPolicyValue, value);
     if (status == ERROR_FILE_NOT_FOUND) {
-        return ERROR_SUCCESS;
-    }
-    policy.set = true;
-    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && type != REG_SZ)) {
-        policy.found << (status == ERROR_MORE_DATA ? "a value too long to be a mode" : "a value other than REG_SZ");
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    text[size / sizeof(wchar_t)] = L'\0';
+    policy.set = true;
+    // Either mode and a little more: a longer value is none of them.
+    if (value.type != REG_SZ || value.size > 32 * sizeof(wchar_t)) {
+        policy.found << (value.type != REG_SZ ? "a value other than REG_SZ" : "a value too long to be a mode");
+        return ERROR_SUCCESS;
+    }
+    const wchar_t* text = value.data.get();
     if (lstrcmpiW(text, L"preload") == 0) {
         policy.expected = Expected::Preload;
     } else if (lstrcmpiW(text, L"normal") == 0) {
@@ -83,7 +81,7 @@ Status checkExpectedMode(Report& report, Expected fromCommandLine, bool preload)
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const char* found = preload ? "preload mode" : "normal mode";
+    const char* found = modeWords(preload ? Expected::Preload : Expected::Normal);
     if (fromCommandLine != Expected::Any) {
         if (policy.set) {
             Text note;

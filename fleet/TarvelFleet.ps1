@@ -122,12 +122,11 @@ function Get-TarvelState {
 # differs, or the last lines of a check that could not check.
 function Format-TarvelState {
     param($State)
-    $differs = @($State.Lines | Where-Object { $_ -like '*: DIFFERS' })
-    $shown = $differs
     if ($State.State -eq 'CouldNotCheck') {
-        $shown = @($State.Lines | Select-Object -Last 3)
-        return "CouldNotCheck $(Format-TarvelStatus $State.Status): $($shown -join ' | ')"
+        $last = @($State.Lines | Select-Object -Last 3)
+        return "CouldNotCheck $(Format-TarvelStatus $State.Status): $($last -join ' | ')"
     }
+    $shown = @($State.Lines | Where-Object { $_ -like '*: DIFFERS' })
     if ($shown.Count -eq 0) {
         $shown = @($State.Lines | Select-Object -Last 1)
     }

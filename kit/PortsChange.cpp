@@ -235,29 +235,36 @@ bool putSwitchBack(const Kit& kit, HKEY before, HKEY now, int port, const wchar_
     return true;
 }
 
-bool putPortsBack(const Kit& kit, const Journal& journal)
+namespace {
+
+// Each port's switches as the journal's whole copy holds them, each put back as put does;
+// false, with refusal as a FAIL line and nothing changed, when there is no whole copy.
+bool putEachPortBack(const Kit& kit, const Journal& journal, PutSwitch put, const char* refusal)
 {
     if (!journal.ports || !isWhole(journal.ports.get())) {
-        sayFailure(kit, Text("no whole record of the port values before a run is there: nothing was changed"));
+        sayFailure(kit, Text(refusal));
         return false;
     }
     bool asBefore = true;
     for (int port = 0; port < kPortCount; ++port) {
-        asBefore = putPortBack(kit, journal.portKeys[port].get(), port, putSwitchBack) && asBefore;
+        asBefore = putPortBack(kit, journal.portKeys[port].get(), port, put) && asBefore;
     }
     return asBefore;
 }
 
+}  // namespace
+
+bool putPortsBack(const Kit& kit, const Journal& journal)
+{
+    return putEachPortBack(kit, journal, putSwitchBack,
+                           "no whole record of the port values before a run is there: nothing was changed");
+}
+
 bool putPortsAsFound(const Kit& kit, const Journal& journal)
 {
-    if (!journal.ports || !isWhole(journal.ports.get())) {
-        sayFailure(kit, Text("the port switches could not be put back: the run holds no whole record of them"));
-        return false;
-    }
-    bool asFound = true;
-    for (int port = 0; port < kPortCount; ++port) {
-        asFound = putPortBack(kit, journal.portKeys[port].get(), port, putSwitchAsFound) && asFound;
-    }
+    const bool asFound =
+        putEachPortBack(kit, journal, putSwitchAsFound,
+                        "the port switches could not be put back: the run holds no whole record of them");
     if (asFound) {
         say(kit, Text("the port switches are as the run found them, read back: no product of the family keeps them"));
     }

@@ -9,11 +9,8 @@
 
 namespace {
 
-// What the package installs: an earlier version's files are the product's own too.
-const wchar_t kProgramFile[] = L"tarvel.exe";
-// The longest name of what it installs, which sets how long its folder may be.
+// The longest name of what the package installs, which sets how long its folder may be.
 const wchar_t kLongestFile[] = L"tarvel-check.exe";
-const wchar_t* const kProductFiles[] = {kProgramFile, kLongestFile};
 
 // A folder equal to its own volume path, however it is written: its permissions are the
 // whole drive's, or the whole mounted volume's.
@@ -35,16 +32,6 @@ bool hasPartEndingInSpaceOrDot(const wchar_t* folder)
     for (size_t at = pathRootLength(folder); at < length; ++at) {
         const bool partEnds = at + 1 == length || folder[at + 1] == L'\\';
         if (partEnds && (folder[at] == L' ' || folder[at] == L'.')) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool isProductFile(const wchar_t* name)
-{
-    for (const wchar_t* file : kProductFiles) {
-        if (samePath(name, file)) {
             return true;
         }
     }
@@ -301,7 +288,8 @@ FolderVerdict judgeInstallFolder(const wchar_t* folder, bool installedHere, cons
     if (installedHere && untrustedChangerOf(folder, ObjectKind::Folder, changer, reader.rights) == ERROR_SUCCESS &&
         !changer.found) {
         forEachEntry(folder, [&](const wchar_t* name, bool isFolder) {
-            if (isFolder || !isProductFile(name)) {
+            // An earlier version's files bear the package's names: the product's own too.
+            if (isFolder || packageFileNamed(package, name) == nullptr) {
                 addEntry(findings.others, name);
             }
         });
