@@ -18,82 +18,101 @@
 
 namespace {
 
+// What acceptance found before its first change, and the journal that records it.
 struct AcceptanceRun {
-    Kit& kit;
+    KitSession& kit;
     MarkerState found = MarkerState::Absent;
     wchar_t program[MAX_PATH + 1] = {};  // the start-up's program to put back, or kNoProgram
     wchar_t last[MAX_PATH] = {};         // the last pass's program, or empty
     bool installed = false;
     wchar_t package[MAX_PATH] = {};
-    int passed = 0;
-    int failed = 0;
-    // Set by a step whose failure may leave the machine unlike it was found: the record stays.
-    bool keep = false;
-    bool markerOk = true;
-    bool preload = false;
     Journal journal;
 
-    explicit AcceptanceRun(Kit& k) : kit(k) {}
+    explicit AcceptanceRun(KitSession& k) : kit(k) {}
 };
 
-void result(AcceptanceRun& run, const wchar_t* what, DWORD status)
+// What a step hands back.
+enum class Outcome {
+    Passed,
+    Failed,
+    // Failed, and the machine may be left unlike the run found it: the record stays for restore.
+    FailedChanged,
+};
+
+// The steps' outcomes, as the summary counts them.
+struct Tally {
+    int passed = 0;
+    int failed = 0;
+    bool keep = false;
+
+    void add(Outcome outcome)
+    {
+        ++(outcome == Outcome::Passed ? passed : failed);
+        keep = keep || outcome == Outcome::FailedChanged;
+    }
+};
+
+// The marker as the steps after its change need it.
+struct MarkerSet {
+    bool present = false;  // the mode the checks expect: preload when present
+    bool ok = true;        // false when it could not be made so: the steps that need it do not run
+};
+
+Outcome result(const KitSession& kit, const wchar_t* what, DWORD status)
 {
     // Signed, as %errorlevel% shows an HRESULT.
     Text line;
     line << (status == 0 ? "PASS  " : "FAIL  ") << what << " (exit status " << static_cast<int>(status) << ")";
-    ++(status == 0 ? run.passed : run.failed);
-    say(run.kit, line);
+    say(kit, line);
+    return status == 0 ? Outcome::Passed : Outcome::Failed;
 }
 
-void failure(AcceptanceRun& run, const wchar_t* what, const Text& why)
+Outcome failure(const KitSession& kit, const wchar_t* what, const Text& why)
 {
-    ++run.failed;
     Text line;
     line << what << " (" << why << ")";
-    sayFailure(run.kit, line);
+    sayFailure(kit, line);
+    return Outcome::Failed;
 }
 
 // Each step's heading in the log; true when the step cannot run, with a FAIL line.
-bool skipped(AcceptanceRun& run, const wchar_t* heading, const wchar_t* what)
+bool skipped(const KitSession& kit, const MarkerSet& marker, const wchar_t* heading, const wchar_t* what)
 {
     Text line;
     line << "--- " << heading;
-    logLine(run.kit, line);
-    if (run.markerOk) {
+    logLine(kit, line);
+    if (marker.ok) {
         return false;
     }
-    failure(run, what, Text("not run: the marker is not as the step needs"));
+    failure(kit, what, Text("not run: the marker is not as the step needs"));
     return true;
 }
 
-void marker(AcceptanceRun& run, bool present)
+MarkerSet putMarker(const AcceptanceRun& run, Tally& tally, bool present)
 {
-    run.preload = present;
-    run.markerOk = setMarker(run.kit, run.found, present);
-    if (!run.markerOk) {
-        ++run.failed;
-        run.keep = true;
+    const MarkerSet marker = {present, setMarker(run.kit, run.found, present)};
+    if (!marker.ok) {
+        tally.add(Outcome::FailedChanged);
     }
+    return marker;
 }
 
-void pass(AcceptanceRun& run, const wchar_t* what, const wchar_t* program)
+Outcome pass(const KitSession& kit, const MarkerSet& marker, const wchar_t* what, const wchar_t* program)
 {
-    if (skipped(run, what, what)) {
-        return;
+    if (skipped(kit, marker, what, what)) {
+        return Outcome::Failed;
     }
     DWORD status = 0;
     Text problem;
     if (!runStep(program, L"", nullptr, status, problem)) {
-        run.keep = true;
-        failure(run, what, problem);
-        return;
+        failure(kit, what, problem);
+        return Outcome::FailedChanged;
     }
-    run.keep = run.keep || status != 0;
-    result(run, what, status);
+    return result(kit, what, status) == Outcome::Passed ? Outcome::Passed : Outcome::FailedChanged;
 }
 
 // What the check printed, for people, to the log.
-void copyToLog(const Kit& kit, HANDLE output)
+void copyToLog(const KitSession& kit, HANDLE output)
 {
     if (!kit.log) {
         return;
@@ -111,11 +130,10 @@ void copyToLog(const Kit& kit, HANDLE output)
 // The check is given the mode the step expects and judged by its exit status alone, its lines
 // kept in the log. noPorts: the ports are first set as a normal pass sets them, so that the
 // check can say 0 only when no start-up of the program is left.
-void check(AcceptanceRun& run, const wchar_t* what, bool noPorts = false)
+Outcome check(const KitSession& kit, const MarkerSet& marker, const wchar_t* what, bool noPorts = false)
 {
-    const Kit& kit = run.kit;
-    if (skipped(run, what, what)) {
-        return;
+    if (skipped(kit, marker, what, what)) {
+        return Outcome::Failed;
     }
     if (noPorts) {
         setPortsOn();
@@ -126,36 +144,30 @@ void check(AcceptanceRun& run, const wchar_t* what, bool noPorts = false)
     const UniqueHandle output = ownHandle(CreateFileW(lines, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                                       &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) {
-        failure(run, what, Text("its lines could not be kept in logs\\check.txt"));
-        return;
+        return failure(kit, what, Text("its lines could not be kept in logs\\check.txt"));
     }
     DWORD status = 0;
     Text problem;
     const bool ended =
-        runStep(kit.check, run.preload ? L"/expect:preload" : L"/expect:normal", output.get(), status, problem);
+        runStep(kit.check, marker.present ? L"/expect:preload" : L"/expect:normal", output.get(), status, problem);
     copyToLog(kit, output.get());
-    if (!ended) {
-        failure(run, what, problem);
-        return;
-    }
-    result(run, what, status);
+    return ended ? result(kit, what, status) : failure(kit, what, problem);
 }
 
-void package(AcceptanceRun& run, const wchar_t* what, bool install)
+Outcome package(const AcceptanceRun& run, const MarkerSet& marker, const wchar_t* what, bool install)
 {
-    if (skipped(run, install ? L"install" : L"uninstall", what)) {
-        return;
+    if (skipped(run.kit, marker, install ? L"install" : L"uninstall", what)) {
+        return Outcome::Failed;
     }
     DWORD status = 0;
     Text problem;
     if (!runPackage(run.kit, run.package, install, status, problem)) {
-        failure(run, what, problem);
-        return;
+        return failure(run.kit, what, problem);
     }
-    result(run, what, status);
+    return result(run.kit, what, status);
 }
 
-void installAndUninstall(AcceptanceRun& run)
+void installAndUninstall(const AcceptanceRun& run, Tally& tally)
 {
     if (run.installed) {
         say(run.kit, Text("install and uninstall skipped: the product installed here stays as it is"));
@@ -170,68 +182,69 @@ void installAndUninstall(AcceptanceRun& run)
     wchar_t product[39] = {};
     Status recorded = packageProductCode(run.package, product);
     if (recorded == ERROR_SUCCESS) {
-        recorded = recordProduct(run.journal.run.get(), product);
+        recorded = recordProduct(run.journal.record.get(), product);
     }
     if (recorded != ERROR_SUCCESS) {
         Text why;
         why << "not run: its product code could not be read from the package and recorded in "
             << journalPath(kRecordName) << ", error " << recorded;
-        failure(run, L"install of the package", why);
+        tally.add(failure(run.kit, L"install of the package", why));
         return;
     }
-    marker(run, true);
-    package(run, L"install of the package", true);
-    check(run, L"check after the install");
-    package(run, L"uninstall of the package", false);
+    const MarkerSet preload = putMarker(run, tally, true);
+    tally.add(package(run, preload, L"install of the package", true));
+    tally.add(check(run.kit, preload, L"check after the install"));
+    tally.add(package(run, preload, L"uninstall of the package", false));
     // The package the kit installed is gone again: nothing for restore to uninstall.
     if (!familyInstalled()) {
-        forgetProduct(run.journal.run.get());
+        forgetProduct(run.journal.record.get());
     } else {
-        run.keep = true;
+        tally.keep = true;
         sayFailure(run.kit,
                    Text("Ombrix Tarvel, which the kit installed, is still installed: restore.cmd uninstalls it"));
     }
-    marker(run, false);
-    check(run, L"no start-up left after the uninstall", true);
+    const MarkerSet normal = putMarker(run, tally, false);
+    tally.add(check(run.kit, normal, L"no start-up left after the uninstall", true));
 }
 
 // Nothing changed yet: an administrator, a whole kit that only administrators can change, a
-// journal that is the kit's with no unfinished run in it, and a log.
-int refusedBeforeAnyChange(AcceptanceRun& run)
+// journal that is the kit's with no unfinished run in it. True, with the exit status in status,
+// when one is missing.
+bool refusedBeforeAnyChange(AcceptanceRun& run, int& status)
 {
-    Kit& kit = run.kit;
+    KitSession& kit = run.kit;
     if (!runsAsAdministrator(kit)) {
-        return kKitNotElevated;
+        return stopsWith(status, kKitNotElevated);
     }
     findPackage(kit, run.package);
     if (!kitIsWhole(kit) || !kitIsTrusted(kit, run.package)) {
-        return kKitRefused;
+        return stopsWith(status, kKitRefused);
     }
     if (!openOwnJournal(kit, false, run.journal)) {
-        return kKitRefused;
+        return stopsWith(status, kKitRefused);
     }
-    if (run.journal.run) {
+    if (run.journal.record) {
         say(kit, Text("an earlier run, from the kit folder its record names, was cut short or could not undo its "
                       "changes:"));
-        sayRecord(kit, run.journal.run.get());
+        sayRecord(kit, run.journal.record.get());
         say(kit,
             Text("run restore.cmd first, as an administrator: this kit's, or that folder's. Nothing was changed."));
-        return kKitUnfinished;
+        return stopsWith(status, kKitUnfinished);
     }
     if (pathExists(kit.aside)) {
         Text line;
         line << kit.aside << " is there: an earlier run was cut short. Run restore.cmd first.";
         say(kit, line);
-        return kKitUnfinished;
+        return stopsWith(status, kKitUnfinished);
     }
-    return kKitGoesOn;
+    return false;
 }
 
 // The program of the last pass: the start-up's, else the installed product's when the kit may
 // start it; with the marker absent a pass leaves no start-up, and the kit's own copy will do.
 bool findLastProgram(AcceptanceRun& run)
 {
-    const Kit& kit = run.kit;
+    const KitSession& kit = run.kit;
     wchar_t otherwise[MAX_PATH] = {};
     const Status status = lastProgramOtherwise(kit, run.found == MarkerState::Absent, run.installed, otherwise);
     if (status != ERROR_SUCCESS) {
@@ -258,13 +271,13 @@ bool findLastProgram(AcceptanceRun& run)
 // What restore needs to undo a run cut short at any later point, whole before the first change.
 bool recordRun(AcceptanceRun& run)
 {
-    const Kit& kit = run.kit;
+    const KitSession& kit = run.kit;
     Status status = startRecord(kit, run.journal);
     if (status == ERROR_SUCCESS) {
-        status = recordMarker(run.journal.run.get(), run.found);
+        status = recordMarker(run.journal.record.get(), run.found);
     }
     if (status == ERROR_SUCCESS) {
-        status = recordStartup(run.journal.run.get(), run.program);
+        status = recordStartup(run.journal.record.get(), run.program);
     }
     if (status == ERROR_SUCCESS) {
         status = finishRecord(run.journal);
@@ -287,90 +300,93 @@ bool recordRun(AcceptanceRun& run)
     return true;
 }
 
-// All the run reads before it changes anything, then the journal made and the run recorded.
-int prepare(AcceptanceRun& run)
+// All the run reads before it changes anything, then the journal made and the run recorded;
+// false, with a line, when it cannot be.
+bool prepare(AcceptanceRun& run)
 {
-    Kit& kit = run.kit;
+    KitSession& kit = run.kit;
     if (!openLog(kit)) {
         say(kit, Text("it cannot write its log in its logs folder (read-only media, or a file of that name). Copy the "
                       "kit to a writable folder and run it there. Nothing was changed."));
-        return kKitRefused;
+        return false;
     }
     kit.prefix = "";
     run.found = markerState(kit);
     sayMarkerFound(kit, run.found);
     if (!findStartupProgram(kit, run.program) || !findLastProgram(run)) {
-        return kKitRefused;
+        return false;
     }
     if (!run.journal.key && !openOwnJournal(kit, true, run.journal)) {
-        return kKitRefused;
+        return false;
     }
-    return recordRun(run) ? kKitGoesOn : kKitRefused;
+    return recordRun(run);
 }
 
-void runSteps(AcceptanceRun& run)
+Tally runSteps(const AcceptanceRun& run)
 {
     const wchar_t* own = run.kit.own;
-    marker(run, true);
-    pass(run, L"first preload pass", own);
-    check(run, L"check after the first preload pass");
-    pass(run, L"second preload pass", own);
-    check(run, L"check after the second preload pass");
-    marker(run, false);
-    pass(run, L"normal pass", own);
-    check(run, L"check after the normal pass");
-    installAndUninstall(run);
-    marker(run, run.found != MarkerState::Absent);
+    Tally tally;
+    const MarkerSet preload = putMarker(run, tally, true);
+    tally.add(pass(run.kit, preload, L"first preload pass", own));
+    tally.add(check(run.kit, preload, L"check after the first preload pass"));
+    tally.add(pass(run.kit, preload, L"second preload pass", own));
+    tally.add(check(run.kit, preload, L"check after the second preload pass"));
+    const MarkerSet normal = putMarker(run, tally, false);
+    tally.add(pass(run.kit, normal, L"normal pass", own));
+    tally.add(check(run.kit, normal, L"check after the normal pass"));
+    installAndUninstall(run, tally);
+    const MarkerSet found = putMarker(run, tally, run.found != MarkerState::Absent);
     if (run.last[0] != L'\0') {
-        pass(run, L"last pass, with the marker as it was found", run.last);
-        check(run, L"check with the marker as it was found");
+        tally.add(pass(run.kit, found, L"last pass, with the marker as it was found", run.last));
+        tally.add(check(run.kit, found, L"check with the marker as it was found"));
     }
     // A product installed keeps the switches as its last pass set them; without one, the
     // machine ends with them as the run found them.
     if (familyInstalled()) {
         say(run.kit, Text("Ombrix Tarvel is installed: the port switches stay as its last pass set them"));
     } else if (!putPortsAsFound(run.kit, run.journal)) {
-        ++run.failed;
+        ++tally.failed;
     }
+    return tally;
 }
 
-int finish(AcceptanceRun& run)
+int finish(AcceptanceRun& run, const Tally& tally)
 {
-    const Kit& kit = run.kit;
+    const KitSession& kit = run.kit;
+    int failed = tally.failed;
     // A step that failed may have left the machine unlike it was found: restore finishes.
     Text line;
-    if (run.keep) {
+    if (tally.keep) {
         line << journalPath(kRecordName) << " stays, since a step above failed: run restore.cmd as an administrator";
         say(kit, line);
     } else if (removeRecord(run.journal) != ERROR_SUCCESS) {
-        ++run.failed;
+        ++failed;
         line << journalPath(kRecordName) << " could not be removed";
         sayFailure(kit, line);
     }
     Text summary;
-    summary << run.passed << " passed, " << run.failed << " failed";
+    summary << tally.passed << " passed, " << failed << " failed";
     say(kit, summary);
     Text ports;
     ports << kit.folder
           << "restore.cmd ports puts the port values recorded before the run back (run it as an "
              "administrator)";
     say(kit, ports);
-    return run.failed == 0 ? kKitPassed : kKitFailed;
+    return failed == 0 ? kKitPassed : kKitFailed;
 }
 
 }  // namespace
 
-int runAcceptance(Kit& kit)
+int runAcceptance(KitSession& kit)
 {
     kit.prefix = "acceptance: ";
     AcceptanceRun run(kit);
-    int status = refusedBeforeAnyChange(run);
-    if (status == kKitGoesOn) {
-        status = prepare(run);
-    }
-    if (status != kKitGoesOn) {
+    int status = kKitPassed;
+    if (refusedBeforeAnyChange(run, status)) {
         return status;
     }
-    runSteps(run);
-    return finish(run);
+    if (!prepare(run)) {
+        return kKitRefused;
+    }
+    return finish(run, runSteps(run));
 }

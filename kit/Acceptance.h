@@ -2,4 +2,4 @@
 #include "kit/Kit.h"
 
 // acceptance.cmd: the run, from the checks before any change to its summary; its exit status.
-int runAcceptance(Kit& kit);
+int runAcceptance(KitSession& kit);

@@ -98,23 +98,23 @@ bool isWhole(HKEY key)
            type == REG_SZ && std::wcscmp(whole, kWholeText) == 0;
 }
 
-bool openOwnJournal(const Kit& kit, bool create, Journal& journal)
+bool openOwnJournal(const KitSession& kit, bool create, Journal& journal)
 {
-    bool notTheKits = false;
-    const Status status = openJournal(kit, create, journal, notTheKits);
+    bool foreign = false;
+    const Status status = openJournal(kit, create, journal, foreign);
     if (status != ERROR_SUCCESS) {
         Text line;
         line << journalPath() << " could not be opened, error " << status << ". Nothing was changed.";
         say(kit, line);
     }
-    return status == ERROR_SUCCESS && !notTheKits;
+    return status == ERROR_SUCCESS && !foreign;
 }
 
 namespace {
 
 const REGSAM kJournalAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
 
-void sayNotTheKits(const Kit& kit, const Text& what)
+void sayForeign(const KitSession& kit, const Text& what)
 {
     Text line;
     line << what << ". Nothing was changed, and nothing was started.";
@@ -149,7 +149,7 @@ Status makeJournal(UniqueHkey& key, wchar_t (&link)[MAX_PATH])
 
 // A key under parent that exists, opened as itself into slot: a link there goes, as the link,
 // with a line; one that cannot be opened to be judged is not the kit's. False when it is not.
-bool openPart(const Kit& kit, HKEY parent, const wchar_t* name, const Text& path, UniqueHkey& slot)
+bool openPart(const KitSession& kit, HKEY parent, const wchar_t* name, const Text& path, UniqueHkey& slot)
 {
     const Status status = openKeyItself(parent, name, kJournalAccess, slot);
     if (status == ERROR_FILE_NOT_FOUND) {
@@ -158,7 +158,7 @@ bool openPart(const Kit& kit, HKEY parent, const wchar_t* name, const Text& path
     Text line;
     if (status != ERROR_SUCCESS) {
         line << path << " could not be opened to be judged, error " << status;
-        sayNotTheKits(kit, line);
+        sayForeign(kit, line);
         return false;
     }
     if (!isRegistryLink(slot.get())) {
@@ -174,7 +174,7 @@ bool openPart(const Kit& kit, HKEY parent, const wchar_t* name, const Text& path
 
 // Judges a key on its handle: a key another account owns or others could have written, with
 // a record in it, is not the kit's; adopt says it is an earlier kit's, to make the kit's own.
-bool judgePart(const Kit& kit, HKEY key, bool holdsRecord, const Text& path, bool& adopt)
+bool judgePart(const KitSession& kit, HKEY key, bool holdsRecord, const Text& path, bool& adopt)
 {
     BYTE descriptor[4096] = {};
     const Status status = readKeyDescriptor(key, descriptor);
@@ -187,7 +187,7 @@ bool judgePart(const Kit& kit, HKEY key, bool holdsRecord, const Text& path, boo
         } else {
             line << "it is " << changeWords(judgement.changer.how) << " " << judgement.changer.account;
         }
-        sayNotTheKits(kit, line);
+        sayForeign(kit, line);
         return false;
     }
     adopt = adopt || judgement.verdict == JournalVerdict::Adopt;
@@ -204,7 +204,7 @@ bool isOwnPart(HKEY key)
 }
 
 // The port values an earlier kit, or anyone who could change the copy, left: never put back.
-void dropPortsCopy(const Kit& kit, Journal& journal)
+void dropPortsCopy(const KitSession& kit, Journal& journal)
 {
     Text line;
     line << journalPath(kPortsName);
@@ -216,7 +216,7 @@ void dropPortsCopy(const Kit& kit, Journal& journal)
 
 // The ports' copy and each port under it, opened as themselves and judged as keys that hold a
 // record; usable only when all are the kit's own.
-bool openPorts(const Kit& kit, Journal& journal, bool& portsOwn)
+bool openPorts(const KitSession& kit, Journal& journal, bool& portsOwn)
 {
     portsOwn = false;
     if (!openPart(kit, journal.key.get(), kPortsName, journalPath(kPortsName), journal.ports)) {
@@ -240,7 +240,7 @@ bool openPorts(const Kit& kit, Journal& journal, bool& portsOwn)
     return true;
 }
 
-Status adoptJournal(const Kit& kit, const Journal& journal)
+Status adoptJournal(const KitSession& kit, const Journal& journal)
 {
     // Left by an earlier kit, which made it with the permissions of HKLM\SOFTWARE: from now on
     // only administrators may change it, and whatever it holds.
@@ -250,8 +250,8 @@ Status adoptJournal(const Kit& kit, const Journal& journal)
     }
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     Status status = registryStatus(RegSetKeySecurity(journal.key.get(), what, security.descriptor()));
-    if (status == ERROR_SUCCESS && journal.run) {
-        status = registryStatus(RegSetKeySecurity(journal.run.get(), what, security.descriptor()));
+    if (status == ERROR_SUCCESS && journal.record) {
+        status = registryStatus(RegSetKeySecurity(journal.record.get(), what, security.descriptor()));
     }
     if (status == ERROR_SUCCESS) {
         Text line;
@@ -262,8 +262,8 @@ Status adoptJournal(const Kit& kit, const Journal& journal)
 }
 
 // The journal key opened as itself, or made new when create says so: a link on its way is
-// refused with notTheKits set.
-Status findJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits)
+// refused with foreign set.
+Status findJournal(const KitSession& kit, bool create, Journal& journal, bool& foreign)
 {
     wchar_t link[MAX_PATH] = {};
     Status status =
@@ -280,19 +280,19 @@ Status findJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKi
         Text line;
         line << "HKLM\\" << link
              << " is a registry link, which may lead to any other key: the journal is not the kit's";
-        notTheKits = true;
-        sayNotTheKits(kit, line);
+        foreign = true;
+        sayForeign(kit, line);
     }
     return status;
 }
 
 }  // namespace
 
-Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits)
+Status openJournal(const KitSession& kit, bool create, Journal& journal, bool& foreign)
 {
-    notTheKits = false;
-    const Status status = findJournal(kit, create, journal, notTheKits);
-    if (notTheKits || (status == ERROR_FILE_NOT_FOUND && !create)) {
+    foreign = false;
+    const Status status = findJournal(kit, create, journal, foreign);
+    if (foreign || (status == ERROR_FILE_NOT_FOUND && !create)) {
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
@@ -300,13 +300,14 @@ Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKi
     }
     bool adopt = false;
     bool portsOwn = false;
-    const bool judged = openPart(kit, journal.key.get(), kRecordName, journalPath(kRecordName), journal.run) &&
-                        judgePart(kit, journal.key.get(), static_cast<bool>(journal.run), journalPath(), adopt) &&
-                        (!journal.run || judgePart(kit, journal.run.get(), true, journalPath(kRecordName), adopt)) &&
-                        openPorts(kit, journal, portsOwn);
+    const bool judged =
+        openPart(kit, journal.key.get(), kRecordName, journalPath(kRecordName), journal.record) &&
+        judgePart(kit, journal.key.get(), static_cast<bool>(journal.record), journalPath(), adopt) &&
+        (!journal.record || judgePart(kit, journal.record.get(), true, journalPath(kRecordName), adopt)) &&
+        openPorts(kit, journal, portsOwn);
     if (!judged) {
         journal = Journal();
-        notTheKits = true;
+        foreign = true;
         return ERROR_SUCCESS;
     }
     // A copy in an earlier kit's journal, or one others could have written, is used by no one.

@@ -35,7 +35,7 @@ private:
 // The journal's keys that exist, each opened once as itself and judged on that handle.
 struct Journal {
     UniqueHkey key;                   // the journal; null when there is none and none was to be made
-    UniqueHkey run;                   // the record of an unfinished run, when there is one
+    UniqueHkey record;                // the record of an unfinished run (the Run key), when there is one
     UniqueHkey ports;                 // the port values before the last run, when there are
     UniqueHkey portKeys[kPortCount];  // each port's, under ports, when it was there before the run
 };
@@ -49,13 +49,13 @@ void portCopyName(int port, wchar_t (&name)[8]);
 Status dropPortsKeys(Journal& journal);
 
 // The journal, opened for the kit's work: ERROR_SUCCESS with its keys set (none when there is
-// no journal and create is false), or the status that kept it from being opened. notTheKits,
+// no journal and create is false), or the status that kept it from being opened. foreign,
 // with the lines said, when a key of it is not the kit's: a link, another's, one that cannot be
 // opened to be judged.
-Status openJournal(const Kit& kit, bool create, Journal& journal, bool& notTheKits);
+Status openJournal(const KitSession& kit, bool create, Journal& journal, bool& foreign);
 // The same, for acceptance and restore alike: false, with the lines said, when the journal is
 // not the kit's or could not be opened; both then end with kKitRefused, nothing changed.
-bool openOwnJournal(const Kit& kit, bool create, Journal& journal);
+bool openOwnJournal(const KitSession& kit, bool create, Journal& journal);
 // Makes a new key under the journal with the kit's permissions, set and read back; one that
 // appeared meanwhile is no key of the kit's (ERROR_ALREADY_EXISTS).
 Status makeJournalKey(HKEY parent, const wchar_t* name, UniqueHkey& key);

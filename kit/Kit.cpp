@@ -9,13 +9,13 @@ const wchar_t kKitProgram[] = L"tarvel.exe";
 const wchar_t kKitCheck[] = L"tarvel-check.exe";
 const wchar_t kKitRestore[] = L"restore.cmd";
 
-bool kitFile(const Kit& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH])
+bool kitFile(const KitSession& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH])
 {
     lstrcpynW(path, kit.folder, MAX_PATH);
     return appendText(path, MAX_PATH, name);
 }
 
-bool setUpKit(Kit& kit)
+bool setUpKit(KitSession& kit)
 {
     wchar_t module[MAX_PATH] = {};
     if (!readModulePath(module)) {
@@ -45,7 +45,7 @@ void writeLine(HANDLE to, const Text& line)
 
 }  // namespace
 
-void say(const Kit& kit, const Text& line)
+void say(const KitSession& kit, const Text& line)
 {
     Text text;
     text << kit.prefix << line;
@@ -53,14 +53,14 @@ void say(const Kit& kit, const Text& line)
     logLine(kit, text);
 }
 
-void sayFailure(const Kit& kit, const Text& line)
+void sayFailure(const KitSession& kit, const Text& line)
 {
     Text text;
     text << "FAIL  " << line;
     say(kit, text);
 }
 
-void logLine(const Kit& kit, const Text& line)
+void logLine(const KitSession& kit, const Text& line)
 {
     if (kit.log) {
         writeLine(kit.log.get(), line);
@@ -69,7 +69,7 @@ void logLine(const Kit& kit, const Text& line)
 
 namespace {
 
-void logHeading(const Kit& kit)
+void logHeading(const KitSession& kit)
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
@@ -89,7 +89,7 @@ void logHeading(const Kit& kit)
 
 }  // namespace
 
-bool openLog(Kit& kit)
+bool openLog(KitSession& kit)
 {
     wchar_t path[MAX_PATH] = {};
     if (!kitFile(kit, L"logs", path)) {

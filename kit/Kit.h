@@ -15,11 +15,14 @@ const int kKitUnfinished = 3;  // an earlier run is recorded as unfinished
 const int kKitNotElevated = 5;
 const int kKitWrongArguments = ERROR_INVALID_PARAMETER;  // 87: an argument it does not take
 
-// Not an exit status: what a check before any change answers when it found nothing to stop the
-// run or restore, which then goes on.
-const int kKitGoesOn = -1;
+// For a check before any change that stops the run or restore: its exit status in status; true.
+inline bool stopsWith(int& status, int exitStatus)
+{
+    status = exitStatus;
+    return true;
+}
 
-struct Kit {
+struct KitSession {
     wchar_t folder[MAX_PATH] = {};  // with its closing backslash
     wchar_t own[MAX_PATH] = {};     // the kit's own tarvel.exe
     wchar_t check[MAX_PATH] = {};   // the kit's tarvel-check.exe
@@ -35,15 +38,15 @@ extern const wchar_t kKitCheck[];    // "tarvel-check.exe"
 extern const wchar_t kKitRestore[];  // "restore.cmd"
 
 // Fills kit's names from where this program lies; false when its path cannot be had.
-bool setUpKit(Kit& kit);
+bool setUpKit(KitSession& kit);
 // name in the kit's folder; false when the path does not fit.
-bool kitFile(const Kit& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH]);
+bool kitFile(const KitSession& kit, const wchar_t* name, wchar_t (&path)[MAX_PATH]);
 
 // One line to the console and, when there is one, the log.
-void say(const Kit& kit, const Text& line);
+void say(const KitSession& kit, const Text& line);
 // The same line as a failure: "FAIL  " and line.
-void sayFailure(const Kit& kit, const Text& line);
+void sayFailure(const KitSession& kit, const Text& line);
 // A line to the log alone.
-void logLine(const Kit& kit, const Text& line);
+void logLine(const KitSession& kit, const Text& line);
 // Makes logs\acceptance.log afresh with its heading; false when it cannot be written.
-bool openLog(Kit& kit);
+bool openLog(KitSession& kit);

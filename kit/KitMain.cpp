@@ -30,7 +30,7 @@ int main()
         const bool asked = arguments.are({L"acceptance", L"/?"}) || arguments.are({L"restore", L"/?"});
         return asked ? kKitPassed : kKitWrongArguments;
     }
-    Kit kit;
+    KitSession kit;
     if (!setUpKit(kit)) {
         writeOutput(L"tarvel-kit: the kit's own folder cannot be told.\r\n");
         return kKitRefused;

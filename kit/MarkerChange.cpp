@@ -10,7 +10,7 @@ namespace {
 const wchar_t* const kStateNames[] = {L"absent", L"file", L"directory"};
 
 // A marker the kit made holds what someone put there: kept under a name of its own.
-void keepContents(const Kit& kit)
+void keepContents(const KitSession& kit)
 {
     wchar_t kept[MAX_PATH] = {};
     lstrcpynW(kept, kit.marker, MAX_PATH);
@@ -29,7 +29,7 @@ void keepContents(const Kit& kit)
     }
 }
 
-bool removeOwnMarker(const Kit& kit)
+bool removeOwnMarker(const KitSession& kit)
 {
     if (markerState(kit) == MarkerState::Directory) {
         RemoveDirectoryW(kit.marker);
@@ -49,7 +49,7 @@ bool removeOwnMarker(const Kit& kit)
     return true;
 }
 
-bool putMarkerBack(const Kit& kit)
+bool putMarkerBack(const KitSession& kit)
 {
     if (pathExists(kit.aside) && !pathExists(kit.marker)) {
         MoveFileW(kit.aside, kit.marker);
@@ -71,7 +71,7 @@ bool putMarkerBack(const Kit& kit)
 
 }  // namespace
 
-MarkerState markerState(const Kit& kit)
+MarkerState markerState(const KitSession& kit)
 {
     const DWORD attributes = GetFileAttributesW(kit.marker);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -93,14 +93,14 @@ bool markerStateNamed(const wchar_t* name, MarkerState& state)
     return false;
 }
 
-void sayMarkerFound(const Kit& kit, MarkerState found)
+void sayMarkerFound(const KitSession& kit, MarkerState found)
 {
     Text line;
     line << "marker " << kit.marker << ": " << markerStateName(found);
     say(kit, line);
 }
 
-bool setMarker(const Kit& kit, MarkerState found, bool present)
+bool setMarker(const KitSession& kit, MarkerState found, bool present)
 {
     const bool foundAbsent = found == MarkerState::Absent;
     if (present && foundAbsent && !pathExists(kit.marker)) {
@@ -123,12 +123,12 @@ bool setMarker(const Kit& kit, MarkerState found, bool present)
     return done;
 }
 
-bool undoMarker(const Kit& kit, MarkerState found)
+bool undoMarker(const KitSession& kit, MarkerState found)
 {
     return found == MarkerState::Absent ? removeOwnMarker(kit) : putMarkerBack(kit);
 }
 
-bool moveMarkerAside(const Kit& kit)
+bool moveMarkerAside(const KitSession& kit)
 {
     if (pathExists(kit.marker) && !pathExists(kit.aside)) {
         MoveFileW(kit.marker, kit.aside);

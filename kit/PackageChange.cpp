@@ -24,7 +24,7 @@ bool isProductCode(const wchar_t* text)
     return true;
 }
 
-void findPackage(const Kit& kit, wchar_t (&package)[MAX_PATH])
+void findPackage(const KitSession& kit, wchar_t (&package)[MAX_PATH])
 {
     package[0] = L'\0';
     wchar_t pattern[MAX_PATH] = {};
@@ -76,7 +76,7 @@ Status packageProductCode(const wchar_t* package, wchar_t (&product)[39])
     return status;
 }
 
-bool runPackage(const Kit& kit, const wchar_t* package, bool install, DWORD& status, Text& problem)
+bool runPackage(const KitSession& kit, const wchar_t* package, bool install, DWORD& status, Text& problem)
 {
     wchar_t arguments[3 * MAX_PATH] = {};
     const size_t room = sizeof arguments / sizeof arguments[0];
@@ -98,7 +98,7 @@ bool runPackage(const Kit& kit, const wchar_t* package, bool install, DWORD& sta
     return runMsiexec(arguments, status, problem);
 }
 
-bool uninstallProduct(const Kit& kit, const wchar_t* product)
+bool uninstallProduct(const KitSession& kit, const wchar_t* product)
 {
     wchar_t arguments[64] = L"/x ";
     appendText(arguments, 64, product);

@@ -9,16 +9,16 @@
 bool isProductCode(const wchar_t* text);
 
 // The package beside the kit, tarvel-*.msi; empty when there is none.
-void findPackage(const Kit& kit, wchar_t (&package)[MAX_PATH]);
+void findPackage(const KitSession& kit, wchar_t (&package)[MAX_PATH]);
 // The product code package holds (its Property table's ProductCode), in the form a kit writes;
 // ERROR_INVALID_DATA for one of another form.
 Status packageProductCode(const wchar_t* package, wchar_t (&product)[39]);
 // Installs or uninstalls package, judged and held against change while msiexec.exe reads it,
 // its log in the kit's logs folder; as runStep answers.
-bool runPackage(const Kit& kit, const wchar_t* package, bool install, DWORD& status, Text& problem);
+bool runPackage(const KitSession& kit, const wchar_t* package, bool install, DWORD& status, Text& problem);
 // Uninstalls product, which the record names, and says whether the family is gone; false, with
 // a FAIL line, when it is still installed.
-bool uninstallProduct(const Kit& kit, const wchar_t* product);
+bool uninstallProduct(const KitSession& kit, const wchar_t* product);
 
 // Whether Windows Installer lists a product of the package's own family.
 bool familyInstalled();

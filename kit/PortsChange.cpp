@@ -123,10 +123,10 @@ bool isEmptyKey(HKEY key)
 
 // How one switch goes back: restore.cmd ports's, only as a port's REG_DWORD, or a run's own,
 // exactly as it found it.
-using PutSwitch = bool (*)(const Kit& kit, HKEY before, HKEY now, int port, const wchar_t* value);
+using PutSwitch = bool (*)(const KitSession& kit, HKEY before, HKEY now, int port, const wchar_t* value);
 
 // A switch exactly as the run found it, read back: silent when it is so.
-bool putSwitchAsFound(const Kit& kit, HKEY before, HKEY now, int port, const wchar_t* value)
+bool putSwitchAsFound(const KitSession& kit, HKEY before, HKEY now, int port, const wchar_t* value)
 {
     RegistryValue was;
     const Status found = before == nullptr ? ERROR_FILE_NOT_FOUND : readRegistryValue(before, value, was);
@@ -148,7 +148,7 @@ bool putSwitchAsFound(const Kit& kit, HKEY before, HKEY now, int port, const wch
 }
 
 // One port's switches as the copy holds them (before null: the port key was not there).
-bool putPortBack(const Kit& kit, HKEY before, int port, PutSwitch put)
+bool putPortBack(const KitSession& kit, HKEY before, int port, PutSwitch put)
 {
     UniqueHkey now;
     if (before != nullptr) {
@@ -177,7 +177,7 @@ bool putPortBack(const Kit& kit, HKEY before, int port, PutSwitch put)
 
 }  // namespace
 
-bool recordPorts(const Kit& kit, Journal& journal)
+bool recordPorts(const KitSession& kit, Journal& journal)
 {
     const Status status = copyPorts(journal);
     Text line;
@@ -206,7 +206,7 @@ void setPortsOn()
     }
 }
 
-bool putSwitchBack(const Kit& kit, HKEY before, HKEY now, int port, const wchar_t* value)
+bool putSwitchBack(const KitSession& kit, HKEY before, HKEY now, int port, const wchar_t* value)
 {
     DWORD was = 0;
     const Status recorded = before == nullptr ? ERROR_FILE_NOT_FOUND : readDwordValue(before, value, was);
@@ -239,7 +239,7 @@ namespace {
 
 // Each port's switches as the journal's whole copy holds them, each put back as put does;
 // false, with refusal as a FAIL line and nothing changed, when there is no whole copy.
-bool putEachPortBack(const Kit& kit, const Journal& journal, PutSwitch put, const char* refusal)
+bool putEachPortBack(const KitSession& kit, const Journal& journal, PutSwitch put, const char* refusal)
 {
     if (!journal.ports || !isWhole(journal.ports.get())) {
         sayFailure(kit, Text(refusal));
@@ -254,13 +254,13 @@ bool putEachPortBack(const Kit& kit, const Journal& journal, PutSwitch put, cons
 
 }  // namespace
 
-bool putPortsBack(const Kit& kit, const Journal& journal)
+bool putPortsBack(const KitSession& kit, const Journal& journal)
 {
     return putEachPortBack(kit, journal, putSwitchBack,
                            "no whole record of the port values before a run is there: nothing was changed");
 }
 
-bool putPortsAsFound(const Kit& kit, const Journal& journal)
+bool putPortsAsFound(const KitSession& kit, const Journal& journal)
 {
     const bool asFound =
         putEachPortBack(kit, journal, putSwitchAsFound,

@@ -16,7 +16,7 @@ namespace {
 const DWORD kStepMs = 10 * 60 * 1000;
 
 // Says why what the kit would run with an administrator's rights is refused.
-void sayRefused(const Kit& kit, const wchar_t* path, const Text& reason, bool package)
+void sayRefused(const KitSession& kit, const wchar_t* path, const Text& reason, bool package)
 {
     Text line;
     if (package) {
@@ -31,7 +31,7 @@ void sayRefused(const Kit& kit, const wchar_t* path, const Text& reason, bool pa
 }
 
 // The kit's folder (name null) or a tarvel program of it, judged as the kit will run it.
-bool kitPartIsTrusted(const Kit& kit, const wchar_t* name)
+bool kitPartIsTrusted(const KitSession& kit, const wchar_t* name)
 {
     wchar_t path[MAX_PATH] = {};
     lstrcpynW(path, kit.folder, MAX_PATH);
@@ -97,7 +97,7 @@ bool holdJudged(const wchar_t* path, UniqueHandle& held, Text& problem)
     return true;
 }
 
-bool runsAsAdministrator(const Kit& kit)
+bool runsAsAdministrator(const KitSession& kit)
 {
     const UniqueSid administrators = builtinGroupSid(DOMAIN_ALIAS_RID_ADMINS);
     BOOL member = FALSE;
@@ -108,7 +108,7 @@ bool runsAsAdministrator(const Kit& kit)
     return false;
 }
 
-bool kitIsWhole(const Kit& kit)
+bool kitIsWhole(const KitSession& kit)
 {
     for (const wchar_t* file : {kKitProgram, kKitCheck, kKitRestore}) {
         wchar_t path[MAX_PATH] = {};
@@ -122,7 +122,7 @@ bool kitIsWhole(const Kit& kit)
     return true;
 }
 
-bool kitIsTrusted(const Kit& kit, const wchar_t* package)
+bool kitIsTrusted(const KitSession& kit, const wchar_t* package)
 {
     for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kKitProgram, kKitCheck}) {
         if (!kitPartIsTrusted(kit, name)) {
@@ -178,7 +178,7 @@ bool mayStart(const wchar_t* program, Text& reason)
     return trustedToStart(program, ObjectKind::File, machineStartReader(), reason);
 }
 
-bool isInKitFolder(const Kit& kit, const wchar_t* program)
+bool isInKitFolder(const KitSession& kit, const wchar_t* program)
 {
     wchar_t folder[MAX_PATH + 1] = {};
     lstrcpynW(folder, program, MAX_PATH + 1);

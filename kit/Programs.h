@@ -6,14 +6,14 @@
 
 // Whether this process runs with the Administrators group in force (elevated from Windows 6.0);
 // when not, a line says how to start it.
-bool runsAsAdministrator(const Kit& kit);
+bool runsAsAdministrator(const KitSession& kit);
 
 // The kit's files beside acceptance.cmd; false, with a line, when one is missing.
-bool kitIsWhole(const Kit& kit);
+bool kitIsWhole(const KitSession& kit);
 // The kit's folder and what it runs or reads there (its programs, which must be tarvel's, and
 // package when given), judged by the one judge before any change: false, with a line saying
 // what to do, when others may change any of them.
-bool kitIsTrusted(const Kit& kit, const wchar_t* package);
+bool kitIsTrusted(const KitSession& kit, const wchar_t* package);
 
 // Opens path for reading, sharing only reading (no write, rename or delete while held), and
 // judges it: by the one judge on its way, and by the descriptor of the very file the handle
@@ -34,4 +34,4 @@ bool runMsiexec(const wchar_t* arguments, DWORD& status, Text& problem);
 bool mayStart(const wchar_t* program, Text& reason);
 // Whether program lies in the kit's own folder, under whatever spelling, or is the kit's own
 // copy behind a link: a start-up there would leave with the engineer.
-bool isInKitFolder(const Kit& kit, const wchar_t* program);
+bool isInKitFolder(const KitSession& kit, const wchar_t* program);

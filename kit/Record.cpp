@@ -149,14 +149,14 @@ const char* recordRefusal(const RunRecord& record, const RecordFacts& facts)
     return nullptr;
 }
 
-Status startRecord(const Kit& kit, Journal& journal)
+Status startRecord(const KitSession& kit, Journal& journal)
 {
-    journal.run.reset();
+    journal.record.reset();
     Status status = deleteJournalKey(journal.key.get(), kRecordName);
     if (status == ERROR_SUCCESS) {
-        status = makeJournalKey(journal.key.get(), kRecordName, journal.run);
+        status = makeJournalKey(journal.key.get(), kRecordName, journal.record);
     }
-    return status == ERROR_SUCCESS ? writeJournalText(journal.run.get(), valueName(RecordValueName::Kit), kit.folder)
+    return status == ERROR_SUCCESS ? writeJournalText(journal.record.get(), valueName(RecordValueName::Kit), kit.folder)
                                    : status;
 }
 
@@ -180,15 +180,15 @@ Status forgetProduct(HKEY record)
     return registryStatus(RegDeleteValueW(record, valueName(RecordValueName::Product)));
 }
 
-Status finishRecord(const Journal& journal) { return markWhole(journal.run.get()); }
+Status finishRecord(const Journal& journal) { return markWhole(journal.record.get()); }
 
 Status removeRecord(Journal& journal)
 {
-    journal.run.reset();
+    journal.record.reset();
     return deleteJournalKey(journal.key.get(), kRecordName);
 }
 
-void sayRecord(const Kit& kit, HKEY record)
+void sayRecord(const KitSession& kit, HKEY record)
 {
     for (DWORD index = 0;; ++index) {
         wchar_t name[64] = {};

@@ -45,7 +45,7 @@ RecordFacts machineRecordFacts();
 const char* recordRefusal(const RunRecord& record, const RecordFacts& facts);
 
 // A new record under the journal, the kit's folder in it, in place of any earlier one.
-Status startRecord(const Kit& kit, Journal& journal);
+Status startRecord(const KitSession& kit, Journal& journal);
 // Each change's value, as its unit hands it, written before the change: the marker as found,
 // the start-up's program (or "-"), the package's product code, which is forgotten once the
 // product is gone again.
@@ -58,4 +58,4 @@ Status finishRecord(const Journal& journal);
 // Deletes the record: its run is undone.
 Status removeRecord(Journal& journal);
 // Says each value of the record, as it is, for whoever must undo it by hand.
-void sayRecord(const Kit& kit, HKEY record);
+void sayRecord(const KitSession& kit, HKEY record);

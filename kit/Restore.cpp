@@ -18,34 +18,34 @@
 namespace {
 
 struct Restore {
-    Kit& kit;
+    KitSession& kit;
     Journal journal;
     RunRecord record;
     wchar_t last[MAX_PATH] = {};
     bool allUndone = true;
 
-    explicit Restore(Kit& k) : kit(k) {}
+    explicit Restore(KitSession& k) : kit(k) {}
 };
 
 // Nothing changed yet: an administrator, a kit only administrators can change, a journal that
-// is the kit's.
-int refusedBeforeAnyChange(Restore& restore)
+// is the kit's. True, with the exit status in status, when one is missing.
+bool refusedBeforeAnyChange(Restore& restore, int& status)
 {
-    Kit& kit = restore.kit;
+    KitSession& kit = restore.kit;
     if (!runsAsAdministrator(kit)) {
-        return kKitNotElevated;
+        return stopsWith(status, kKitNotElevated);
     }
     if (!kitIsTrusted(kit, nullptr)) {
-        return kKitRefused;
+        return stopsWith(status, kKitRefused);
     }
     if (!openOwnJournal(kit, false, restore.journal)) {
-        return kKitRefused;
+        return stopsWith(status, kKitRefused);
     }
-    return kKitGoesOn;
+    return false;
 }
 
 // What a pass would need read before any change: the installed product's program.
-bool installedProductIsReadable(const Kit& kit)
+bool installedProductIsReadable(const KitSession& kit)
 {
     bool installed = false;
     wchar_t program[MAX_PATH] = {};
@@ -61,7 +61,7 @@ bool installedProductIsReadable(const Kit& kit)
 
 int restorePorts(Restore& restore)
 {
-    if (restore.journal.run) {
+    if (restore.journal.record) {
         sayFailure(restore.kit,
                    Text("an unfinished run is recorded: run restore.cmd without ports first. Nothing was changed."));
         return kKitFailed;
@@ -71,7 +71,7 @@ int restorePorts(Restore& restore)
 
 int withoutRecord(Restore& restore)
 {
-    const Kit& kit = restore.kit;
+    const KitSession& kit = restore.kit;
     say(kit, Text("no unfinished run is recorded; the marker goes back if it was left aside"));
     bool well = !pathExists(kit.aside) || undoMarker(kit, MarkerState::Directory);
     well = lastProgramOf(kit, kNoProgram, false, restore.last) && well;
@@ -85,7 +85,7 @@ int withoutRecord(Restore& restore)
 
 int refuse(Restore& restore, const char* why)
 {
-    const HKEY record = restore.journal.run.get();
+    const HKEY record = restore.journal.record.get();
     Text line;
     line << "the record of an unfinished run is refused, and nothing was changed: " << why << ". It holds:";
     say(restore.kit, line);
@@ -100,7 +100,7 @@ int refuse(Restore& restore, const char* why)
 // nothing refuses it.
 const char* recordRefused(Restore& restore)
 {
-    if (readRunRecord(restore.journal.run.get(), restore.record) != ERROR_SUCCESS) {
+    if (readRunRecord(restore.journal.record.get(), restore.record) != ERROR_SUCCESS) {
         return "it could not be read";
     }
     return restore.record.refused != nullptr ? restore.record.refused
@@ -110,7 +110,7 @@ const char* recordRefused(Restore& restore)
 // Each change the record names undone, the package first, the start-up last.
 void undoChanges(Restore& restore)
 {
-    const Kit& kit = restore.kit;
+    const KitSession& kit = restore.kit;
     const RunRecord& record = restore.record;
     bool& well = restore.allUndone;
     if (record.hasProduct && isOwnProduct(record.product)) {
@@ -134,14 +134,14 @@ void undoChanges(Restore& restore)
 
 int undoRun(Restore& restore)
 {
-    const Kit& kit = restore.kit;
+    const KitSession& kit = restore.kit;
     if (const char* why = recordRefused(restore)) {
         return refuse(restore, why);
     }
     Text heading;
     heading << "undoing the unfinished run recorded in " << journalPath(kRecordName) << ":";
     say(kit, heading);
-    sayRecord(kit, restore.journal.run.get());
+    sayRecord(kit, restore.journal.record.get());
     undoChanges(restore);
     Text line;
     if (!restore.allUndone) {
@@ -160,12 +160,12 @@ int undoRun(Restore& restore)
 
 }  // namespace
 
-int runRestore(Kit& kit, bool portsOnly)
+int runRestore(KitSession& kit, bool portsOnly)
 {
     kit.prefix = "restore: ";
     Restore restore(kit);
-    const int status = refusedBeforeAnyChange(restore);
-    if (status != kKitGoesOn) {
+    int status = kKitPassed;
+    if (refusedBeforeAnyChange(restore, status)) {
         return status;
     }
     if (portsOnly) {
@@ -174,5 +174,5 @@ int runRestore(Kit& kit, bool portsOnly)
     if (!installedProductIsReadable(kit)) {
         return kKitRefused;
     }
-    return restore.journal.run ? undoRun(restore) : withoutRecord(restore);
+    return restore.journal.record ? undoRun(restore) : withoutRecord(restore);
 }

@@ -2,4 +2,4 @@
 #include "kit/Kit.h"
 
 // restore.cmd, and with portsOnly restore.cmd ports; its exit status.
-int runRestore(Kit& kit, bool portsOnly);
+int runRestore(KitSession& kit, bool portsOnly);

@@ -111,7 +111,7 @@ Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1])
     return status;
 }
 
-bool findStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
+bool findStartupProgram(const KitSession& kit, wchar_t (&program)[MAX_PATH + 1])
 {
     lstrcpynW(program, kNoProgram, MAX_PATH + 1);
     wchar_t named[MAX_PATH + 1] = {};
@@ -145,7 +145,7 @@ bool findStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1])
     return true;
 }
 
-Status lastProgramOtherwise(const Kit& kit, bool foundAbsent, bool& installed, wchar_t (&program)[MAX_PATH])
+Status lastProgramOtherwise(const KitSession& kit, bool foundAbsent, bool& installed, wchar_t (&program)[MAX_PATH])
 {
     program[0] = L'\0';
     wchar_t installedOne[MAX_PATH] = {};
@@ -169,7 +169,7 @@ Status lastProgramOtherwise(const Kit& kit, bool foundAbsent, bool& installed, w
     return ERROR_SUCCESS;
 }
 
-bool lastProgramOf(const Kit& kit, const wchar_t* recorded, bool foundAbsent, wchar_t (&program)[MAX_PATH])
+bool lastProgramOf(const KitSession& kit, const wchar_t* recorded, bool foundAbsent, wchar_t (&program)[MAX_PATH])
 {
     program[0] = L'\0';
     bool well = true;
@@ -193,7 +193,7 @@ bool lastProgramOf(const Kit& kit, const wchar_t* recorded, bool foundAbsent, wc
     return well;
 }
 
-bool putStartupBack(const Kit& kit, const wchar_t* program)
+bool putStartupBack(const KitSession& kit, const wchar_t* program)
 {
     Text line;
     const bool well = passEndedWell(program, line);
@@ -206,7 +206,7 @@ bool putStartupBack(const Kit& kit, const wchar_t* program)
     return well;
 }
 
-bool takeStartupAway(const Kit& kit)
+bool takeStartupAway(const KitSession& kit)
 {
     say(kit, Text("no program to put a start-up back: none was named before the run, and Ombrix Tarvel is not "
                   "installed"));

@@ -19,21 +19,21 @@ const char* programFormRefusal(const wchar_t* program);
 Status readStartupProgram(wchar_t (&program)[MAX_PATH + 1]);
 // The start-up's program to put back: the one it names now when the kit may start it and it lies
 // outside the kit, else "-". Says what it found; false, with a line, when it could not be read.
-bool findStartupProgram(const Kit& kit, wchar_t (&program)[MAX_PATH + 1]);
+bool findStartupProgram(const KitSession& kit, wchar_t (&program)[MAX_PATH + 1]);
 
 // The last pass's program when the start-up named none the kit may start: the installed
 // product's, when the kit may start it (a line says why not), else, with the marker found
 // absent, where a pass leaves no start-up, the kit's own copy; empty when none. installed says
 // whether Ombrix Tarvel is installed; a status other than ERROR_SUCCESS, that the installed
 // product's program could not be read.
-Status lastProgramOtherwise(const Kit& kit, bool foundAbsent, bool& installed, wchar_t (&program)[MAX_PATH]);
+Status lastProgramOtherwise(const KitSession& kit, bool foundAbsent, bool& installed, wchar_t (&program)[MAX_PATH]);
 // The same when a record names program: it, when it is there and the kit may start it (a FAIL
 // line says why not), else as above. False when a FAIL line was said.
-bool lastProgramOf(const Kit& kit, const wchar_t* recorded, bool foundAbsent, wchar_t (&program)[MAX_PATH]);
+bool lastProgramOf(const KitSession& kit, const wchar_t* recorded, bool foundAbsent, wchar_t (&program)[MAX_PATH]);
 
 // A pass of program that puts the start-up as the marker asks; says how it ended, false with a
 // FAIL line when not with 0.
-bool putStartupBack(const Kit& kit, const wchar_t* program);
+bool putStartupBack(const KitSession& kit, const wchar_t* program);
 // With no program outside the kit to keep a start-up, the run may have left one pointing at the
 // kit: a pass of the kit's copy with the marker aside takes it away. False with a FAIL line.
-bool takeStartupAway(const Kit& kit);
+bool takeStartupAway(const KitSession& kit);

@@ -250,7 +250,7 @@ TEST(Journal, EachKeyIsJudgedOnTheHandleTheKitUses)
         {"a link at a port's copy", L"\\Ports\\Port0", nullptr, own, true, L"\\Ports\\Port0"},
     };
     host::writeString(HKEY_LOCAL_MACHINE, kElsewhere, L"Other", L"kept", KEY_WOW64_32KEY);
-    Kit kit;
+    KitSession kit;
     for (const Case& c : cases) {
         clearJournal();
         if (c.link == nullptr || c.link[0] != L'\0') {
@@ -267,9 +267,9 @@ TEST(Journal, EachKeyIsJudgedOnTheHandleTheKitUses)
             setSecurity(std::wstring(kJournalPath) + L"\\Run", c.runSddl);
         }
         Journal journal;
-        bool notTheKits = false;
-        EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), openJournal(kit, false, journal, notTheKits)) << c.what;
-        EXPECT_EQ(c.theKits, !notTheKits) << c.what;
+        bool foreign = false;
+        EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), openJournal(kit, false, journal, foreign)) << c.what;
+        EXPECT_EQ(c.theKits, !foreign) << c.what;
         EXPECT_EQ(c.theKits, static_cast<bool>(journal.key)) << c.what << ": a key kept to act through";
         if (c.gone != nullptr) {
             EXPECT_FALSE(journalHas(c.gone)) << c.what;
@@ -289,7 +289,7 @@ TEST(Journal, EachKeyIsJudgedOnTheHandleTheKitUses)
 TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
 {
     clearJournal();
-    Kit kit;
+    KitSession kit;
     lstrcpynW(kit.folder, L"C:\\kit\\", MAX_PATH);
     Journal journal;
     ASSERT_TRUE(openOwnJournal(kit, true, journal));
@@ -299,21 +299,21 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
     EXPECT_EQ(static_cast<Status>(ERROR_ALREADY_EXISTS), makeJournalKey(journal.key.get(), L"Early", early));
     EXPECT_FALSE(early);
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), startRecord(kit, journal));
-    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordMarker(journal.run.get(), MarkerState::File));
-    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordStartup(journal.run.get(), L"C:\\Tools\\tarvel.exe"));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordMarker(journal.record.get(), MarkerState::File));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordStartup(journal.record.get(), L"C:\\Tools\\tarvel.exe"));
     // The product recorded is the one the package holds: the next version's is its own.
     wchar_t product[39] = {};
     wchar_t next[39] = {};
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), packageProductCode(host::tarvelPackage().c_str(), product));
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), packageProductCode(host::tarvelNextPackage().c_str(), next));
     EXPECT_NE(std::wstring(product), std::wstring(next));
-    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordProduct(journal.run.get(), next));
+    EXPECT_EQ(static_cast<Status>(ERROR_SUCCESS), recordProduct(journal.record.get(), next));
     RunRecord unfinished;
-    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.run.get(), unfinished));
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.record.get(), unfinished));
     EXPECT_NE(nullptr, unfinished.refused) << "followed before it is whole";
     ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), finishRecord(journal));
     RunRecord record;
-    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.run.get(), record));
+    ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readRunRecord(journal.record.get(), record));
     EXPECT_EQ(nullptr, record.refused) << record.refused;
     EXPECT_EQ(std::wstring(L"C:\\kit\\"), record.kit);
     EXPECT_EQ(static_cast<int>(MarkerState::File), static_cast<int>(record.marker));
@@ -329,7 +329,7 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
     EXPECT_FALSE(putPortsAsFound(kit, journal));
     EXPECT_TRUE(host::readValue(HKEY_LOCAL_MACHINE, port0, L"DIPM").isDword(9)) << "a copy not whole put back";
     host::deleteValue(HKEY_LOCAL_MACHINE, port0, L"DIPM");
-    for (const HKEY key : {journal.key.get(), journal.run.get(), journal.ports.get()}) {
+    for (const HKEY key : {journal.key.get(), journal.record.get(), journal.ports.get()}) {
         BYTE descriptor[4096] = {};
         ASSERT_EQ(static_cast<Status>(ERROR_SUCCESS), readKeyDescriptor(key, descriptor));
         EXPECT_EQ(static_cast<int>(JournalVerdict::Own), static_cast<int>(judgeJournalKey(descriptor, true).verdict));
@@ -344,7 +344,7 @@ TEST(Journal, ARecordIsWrittenWholeUnderTheKitsPermissions)
 // absent), and as restore puts it back: what someone put in a marker the kit made is kept.
 TEST(KitChanges, TheMarkerIsMadeAsEachStepNeedsAndPutBackAsFound)
 {
-    Kit kit;
+    KitSession kit;
     lstrcpynW(kit.marker, L"C:\\KitMarkerTest", MAX_PATH);
     lstrcpynW(kit.aside, L"C:\\KitMarkerTest.acceptance", MAX_PATH);
     const std::wstring marker = kit.marker;
@@ -429,7 +429,7 @@ TEST(KitChanges, APortSwitchIsPutBackOnlyAsTheDwordItWas)
         {"a REG_DWORD of eight bytes", REG_DWORD, seven, 8, false, 0},
         {"a REG_QWORD", REG_QWORD, seven, 8, false, 0},
     };
-    Kit kit;
+    KitSession kit;
     for (const Case& c : cases) {
         host::deleteTree(HKEY_CURRENT_USER, L"Software\\Ombrix\\KitPortsTest");
         host::writeDword(HKEY_CURRENT_USER, now, L"DIPM", 0);
@@ -490,7 +490,7 @@ TEST(KitChanges, WhatTheKitStartsOrInstallsIsJudgedOnItsWholeWay)
         {"a package others may change", package.c_str(), true, false},
         {"a package in a folder above others may rename", L"C:\\KitHeld", true, false},
     };
-    Kit kit;
+    KitSession kit;
     lstrcpynW(kit.folder, L"C:\\KitHeld\\", MAX_PATH);
     for (const auto& c : cases) {
         if (c.open != nullptr) {
