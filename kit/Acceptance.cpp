@@ -199,7 +199,8 @@ void installAndUninstall(const AcceptanceRun& run, Tally& tally)
     if (!familyInstalled()) {
         forgetProduct(run.journal.record.get());
     } else {
-        tally.keep = true;
+        // A FAIL line like any other: the run does not end with 0 having left a product behind.
+        tally.add(Outcome::FailedChanged);
         sayFailure(run.kit,
                    Text("Ombrix Tarvel, which the kit installed, is still installed: restore.cmd uninstalls it"));
     }
