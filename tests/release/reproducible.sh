@@ -104,5 +104,6 @@ if [a for a in sorted(order, key=sequence.get)] != order or "LockInstallFolder" 
     failed = True
 sys.exit(1 if failed else 0)
 PY
-[ $failed -eq 0 ] && rm -rf "$work"
+# The first tree stays for the signing test, which adds only the signed copies to it.
+[ $failed -eq 0 ] && rm -rf "$work/second-build"
 exit $failed

@@ -3,7 +3,10 @@
 # the build's tarvel_signed target with a throw-away self-signed certificate, each signature
 # timestamped by a time-stamping authority of the test's own on 127.0.0.1, and checks with
 # osslsigncode that every signature and its timestamp verify, inside the signed package too.
-# Usage: sign.sh SOURCE_DIR WORK_DIR
+# Usage: sign.sh SOURCE_DIR WORK_DIR [RELEASE_BUILD]
+# RELEASE_BUILD: a release build tree already configured (the reproducibility test's), which then
+# only gains the signing: the suite builds the release once less. Without it, or when it is not
+# there, the release is built in WORK_DIR.
 set -euo pipefail
 source_dir=$1
 work=$2
@@ -71,11 +74,15 @@ trap 'kill $authority 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -f "$tsa/port" ] && break; sleep 0.1; done
 url="http://127.0.0.1:$(cat "$tsa/port")/"
 
-cmake -S "$source_dir" -B "$work/build" --toolchain "$source_dir/cmake/mingw-i686.cmake" \
+build=$work/build
+if [ -n "${3:-}" ] && [ -f "$3/CMakeCache.txt" ]; then
+    build=$3
+fi
+cmake -S "$source_dir" -B "$build" --toolchain "$source_dir/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVEL_TESTS=OFF -DTARVEL_SIGN_TIMESTAMP_URL="$url" \
     -DTARVEL_SIGN_CERT="$work/cert.pem" -DTARVEL_SIGN_KEY="$work/key.pem" >/dev/null
-cmake --build "$work/build" --target tarvel_signed -j 2 >/dev/null
-signed="$work/build/signed"
+cmake --build "$build" --target tarvel_signed -j 2 >/dev/null
+signed="$build/signed"
 package=$(ls "$signed"/tarvel-*.msi)
 # What the signed package installs: its own cabinet's files.
 mkdir -p "$work/installed"
@@ -101,11 +108,11 @@ for template in tarvel.admx en-US/tarvel.adml; do
     cmp -s "$source_dir/policy/$template" "$signed/$template" || { echo "FAIL: $template is not beside the signed package as it is"; exit 1; }
 done
 # The unsigned build stays as it was; the signed copy differs from it only by the signature.
-if cmp -s "$work/build/tarvel.exe" "$signed/tarvel.exe"; then
+if cmp -s "$build/tarvel.exe" "$signed/tarvel.exe"; then
     echo "FAIL: the signed file is the unsigned one"
     exit 1
 fi
-if osslsigncode verify -CAfile "$work/cert.pem" -in "$work/build/tarvel.exe" >/dev/null 2>&1; then
+if osslsigncode verify -CAfile "$work/cert.pem" -in "$build/tarvel.exe" >/dev/null 2>&1; then
     echo "FAIL: the default build is signed"
     exit 1
 fi
