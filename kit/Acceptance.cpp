@@ -346,34 +346,33 @@ Tally runSteps(const AcceptanceRun& run)
     if (familyInstalled()) {
         say(run.kit, Text("Ombrix Tarvel is installed: the port switches stay as its last pass set them"));
     } else if (!putPortsAsFound(run.kit, run.journal)) {
-        ++tally.failed;
+        tally.add(Outcome::Failed);
     }
     return tally;
 }
 
-int finish(AcceptanceRun& run, const Tally& tally)
+int finish(AcceptanceRun& run, Tally tally)
 {
     const KitSession& kit = run.kit;
-    int failed = tally.failed;
     // A step that failed may have left the machine unlike it was found: restore finishes.
     Text line;
     if (tally.keep) {
         line << journalPath(kRecordName) << " stays, since a step above failed: run restore.cmd as an administrator";
         say(kit, line);
     } else if (removeRecord(run.journal) != ERROR_SUCCESS) {
-        ++failed;
+        tally.add(Outcome::Failed);
         line << journalPath(kRecordName) << " could not be removed";
         sayFailure(kit, line);
     }
     Text summary;
-    summary << tally.passed << " passed, " << failed << " failed";
+    summary << tally.passed << " passed, " << tally.failed << " failed";
     say(kit, summary);
     Text ports;
     ports << kit.folder
           << "restore.cmd ports puts the port values recorded before the run back (run it as an "
              "administrator)";
     say(kit, ports);
-    return failed == 0 ? kKitPassed : kKitFailed;
+    return tally.failed == 0 ? kKitPassed : kKitFailed;
 }
 
 }  // namespace
